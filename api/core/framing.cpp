@@ -1,0 +1,148 @@
+#include "core/framing.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tarsel/result.h"
+
+PacketList::PacketList() = default;
+PacketList::PacketList(const PacketList& other) = default;
+PacketList& PacketList::operator=(const PacketList& other) = default;
+PacketList::~PacketList() = default;
+
+namespace {
+
+constexpr int kData = TARSEL_PACKET_DATA_SIZE;
+constexpr short kErrorBit = 0x4000;
+// Passes a read of the largest announceable payload needs; a stream of
+// answers that has not reached its size by then never will.
+constexpr int kMaxReadPasses = (tarsel::kMaxPayload + kData - 1) / kData;
+
+Packet BlankPacket() {
+  Packet p;
+  std::memset(&p, 0, sizeof p);
+  return p;
+}
+
+// Marks the answer as a failed verdict before each exchange, so an answer the
+// link did not refresh (a failed transfer) is judged as a failure instead of
+// passing stale or zero data off as success.
+void PresetFailedAnswer(Packet& answer, short expectedIndex) {
+  answer = BlankPacket();
+  answer.PacketIndex = expectedIndex;
+  answer.CommandId = -1;
+}
+
+// The verdict word's judgement; first selects 2003 over 2005.
+int JudgeVerdict(short verdict, bool first) {
+  if (verdict < 0) return first ? TARSEL_ERROR_FIRST_PACKET : TARSEL_ERROR_LATER_PACKET;
+  if (verdict & kErrorBit) return TARSEL_ERROR_ANSWER_ERROR_BIT;
+  return TARSEL_OK;
+}
+
+}  // namespace
+
+void PrepareGetPacket(Packet& request, int command) {
+  request = BlankPacket();
+  request.PacketIndex = 1;
+  request.PacketCount = 1;
+  request.CommandId = static_cast<short>(command);
+  request.PayloadSize = 1;
+  request.Data[0] = 1;
+}
+
+void PrepareSetPacket(std::vector<Packet>& packets, int command) {
+  Packet p = BlankPacket();
+  p.PacketIndex = 1;
+  p.PacketCount = 1;
+  p.CommandId = static_cast<short>(command);
+  p.PayloadSize = 0;
+  packets.push_back(p);
+}
+
+std::vector<Packet> BuildSetCommand(int command, const Payload& payload) {
+  std::vector<Packet> packets;
+  if (payload.empty() || payload.size() > static_cast<std::size_t>(tarsel::kMaxPayload)) {
+    return packets;
+  }
+  const int size = static_cast<int>(payload.size());
+  const int count = (size + kData - 1) / kData;
+  packets.reserve(static_cast<std::size_t>(count));
+  for (int k = 0; k < count; ++k) {
+    Packet p = BlankPacket();
+    p.PacketIndex = static_cast<short>(k + 1);
+    p.PacketCount = static_cast<short>(count);
+    p.CommandId = static_cast<short>(command);
+    p.PayloadSize = static_cast<short>(size);
+    const int begin = k * kData;
+    const int n = std::min(kData, size - begin);
+    std::memcpy(p.Data, payload.data() + begin, static_cast<std::size_t>(n));
+    packets.push_back(p);
+  }
+  return packets;
+}
+
+int SendSetCommand(const std::vector<Packet>& packets) {
+  if (!tarsel::LinkOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  Packet answer;
+  int reserved = 0;
+  for (std::size_t i = 0; i < packets.size(); ++i) {
+    PresetFailedAnswer(answer, packets[i].PacketIndex);
+    fptrSendPacket(packets[i], answer, reserved);
+    const int code = JudgeVerdict(answer.CommandId, i == 0);
+    if (code != TARSEL_OK) return code;
+  }
+  return TARSEL_OK;
+}
+
+int SendGetCommand(Packet& request, Payload& payload) {
+  if (!tarsel::LinkOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  Packet answer;
+  int reserved = 0;
+  for (int pass = 0; pass < kMaxReadPasses; ++pass) {
+    PresetFailedAnswer(answer, request.PacketIndex);
+    fptrSendPacket(request, answer, reserved);
+    const int code = JudgeVerdict(answer.CommandId, answer.PacketIndex == 1);
+    if (code != TARSEL_OK) return code;
+    payload.insert(payload.end(), answer.Data, answer.Data + kData);
+    if (answer.PayloadSize < 0) return TARSEL_ERROR_BAD_ANSWER_SIZE;
+    if (pass == 0) {
+      // One allocation for the whole answer instead of one per packet.
+      payload.reserve(payload.size() + static_cast<std::size_t>(answer.PayloadSize) + kData);
+    }
+    request.PacketIndex = static_cast<short>(answer.PacketIndex + 1);
+    request.PayloadSize = answer.PayloadSize;
+    if (payload.size() >= static_cast<std::size_t>(answer.PayloadSize)) return TARSEL_OK;
+  }
+  return TARSEL_ERROR_BAD_ANSWER_SIZE;
+}
+
+std::vector<unsigned char> merge(int count, std::vector<unsigned char> bytes,
+                                 const unsigned char* data) {
+  if (count > 0 && data != nullptr) bytes.insert(bytes.end(), data, data + count);
+  return bytes;
+}
+
+namespace tarsel {
+
+int SendPayload(int command, const Payload& payload) {
+  if (payload.size() > static_cast<std::size_t>(kMaxPayload)) {
+    return TARSEL_ERROR_PAYLOAD_TOO_LARGE;
+  }
+  return SendSetCommand(BuildSetCommand(command, payload));
+}
+
+int SendBare(int command) {
+  std::vector<Packet> packets;
+  PrepareSetPacket(packets, command);
+  return SendSetCommand(packets);
+}
+
+int ReadCommand(int command, Payload& payload, std::uint32_t argument) {
+  Packet request;
+  PrepareGetPacket(request, command);
+  for (int i = 0; i < 4; ++i) request.Data[i] = static_cast<unsigned char>(argument >> (8 * i));
+  return SendGetCommand(request, payload);
+}
+
+}  // namespace tarsel

@@ -1,0 +1,53 @@
+#include "core/payload.h"
+
+namespace {
+
+// Assembles a little-endian unsigned value of width bytes; bounds-checked by
+// ReadRaw so a short payload yields 0.
+template <typename T>
+T ReadLe(int& offset, const Payload& payload) {
+  unsigned char bytes[sizeof(T)];
+  tarsel::ReadRaw(offset, payload, bytes, sizeof(T));
+  T value = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(bytes[i]) << (8 * i);
+  return value;
+}
+
+}  // namespace
+
+short GetShortFromVector(int& offset, const Payload& payload) {
+  return static_cast<short>(ReadLe<std::uint16_t>(offset, payload));
+}
+
+unsigned short GetUShortFromVector(int& offset, const Payload& payload) {
+  return ReadLe<std::uint16_t>(offset, payload);
+}
+
+int GetIntFromVector(int& offset, const Payload& payload) {
+  return static_cast<int>(ReadLe<std::uint32_t>(offset, payload));
+}
+
+unsigned int GetUIntFromVector(int& offset, const Payload& payload) {
+  return ReadLe<std::uint32_t>(offset, payload);
+}
+
+float GetFloatFromVector(int& offset, const Payload& payload) {
+  const std::uint32_t bits = ReadLe<std::uint32_t>(offset, payload);
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+double GetDoubleFromVector(int& offset, const Payload& payload) {
+  const std::uint64_t bits = ReadLe<std::uint64_t>(offset, payload);
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+int SerializeString(int& offset, Payload& payload, const char* text) {
+  payload.insert(payload.end(), reinterpret_cast<const unsigned char*>(text),
+                 reinterpret_cast<const unsigned char*>(text) + 20);
+  offset += 20;
+  return 1;
+}

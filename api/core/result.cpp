@@ -1,0 +1,48 @@
+#include "tarsel/result.h"
+
+const char* GetResultMessage(int code) {
+  switch (code) {
+    case TARSEL_OK:
+      return "success";
+    case TARSEL_ERROR_USB_INIT:
+      return "libusb could not be initialised";
+    case TARSEL_ERROR_NO_INIT_COMM:
+      return "the link library lacks InitCommunication";
+    case TARSEL_ERROR_NO_GET_DEVICE_COUNT:
+      return "the link library lacks GetDeviceCount";
+    case TARSEL_ERROR_NO_SEND_PACKET:
+      return "the link library lacks SendPacket";
+    case TARSEL_ERROR_NO_CLOSE_COMM:
+      return "the link library lacks CloseCommunication";
+    case TARSEL_ERROR_NO_ARM:
+      return "no arm found on the USB bus";
+    case TARSEL_ERROR_CLAIM_FAILED:
+      return "claiming the arm's USB interface failed";
+    case TARSEL_ERROR_NOT_INITIALIZED:
+      return "the API is not initialised (call InitAPI first)";
+    case TARSEL_ERROR_LOAD_COMM_LAYER:
+      return "the link library could not be loaded";
+    case TARSEL_ERROR_FIRST_PACKET:
+      return "the arm refused the command (first packet)";
+    case TARSEL_ERROR_ANSWER_ERROR_BIT:
+      return "the arm reported an error";
+    case TARSEL_ERROR_LATER_PACKET:
+      return "the arm refused a later packet of the command";
+    case TARSEL_ERROR_PAYLOAD_TOO_LARGE:
+      return "the command payload is too large to send";
+    case TARSEL_ERROR_BAD_ANSWER_SIZE:
+      return "the arm's answer has an invalid or unreachable size";
+    case TARSEL_ERROR_ARGUMENT:
+      return "argument refused; nothing was sent";
+    case TARSEL_ERROR_FILE_OPEN:
+      return "the firmware file could not be opened";
+    case TARSEL_ERROR_NO_MEMORY:
+      return "not enough memory for the firmware image";
+    case TARSEL_ERROR_FILE_READ:
+      return "the firmware file could not be read whole";
+    case TARSEL_ERROR_IMAGE_TOO_LARGE:
+      return "the firmware image is too large";
+    default:
+      return "unknown result code";
+  }
+}

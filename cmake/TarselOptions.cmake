@@ -1,0 +1,33 @@
+# Build options shared by every target of the project.
+option(TARSEL_WERROR "Treat compiler warnings as errors" OFF)
+option(TARSEL_BUILD_TESTS "Build the test suite" ON)
+set(TARSEL_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined")
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+set(CMAKE_CXX_VISIBILITY_PRESET hidden)
+set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+add_compile_options(-Wall -Wextra -Wpedantic)
+if(TARSEL_WERROR)
+  add_compile_options(-Werror)
+endif()
+if(TARSEL_SANITIZE)
+  add_compile_options(-fsanitize=${TARSEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${TARSEL_SANITIZE})
+endif()
+
+# Link settings of the two shipped libraries: calls inside a library bind to
+# its own definitions, and no symbol is left unresolved.
+function(tarsel_library_options target)
+  target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
+  if(NOT TARSEL_SANITIZE)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

@@ -1,0 +1,52 @@
+/* Library lifecycle: loading the link library and opening the arm. */
+#ifndef TARSEL_CORE_H
+#define TARSEL_CORE_H
+
+#include "tarsel/export.h"
+#include "tarsel/packet.h"
+#include "tarsel/result.h"
+
+extern "C" {
+
+/* Signatures of the four functions bound from the link library. */
+typedef int (*TarselInitCommFn)();
+typedef int (*TarselCloseCommFn)();
+typedef int (*TarselGetDeviceCountFn)(int* count);
+typedef Packet (*TarselSendPacketFn)(const Packet& request, Packet& answer, int& reserved);
+
+/* Loads the link library "Tarsel.API.CommLayerUbuntu.so" through the dynamic
+ * loader's ordinary search path (LD_LIBRARY_PATH first, then the folder of
+ * this library), binds its four functions and opens the arm. Call it before
+ * any other function except GetAPIVersion and GetResultMessage. Calling it
+ * again while open closes the previous session first.
+ * Returns:
+ *   1    the arm is open;
+ *   2002 the link library could not be loaded (all four is...Loaded flags 0);
+ *   1002, 1012, 1003, 1006 the library lacks InitCommunication,
+ *        CloseCommunication, GetDeviceCount or SendPacket (the last missing
+ *        one in that order decides; the arm is not opened);
+ *   1001, 1014, 1015 from opening the arm: libusb failed, no arm found,
+ *        claiming its interface failed. */
+TARSEL_API int InitAPI();
+
+/* Closes the arm and unloads the link library. Harmless without a prior
+ * InitAPI or when called twice. Afterwards every command returns 2001 until
+ * InitAPI succeeds again.
+ * Returns 1. */
+TARSEL_API int CloseAPI();
+
+/* Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags
+ * start at 1 and are cleared when the matching function cannot be bound. */
+TARSEL_API extern void* commLayer_Handle;
+TARSEL_API extern TarselInitCommFn fptrInitComm;
+TARSEL_API extern TarselCloseCommFn fptrCloseComm;
+TARSEL_API extern TarselGetDeviceCountFn fptrGetDeviceCount;
+TARSEL_API extern TarselSendPacketFn fptrSendPacket;
+TARSEL_API extern unsigned char isInitCommLoaded;
+TARSEL_API extern unsigned char isCloseCommLoaded;
+TARSEL_API extern unsigned char isGetDeviceCountLoaded;
+TARSEL_API extern unsigned char isSendPacketLoaded;
+
+}  // extern "C"
+
+#endif /* TARSEL_CORE_H */

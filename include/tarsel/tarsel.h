@@ -1,0 +1,16 @@
+/* The Tarsel arm host API: include this one header to use the library.
+ *
+ * Link against Tarsel.API.ArmControlUbuntu.so (CMake: Tarsel::ArmControl,
+ * pkg-config: tarsel-arm-control). Call InitAPI first and CloseAPI last;
+ * every function returns an int result code, TARSEL_OK (1) on success, and
+ * GetResultMessage turns any code into text. Functions block until the arm
+ * has answered; do not call two of them at the same time. */
+#ifndef TARSEL_TARSEL_H
+#define TARSEL_TARSEL_H
+
+#include "tarsel/core.h"
+#include "tarsel/export.h"
+#include "tarsel/packet.h"
+#include "tarsel/result.h"
+
+#endif /* TARSEL_TARSEL_H */

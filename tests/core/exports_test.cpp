@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "elf_tools.h"
+
+namespace {
+
+using tarsel::testing::DynamicSymbols;
+using tarsel::testing::HasSymbolStartingWith;
+using tarsel::testing::NeededLibraries;
+
+TEST(LinkLibraryExports, PlainNamesOfFunctionsAndObjects) {
+  const auto names = DynamicSymbols(TARSEL_COMM_LIB);
+  for (const char* name :
+       {"InitCommunication", "CloseCommunication", "GetDeviceCount", "SendPacket", "LibContext",
+        "miraHandle", "SendPaquet", "ReadPaquet", "vid_pid", "isGetDllVersionLoaded",
+        "isGetDeviceCountLoaded", "isOpenLoaded", "isWriteLoaded", "isReadLoaded",
+        "isReadIntLoaded", "isCloseLoaded", "cb_response_in", "cb_response_out"}) {
+    EXPECT_TRUE(names.count(name)) << name;
+  }
+}
+
+TEST(LinkLibraryExports, NeedsLibusb) {
+  const auto needed = NeededLibraries(TARSEL_COMM_LIB);
+  EXPECT_TRUE(needed.count("libusb-1.0.so.0"));
+}
+
+TEST(ApiLibraryExports, LifecycleAndBindings) {
+  const auto names = DynamicSymbols(TARSEL_API_LIB);
+  for (const char* name :
+       {"InitAPI", "CloseAPI", "GetResultMessage", "commLayer_Handle", "fptrInitComm",
+        "fptrCloseComm", "fptrGetDeviceCount", "fptrSendPacket", "isInitCommLoaded",
+        "isCloseCommLoaded", "isGetDeviceCountLoaded", "isSendPacketLoaded"}) {
+    EXPECT_TRUE(names.count(name)) << name;
+  }
+}
+
+TEST(ApiLibraryExports, FramingAndPrimitivesAsCppSymbols) {
+  const auto names = DynamicSymbols(TARSEL_API_LIB, true);
+  for (const char* fn :
+       {"PrepareGetPacket(", "PrepareSetPacket(", "BuildSetCommand(", "SendGetCommand(",
+        "SendSetCommand(", "merge(", "PacketList::PacketList(", "PacketList::operator=(",
+        "PacketList::~PacketList(", "GetShortFromVector(", "GetUShortFromVector(",
+        "GetIntFromVector(", "GetUIntFromVector(", "GetFloatFromVector(", "GetDoubleFromVector(",
+        "SerializeString("}) {
+    EXPECT_TRUE(HasSymbolStartingWith(names, fn)) << fn;
+  }
+}
+
+TEST(ApiLibraryExports, NothingInternalLeaks) {
+  for (const auto& name : DynamicSymbols(TARSEL_API_LIB, true)) {
+    EXPECT_NE(name.rfind("tarsel::", 0), 0u) << name;
+  }
+}
+
+TEST(ApiLibraryExports, LinksNeitherLibusbNorTheLinkLibrary) {
+  for (const auto& lib : NeededLibraries(TARSEL_API_LIB)) {
+    EXPECT_EQ(lib.find("usb"), std::string::npos) << lib;
+    EXPECT_EQ(lib.find("Tarsel"), std::string::npos) << lib;
+  }
+}
+
+TEST(ApiLibraryExports, RunPathIsOrigin) {
+  const std::string dyn =
+      tarsel::testing::RunCommand(std::string(TARSEL_READELF) + " -d '" TARSEL_API_LIB "'");
+  EXPECT_NE(dyn.find("[$ORIGIN]"), std::string::npos) << dyn;
+}
+
+}  // namespace

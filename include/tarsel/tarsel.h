@@ -8,9 +8,13 @@
 #ifndef TARSEL_TARSEL_H
 #define TARSEL_TARSEL_H
 
+#include "tarsel/config.h"
 #include "tarsel/core.h"
 #include "tarsel/export.h"
+#include "tarsel/maintenance.h"
+#include "tarsel/motion.h"
 #include "tarsel/packet.h"
 #include "tarsel/result.h"
+#include "tarsel/status.h"
 
 #endif /* TARSEL_TARSEL_H */

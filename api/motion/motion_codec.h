@@ -1,0 +1,40 @@
+// Payload forms of the motion records. Decoders read from offset and leave it
+// just past the form; encoders append the whole form to the payload's end and
+// treat the offset as each one documents.
+#pragma once
+
+#include "core/payload.h"
+#include "tarsel/motion.h"
+
+// 36 bytes: six actuator floats, then three finger floats.
+TARSEL_API int DeserializeAngularPosition(int& offset, const Payload& payload,
+                                          AngularPosition& out);
+// 36 bytes: six Cartesian floats, then three finger floats.
+TARSEL_API int DeserializeCartesianPosition(int& offset, const Payload& payload,
+                                            CartesianPosition& out);
+// 72 bytes: eighteen floats.
+TARSEL_API int DeserializeActuatorAcceleration(int& offset, const Payload& payload,
+                                               AngularAcceleration& out);
+// 104 bytes, fillers skipped.
+TARSEL_API int DeserializeUserPosition(int& offset, const Payload& payload, UserPosition& out);
+
+// 24 bytes; offset advanced by 24.
+TARSEL_API int SerializeCartesianInfo(int& offset, Payload& payload, CartesianInfo info);
+// 24 bytes; offset advanced by 24.
+TARSEL_API int SerializeAngularInfo(int& offset, Payload& payload, AngularInfo info);
+// 148 bytes (full form with fillers 3.0, 0, 3.0, 0, 3.0); offset unchanged.
+TARSEL_API int SerializeTrajectoryPoint(int& offset, Payload& payload, TrajectoryPoint point);
+// 48 bytes (basic form); offset set to 48 for Type 1, 2, 7, 8, else 24.
+TARSEL_API int SerializeBasicTrajectoryPoint(int& offset, Payload& payload, TrajectoryPoint point);
+// 56 bytes; offset unchanged.
+TARSEL_API int SerializeJoystickCommand(int& offset, Payload& payload, JoystickCommand command);
+
+// 12 bytes.
+TARSEL_API int DeserializeGlobalTrajectory(int& offset, const Payload& payload,
+                                           TrajectoryFIFO& out);
+// 56 bytes.
+TARSEL_API int DeserializeSingularityVector(int& offset, const Payload& payload,
+                                            SingularityVector& out);
+// 4 bytes.
+TARSEL_API int DeserializeCartesianValidation(int& offset, const Payload& payload,
+                                              unsigned int& out);

@@ -1,0 +1,186 @@
+/* Motion and control: position records, read-outs, control modes, joystick,
+ * trajectories, force and impedance control. */
+#ifndef TARSEL_MOTION_H
+#define TARSEL_MOTION_H
+
+#include <cstddef>
+
+#include "tarsel/export.h"
+
+/* Records are plain values owned by the caller; their memory layout is part
+ * of the ABI (pinned by the static_asserts below). Only the six records with
+ * InitStruct have defaults; InitStruct sets every field to its default. */
+
+/* One value per actuator of the six-axis arm, actuator 1 first. */
+struct TARSEL_API AngularInfo {
+  float Actuator1, Actuator2, Actuator3, Actuator4, Actuator5, Actuator6;
+  void InitStruct(); /* all 0.0 */
+};
+
+/* Three translational components, then three rotational ones. */
+struct TARSEL_API CartesianInfo {
+  float X, Y, Z;
+  float RotationX, RotationY, RotationZ;
+  void InitStruct(); /* all 0.0 */
+};
+
+/* One value per finger of the hand. */
+struct TARSEL_API FingersPosition {
+  float Finger1, Finger2, Finger3;
+  void InitStruct(); /* all 0.0 */
+};
+
+struct AngularPosition {
+  AngularInfo Actuators;
+  FingersPosition Fingers;
+};
+
+struct CartesianPosition {
+  CartesianInfo Coordinates;
+  FingersPosition Fingers;
+};
+
+/* The eighteen values of the actuator-acceleration read-out, as sent. */
+struct AngularAcceleration {
+  float Values[18];
+};
+
+/* One point as the arm stores, executes and reports it. Type 1 and 7 points
+ * use Coordinates, Type 2 and 8 points use Actuators. */
+struct TARSEL_API UserPosition {
+  int Type;
+  float Parameter;
+  CartesianInfo Coordinates;
+  AngularInfo Actuators;
+  int FingersMode;
+  FingersPosition Fingers;
+  void InitStruct(); /* Type 1, FingersMode 1, everything else 0.0 */
+};
+
+/* Nine limit values sent with a full trajectory point. */
+struct TARSEL_API Limitation {
+  float Limit1, Limit2, Limit3, Limit4, Limit5, Limit6, Limit7, Limit8, Limit9;
+  void InitStruct(); /* all 0.0 */
+};
+
+/* One trajectory point with its limits. */
+struct TARSEL_API TrajectoryPoint {
+  UserPosition Position;
+  int LimitationFlag;
+  Limitation Limits;
+  void InitStruct(); /* Position defaults, LimitationFlag 0, limits 0.0 */
+};
+
+/* One joystick sample; the library only copies its bits. */
+struct JoystickCommand {
+  short Buttons[16];
+  float Axis1, Axis2, Axis3, Axis4, Axis5, Axis6;
+};
+
+/* State of the arm's trajectory queue. */
+struct TrajectoryFIFO {
+  int PointCount; /* points still queued; 0 when empty */
+  float StatusFloat;
+  int StatusInt;
+};
+
+/* Answer of GetSingularityVector. */
+struct SingularityVector {
+  int Indicator1;
+  int Indicator2; /* sent as a float, truncated toward zero */
+  float Measure1;
+  float Measure2;
+  CartesianInfo Vector;
+};
+
+static_assert(sizeof(AngularInfo) == 24, "AngularInfo layout");
+static_assert(sizeof(CartesianInfo) == 24, "CartesianInfo layout");
+static_assert(offsetof(CartesianInfo, RotationX) == 12, "CartesianInfo layout");
+static_assert(sizeof(FingersPosition) == 12, "FingersPosition layout");
+static_assert(sizeof(AngularPosition) == 36, "AngularPosition layout");
+static_assert(offsetof(AngularPosition, Fingers) == 24, "AngularPosition layout");
+static_assert(sizeof(CartesianPosition) == 36, "CartesianPosition layout");
+static_assert(offsetof(CartesianPosition, Fingers) == 24, "CartesianPosition layout");
+static_assert(sizeof(AngularAcceleration) == 72, "AngularAcceleration layout");
+static_assert(sizeof(UserPosition) == 72, "UserPosition layout");
+static_assert(offsetof(UserPosition, Parameter) == 4, "UserPosition layout");
+static_assert(offsetof(UserPosition, Coordinates) == 8, "UserPosition layout");
+static_assert(offsetof(UserPosition, Actuators) == 32, "UserPosition layout");
+static_assert(offsetof(UserPosition, FingersMode) == 56, "UserPosition layout");
+static_assert(offsetof(UserPosition, Fingers) == 60, "UserPosition layout");
+static_assert(sizeof(Limitation) == 36, "Limitation layout");
+static_assert(sizeof(TrajectoryPoint) == 112, "TrajectoryPoint layout");
+static_assert(offsetof(TrajectoryPoint, LimitationFlag) == 72, "TrajectoryPoint layout");
+static_assert(offsetof(TrajectoryPoint, Limits) == 76, "TrajectoryPoint layout");
+static_assert(sizeof(JoystickCommand) == 56, "JoystickCommand layout");
+static_assert(offsetof(JoystickCommand, Axis1) == 32, "JoystickCommand layout");
+static_assert(sizeof(TrajectoryFIFO) == 12, "TrajectoryFIFO layout");
+static_assert(sizeof(SingularityVector) == 40, "SingularityVector layout");
+static_assert(offsetof(SingularityVector, Vector) == 16, "SingularityVector layout");
+
+/* Unless stated otherwise, every function below returns 1 on success, 2001
+ * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
+ * refused the first packet), 2004 (the arm reported an error) and 2005 (the
+ * arm refused a later packet). Reads return 2007 for an answer whose size is
+ * invalid. A read fills the caller's record even when it fails; trust the
+ * record only when the result is 1. */
+extern "C" {
+
+/* --- Read-outs: each fills the caller's record from one read. --- */
+TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /* hand pose */
+TARSEL_API int GetAngularPosition(AngularPosition& position);      /* joint angles */
+TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /* commanded pose */
+TARSEL_API int GetAngularCommand(AngularPosition& command);        /* commanded joints */
+TARSEL_API int GetCartesianForce(CartesianPosition& force);        /* Cartesian force */
+TARSEL_API int GetAngularForce(AngularPosition& force);            /* joint torques */
+TARSEL_API int GetAngularCurrent(AngularPosition& current);        /* actuator currents */
+TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /* motor currents */
+TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /* joint velocities */
+TARSEL_API int GetAngularForceGravityFree(AngularPosition& force); /* torques, gravity removed */
+TARSEL_API int GetActuatorAcceleration(AngularAcceleration& acceleration); /* 18 values */
+
+/* --- Control modes and joystick. --- */
+TARSEL_API int StartControlAPI();     /* take control of the arm from the host */
+TARSEL_API int StopControlAPI();      /* give control back */
+TARSEL_API int SetAngularControl();   /* steer per actuator */
+TARSEL_API int SetCartesianControl(); /* steer in Cartesian terms */
+/* Reads the active control type into type (the arm's value, unchanged). */
+TARSEL_API int GetControlType(int& type);
+TARSEL_API int GetSingularityVector(SingularityVector& vector);
+/* Sends one joystick sample; the library repeats nothing. */
+TARSEL_API int SendJoystickCommand(JoystickCommand command);
+/* Sends the arm home and waits until its trajectory queue is empty, then
+ * switches to angular and back to Cartesian control. Returns the result of
+ * the home command itself; if a queue query fails while waiting, returns
+ * that query's failure code instead of waiting on. */
+TARSEL_API int MoveHome();
+
+/* --- Trajectories. --- */
+/* Queues a point in full form (with LimitationFlag and Limits). */
+TARSEL_API int SendAdvanceTrajectory(TrajectoryPoint point);
+/* Queues a point in basic form (no limits). */
+TARSEL_API int SendBasicTrajectory(TrajectoryPoint point);
+TARSEL_API int EraseAllTrajectories(); /* empties the arm's queue */
+TARSEL_API int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo);
+/* Reads back the point being executed; LimitationFlag arrives as a float and
+ * is truncated toward zero (NaN or out of range: INT_MIN). */
+TARSEL_API int GetActualTrajectoryInfo(TrajectoryPoint& point);
+
+/* --- Force and impedance control. --- */
+TARSEL_API int StartForceControl();
+TARSEL_API int StopForceControl();
+TARSEL_API int StartCurrentLimitation();
+TARSEL_API int StopCurrentLimitation();
+TARSEL_API int SetCartesianForceMinMax(CartesianInfo min, CartesianInfo max);
+TARSEL_API int SetCartesianInertiaDamping(CartesianInfo inertia, CartesianInfo damping);
+TARSEL_API int SetAngularTorqueMinMax(AngularInfo min, AngularInfo max);
+TARSEL_API int SetAngularInertiaDamping(AngularInfo inertia, AngularInfo damping);
+
+}  // extern "C"
+
+/* Checks whether the arm can switch to Cartesian control; answer receives the
+ * arm's value unchanged. A C++ function (not extern "C"). Result codes as
+ * above. */
+TARSEL_API int ValidateCartesianTransition(unsigned int& answer);
+
+#endif /* TARSEL_MOTION_H */

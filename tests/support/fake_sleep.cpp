@@ -1,0 +1,17 @@
+#include "fake_sleep.h"
+
+#include <unistd.h>
+
+namespace tarsel::testing {
+std::vector<unsigned>& Sleeps() {
+  static std::vector<unsigned> sleeps;
+  return sleeps;
+}
+}  // namespace tarsel::testing
+
+// Defined in the program, this usleep comes first in symbol lookup, so the
+// API library's waits land here.
+extern "C" int usleep(useconds_t microseconds) {
+  tarsel::testing::Sleeps().push_back(static_cast<unsigned>(microseconds));
+  return 0;
+}

@@ -38,3 +38,14 @@ TARSEL_API int DeserializeSingularityVector(int& offset, const Payload& payload,
 // 4 bytes.
 TARSEL_API int DeserializeCartesianValidation(int& offset, const Payload& payload,
                                               unsigned int& out);
+
+namespace tarsel {
+
+// The UserPosition form's writer, shared with the other records that embed
+// it: the first two float64 fillers are 3.0, the last one is lastFiller.
+void WriteUserPosition(PayloadWriter& writer, const UserPosition& position, double lastFiller);
+// Limit1 ... Limit9 as nine floats.
+void WriteLimits(PayloadWriter& writer, const Limitation& limits);
+void ReadLimits(PayloadReader& reader, Limitation& limits);
+
+}  // namespace tarsel

@@ -1,0 +1,43 @@
+// The arm's trajectory queue: feeding it points, emptying it, reading its
+// state and the point being executed.
+#include "motion/motion_codec.h"
+#include "motion/motion_exchange.h"
+
+namespace {
+
+constexpr int kSendAdvanceTrajectory = 300;
+constexpr int kEraseAllTrajectories = 301;
+constexpr int kGetGlobalTrajectoryInfo = 304;
+constexpr int kGetActualTrajectoryInfo = 307;
+constexpr int kSendBasicTrajectory = 308;
+
+// The point being executed comes back in the full 148-byte form, except that
+// LimitationFlag is carried as a float there and is truncated toward zero.
+int DecodeActualTrajectory(int& offset, const Payload& payload, TrajectoryPoint& out) {
+  tarsel::PayloadReader r(offset, payload);
+  r.Nested(DeserializeUserPosition, out.Position).Truncated(out.LimitationFlag).Skip(4);
+  tarsel::ReadLimits(r, out.Limits);
+  return 1;
+}
+
+}  // namespace
+
+int SendAdvanceTrajectory(TrajectoryPoint point) {
+  return tarsel::WriteRecord(kSendAdvanceTrajectory, SerializeTrajectoryPoint, point);
+}
+
+int SendBasicTrajectory(TrajectoryPoint point) {
+  return tarsel::WriteRecord(kSendBasicTrajectory, SerializeBasicTrajectoryPoint, point);
+}
+
+int EraseAllTrajectories() {
+  return tarsel::SendBare(kEraseAllTrajectories);
+}
+
+int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo) {
+  return tarsel::ReadRecord(kGetGlobalTrajectoryInfo, DeserializeGlobalTrajectory, fifo);
+}
+
+int GetActualTrajectoryInfo(TrajectoryPoint& point) {
+  return tarsel::ReadRecord(kGetActualTrajectoryInfo, DecodeActualTrajectory, point);
+}

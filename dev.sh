@@ -1,0 +1,63 @@
+#!/bin/sh
+# Developer entry point: installs what is missing, builds, and runs.
+#   ./dev.sh demo   build and run a session against the simulated arm
+#   ./dev.sh test   build and run the whole test suite (plain and sanitized)
+# Works on a bare Debian 12 with only apt: run it as root, or as a user who
+# may use sudo (only the package installation is done through sudo).
+set -eu
+
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
+libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev"
+
+install_missing() {
+  missing=""
+  for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+      missing="$missing $p"
+  done
+  [ -z "$missing" ] && return 0
+  echo "Installing:$missing"
+  if [ "$(id -u)" -eq 0 ]; then
+    SUDO=""
+  elif command -v sudo >/dev/null 2>&1; then
+    SUDO="sudo"
+  else
+    echo "error: missing packages:$missing (run as root or install sudo)" >&2
+    exit 1
+  fi
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  # shellcheck disable=SC2086
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+}
+
+build() {  # build <dir> [cmake options...]
+  dir=$1
+  shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+case "${1:-}" in
+  demo)
+    install_missing
+    build "$ROOT/build" -DTARSEL_BUILD_TESTS=OFF
+    exec "$ROOT/packaging/demo.sh" "$ROOT/build"
+    ;;
+  test)
+    install_missing
+    build "$ROOT/build" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON
+    ctest --test-dir "$ROOT/build" -j"$JOBS" --output-on-failure
+    # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+    build "$ROOT/build-sanitize" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON \
+      -DTARSEL_SANITIZE=address,undefined -DTARSEL_BUILD_BENCH=OFF
+    ctest --test-dir "$ROOT/build-sanitize" -j"$JOBS" --output-on-failure
+    ;;
+  *)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac

@@ -120,8 +120,7 @@ int DeserializeCartesianPosition(int& offset, const Payload& payload, CartesianP
   return 1;
 }
 
-int DeserializeActuatorAcceleration(int& offset, const Payload& payload,
-                                    AngularAcceleration& out) {
+int DeserializeActuatorAcceleration(int& offset, const Payload& payload, AngularAcceleration& out) {
   PayloadReader(offset, payload).Field(out.Values);
   return 1;
 }

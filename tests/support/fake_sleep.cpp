@@ -10,8 +10,9 @@ std::vector<unsigned>& Sleeps() {
 }  // namespace tarsel::testing
 
 // Defined in the program, this usleep comes first in symbol lookup, so the
-// API library's waits land here.
-extern "C" int usleep(useconds_t microseconds) {
+// API library's waits land here. It must be exported from the program (the
+// build hides symbols by default), or the library would bind libc's usleep.
+extern "C" __attribute__((visibility("default"))) int usleep(useconds_t microseconds) {
   tarsel::testing::Sleeps().push_back(static_cast<unsigned>(microseconds));
   return 0;
 }

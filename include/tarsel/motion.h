@@ -119,14 +119,18 @@ static_assert(sizeof(SingularityVector) == 40, "SingularityVector layout");
 static_assert(offsetof(SingularityVector, Vector) == 16, "SingularityVector layout");
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
- * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
- * refused the first packet), 2004 (the arm reported an error) and 2005 (the
- * arm refused a later packet). Reads return 2007 for an answer whose size is
- * invalid. A read fills the caller's record even when it fails; trust the
- * record only when the result is 1. */
+ * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
+ * 2003 (the arm refused the first packet, or the link did not answer), 2004
+ * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * Reads also return 2007 for an answer whose size is invalid. A read fills
+ * the caller's record even when it fails (fields that did not arrive read as
+ * 0); trust the record only when the result is 1. Records passed by value
+ * are copied; records passed by reference stay owned by the caller. Values
+ * travel unchanged: no unit is converted and no range checked. */
 extern "C" {
 
-/* --- Read-outs: each fills the caller's record from one read. --- */
+/* --- Read-outs: each reads one answer from the arm into the caller's
+ * record. --- */
 TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /* hand pose */
 TARSEL_API int GetAngularPosition(AngularPosition& position);      /* joint angles */
 TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /* commanded pose */
@@ -137,7 +141,8 @@ TARSEL_API int GetAngularCurrent(AngularPosition& current);        /* actuator c
 TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /* motor currents */
 TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /* joint velocities */
 TARSEL_API int GetAngularForceGravityFree(AngularPosition& force); /* torques, gravity removed */
-TARSEL_API int GetActuatorAcceleration(AngularAcceleration& acceleration); /* 18 values */
+/* The eighteen acceleration values, in the order the arm sends them. */
+TARSEL_API int GetActuatorAcceleration(AngularAcceleration& acceleration);
 
 /* --- Control modes and joystick. --- */
 TARSEL_API int StartControlAPI();     /* take control of the arm from the host */
@@ -146,27 +151,41 @@ TARSEL_API int SetAngularControl();   /* steer per actuator */
 TARSEL_API int SetCartesianControl(); /* steer in Cartesian terms */
 /* Reads the active control type into type (the arm's value, unchanged). */
 TARSEL_API int GetControlType(int& type);
+/* Reads the singularity indicators and vector. Indicator2 arrives as a float
+ * and is truncated toward zero (NaN or beyond the int range: INT_MIN). */
 TARSEL_API int GetSingularityVector(SingularityVector& vector);
-/* Sends one joystick sample; the library repeats nothing. */
+/* Sends one joystick sample (one packet); the library repeats nothing and
+ * keeps no joystick state. */
 TARSEL_API int SendJoystickCommand(JoystickCommand command);
-/* Sends the arm home and waits until its trajectory queue is empty, then
- * switches to angular and back to Cartesian control. Returns the result of
- * the home command itself; if a queue query fails while waiting, returns
- * that query's failure code instead of waiting on. */
+/* Sends the arm home and blocks until its trajectory queue is empty (polling
+ * it every 100 ms after a 40 ms pause), then switches to angular and, 40 ms
+ * later, back to Cartesian control, so the arm is left in Cartesian control.
+ * While the queue query keeps succeeding the wait has no time limit. A failed
+ * queue query ends the wait at once; the two mode switches are still sent.
+ * Returns the home command's code (any code above, a failure included: the
+ * move still waits and switches), or, when the home command succeeded but a
+ * queue query failed, that query's code (2001, 2003, 2004, 2005, 2007). The
+ * results of the two mode switches are not reported. */
 TARSEL_API int MoveHome();
 
-/* --- Trajectories. --- */
-/* Queues a point in full form (with LimitationFlag and Limits). */
+/* --- Trajectories: the arm keeps the queue; the library holds nothing. --- */
+/* Queues a point in full form: position, LimitationFlag and Limits (three
+ * packets). Any Type is sent as given. */
 TARSEL_API int SendAdvanceTrajectory(TrajectoryPoint point);
-/* Queues a point in basic form (no limits). */
+/* Queues a point in basic form (one packet): for Type 1 and 7 Coordinates,
+ * for Type 2 and 8 Actuators, then Fingers, Parameter, FingersMode and Type;
+ * other Types carry no coordinate block. LimitationFlag and Limits are not
+ * sent. */
 TARSEL_API int SendBasicTrajectory(TrajectoryPoint point);
 TARSEL_API int EraseAllTrajectories(); /* empties the arm's queue */
+/* Reads the queue's state; PointCount is 0 when the queue is empty. */
 TARSEL_API int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo);
 /* Reads back the point being executed; LimitationFlag arrives as a float and
- * is truncated toward zero (NaN or out of range: INT_MIN). */
+ * is truncated toward zero (NaN or beyond the int range: INT_MIN). */
 TARSEL_API int GetActualTrajectoryInfo(TrajectoryPoint& point);
 
-/* --- Force and impedance control. --- */
+/* --- Force and impedance control. The settings send their first record
+ * followed by the second in one packet; the two are not compared. --- */
 TARSEL_API int StartForceControl();
 TARSEL_API int StopForceControl();
 TARSEL_API int StartCurrentLimitation();
@@ -178,9 +197,9 @@ TARSEL_API int SetAngularInertiaDamping(AngularInfo inertia, AngularInfo damping
 
 }  // extern "C"
 
-/* Checks whether the arm can switch to Cartesian control; answer receives the
- * arm's value unchanged. A C++ function (not extern "C"). Result codes as
- * above. */
+/* Asks the arm whether it can switch to Cartesian control; answer receives
+ * the arm's value unchanged. Exported as a C++ function (its symbol carries
+ * the argument type), not under a plain name. Result codes as above. */
 TARSEL_API int ValidateCartesianTransition(unsigned int& answer);
 
 #endif /* TARSEL_MOTION_H */

@@ -1,8 +1,103 @@
-/* Declarations of the maintenance functions (filled in as they are built). */
+/* Actuator maintenance and firmware: per-actuator zeroing and tuning, version
+ * queries, and programming the arm's firmware from an image file. */
 #ifndef TARSEL_MAINTENANCE_H
 #define TARSEL_MAINTENANCE_H
 
+#include <vector>
+
 #include "tarsel/export.h"
 #include "tarsel/motion.h"
+
+/* Unless stated otherwise, every function below returns 1 on success, 2001
+ * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
+ * refused the first packet), 2004 (the arm reported an error) and 2005 (the
+ * arm refused a later packet). Reads return 2007 for an answer whose size is
+ * invalid, and 5002 when memory ran out while storing the answer. A read
+ * appends its values to the caller's vector even when it fails; trust them
+ * only when the result is 1.
+ *
+ * Actuator addresses are the arm's bus addresses, chosen by the caller and
+ * sent unchanged as unsigned 32-bit values (a negative int goes out as its
+ * two's-complement bits). No argument is checked. */
+extern "C" {
+
+/* --- Actuator tuning and zeroing: one write command each. --- */
+
+/* Takes the actuator's present position as its joint zero. */
+TARSEL_API int SetJointZero(int address);
+
+/* Moves the actuator at address to the bus address newAddress. */
+TARSEL_API int SetActuatorAddress(int address, int newAddress);
+
+/* Sets the actuator's three PID gains, sent in argument order. */
+TARSEL_API int SetActuatorPID(int address, float p, float i, float d);
+
+/* Sets the actuator's three PID filter values, sent in argument order. */
+TARSEL_API int SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD);
+
+/* Takes the actuator's present torque reading as its torque zero. */
+TARSEL_API int SetTorqueZero(int address);
+
+/* Sets the actuator's torque gain; the integer is sent as a float. */
+TARSEL_API int SetTorqueGain(int address, int gain);
+
+/* Reads the actuators' positions and currents: appends the twelve values the
+ * arm sends, in its order, to values. The vector is not cleared first. */
+TARSEL_API int GetPositionCurrentActuators(std::vector<float>& values);
+
+/* --- Versions. --- */
+
+/* Replaces the contents of version with this library's version: major,
+ * minor, release (5, 0, 6). Needs no InitAPI and no arm.
+ * Returns 1, or 5002 when the vector cannot hold three values. */
+TARSEL_API int GetAPIVersion(std::vector<int>& version);
+
+/* Reads the versions of the code running on the arm and appends 37 numbers
+ * (each 0 to 255) to versions, which is not cleared first: for each of ten
+ * version words its three numbers, most significant first; then one single
+ * number; then the three numbers of two further version words. */
+TARSEL_API int GetCodeVersion(std::vector<int>& versions);
+
+/* --- Firmware programming. --- */
+
+/* Progress of a firmware transfer: pagesSent of pagesTotal pages have been
+ * sent (whatever the arm answered for each); user is the pointer given to
+ * ProgramFlashWithProgress. The callback must not throw and must not call
+ * any other function of this library. */
+typedef void (*TarselFlashProgressFn)(int pagesSent, int pagesTotal, void* user);
+
+/* Writes the firmware image in the file at path into the arm. The file's
+ * bytes are read whole first; then the arm is told that programming begins,
+ * given 2 seconds (plus 10 ms more once it has accepted), and sent the image
+ * in pages of 2048 bytes, file size / 2048 + 1 pages in all (an image whose
+ * size is a multiple of 2048, an empty one included, ends with a page of
+ * zeros). A page the arm refuses does not stop the pages after it. Blocks for
+ * the whole transfer; nothing else may use the arm meanwhile.
+ *
+ * progress, when not null, is called with (0, total) just before the first
+ * page and with (n, total) after page n has been sent. It is never called
+ * when no page is sent (a file problem or a refused start).
+ *
+ * The file and the image memory are released before the function returns,
+ * on every path. The caller keeps ownership of path and user.
+ * Returns:
+ *   1    every page was accepted;
+ *   5001 path is null or the file cannot be opened for reading;
+ *   5002 no memory for the image;
+ *   5003 the file is not a regular file, cannot be sized, or delivered fewer
+ *        bytes than its size;
+ *   5004 the image is larger than 4 GiB - 1 byte (page offsets are 32-bit);
+ *        for 5001 to 5004 nothing is sent to the arm;
+ *   2001, 2003, 2004 the arm did not accept the start of programming (no
+ *        page is sent; the 2-second wait still happens);
+ *   2003, 2004, 2005 the first page the arm refused (the code of that page's
+ *        exchange; later pages are still sent). */
+TARSEL_API int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress,
+                                        void* user);
+
+/* ProgramFlashWithProgress without a progress callback; same results. */
+TARSEL_API int ProgramFlash(const char* path);
+
+}  // extern "C"
 
 #endif /* TARSEL_MAINTENANCE_H */

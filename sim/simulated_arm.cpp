@@ -1,0 +1,569 @@
+// The arm's side of the packet framing: answering reads packet by packet,
+// reassembling multi-packet writes and firmware pages before they take
+// effect, judging every request, and injecting faults.
+#include "simulated_arm.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "arm_state.h"
+#include "commands.h"
+
+namespace tarsel::sim {
+
+namespace {
+
+constexpr int kData = TARSEL_PACKET_DATA_SIZE;
+constexpr short kErrorBit = 0x4000;
+constexpr short kNegativeVerdict = -1;
+
+double SteadySeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+int PacketsFor(int size) {
+  return std::max(1, (size + kData - 1) / kData);
+}
+
+Packet Blank() {
+  Packet p;
+  std::memset(&p, 0, sizeof p);
+  return p;
+}
+
+// An answer that only carries a verdict for request.
+Packet Verdict(const Packet& request, short verdict) {
+  Packet a = Blank();
+  a.PacketIndex = request.PacketIndex;
+  a.PacketCount = request.PacketCount;
+  a.CommandId = verdict;
+  a.PayloadSize = request.PayloadSize;
+  return a;
+}
+
+Packet Acknowledge(const Packet& request) {
+  return Verdict(request, request.CommandId);
+}
+
+// The error bit on a non-negative word, whatever number the request carried.
+Packet Refuse(const Packet& request) {
+  return Verdict(request, static_cast<short>((request.CommandId & 0x3FFF) | kErrorBit));
+}
+
+std::uint32_t Argument(const Packet& request) {
+  return static_cast<std::uint32_t>(request.Data[0]) |
+         (static_cast<std::uint32_t>(request.Data[1]) << 8) |
+         (static_cast<std::uint32_t>(request.Data[2]) << 16) |
+         (static_cast<std::uint32_t>(request.Data[3]) << 24);
+}
+
+enum Counted { kReads, kWrites, kBares, kRefusals };
+
+}  // namespace
+
+struct SimulatedArm::Impl {
+  mutable std::mutex mu;
+  ArmState s;
+  ClockSource clock;
+  double lastClock = 0;
+  Observer observer;
+  std::vector<Fault> faults;
+  long exchanges = 0;
+  long silentAfter = -1;  // exchange number after which nothing is answered
+
+  // The answer of a read being served packet by packet, so that a multi-packet
+  // answer is one consistent snapshot however time moves between packets.
+  int snapshotCommand = -1;
+  Bytes snapshot;
+
+  // A write message being reassembled.
+  struct Message {
+    bool active = false;
+    int command = 0;
+    int count = 0;
+    int size = 0;
+    int next = 0;
+    Bytes data;
+  } message;
+
+  // A firmware page being reassembled.
+  struct Page {
+    bool active = false;
+    std::uint32_t offset = 0;
+    int next = 0;
+    Bytes data;
+  } page;
+
+  void Update() {
+    const double now = clock();
+    if (!std::isfinite(now)) return;
+    const double dt = now - lastClock;
+    lastClock = now;
+    if (!(dt > 0)) return;  // a clock that stepped back moves nothing
+    const double simDt = dt * s.timeScale;
+    s.simTime += simDt;
+    s.motion.Advance(simDt);
+  }
+
+  void Abandon() {
+    message.active = false;
+    page.active = false;
+    snapshotCommand = -1;
+  }
+
+  // The first fault matching the request, used up by one; nullptr if none.
+  const Fault* MatchFault(const Packet& request, Fault& used) {
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+      const bool command = it->command == Fault::kAny || it->command == request.CommandId;
+      const bool index = it->packetIndex == Fault::kAny || it->packetIndex == request.PacketIndex;
+      if (!command || !index || it->times == 0) continue;
+      used = *it;
+      if (it->times > 0 && --it->times == 0) faults.erase(it);
+      return &used;
+    }
+    return nullptr;
+  }
+
+  std::optional<Packet> Exchange(const Packet& request) {
+    ++exchanges;
+    if (silentAfter >= 0 && exchanges > silentAfter) {
+      Abandon();
+      return std::nullopt;
+    }
+    Update();
+    Fault fault;
+    if (MatchFault(request, fault) != nullptr) {
+      Abandon();
+      ++s.exchangeCounts[kRefusals];
+      switch (fault.kind) {
+        case FaultKind::kNoAnswer:
+          return std::nullopt;
+        case FaultKind::kErrorBit:
+          return Refuse(request);
+        case FaultKind::kNegativeVerdict:
+          return Verdict(request, kNegativeVerdict);
+      }
+    }
+    const CommandInfo* info = FindCommand(request.CommandId);
+    if (info == nullptr) {
+      Abandon();
+      ++s.exchangeCounts[kRefusals];
+      return Verdict(request, kNegativeVerdict);
+    }
+    // A message or page in progress is abandoned by any other command.
+    if (message.active && message.command != info->id) message.active = false;
+    if (page.active && info->shape != Shape::kPage) page.active = false;
+    if (snapshotCommand != info->id) snapshotCommand = -1;
+
+    Packet answer;
+    switch (info->shape) {
+      case Shape::kRead:
+        answer = Read(request, *info);
+        break;
+      case Shape::kWrite:
+        answer = Write(request, *info);
+        break;
+      case Shape::kBare:
+        answer = Bare(request);
+        break;
+      case Shape::kPage:
+        answer = FirmwarePage(request);
+        break;
+    }
+    const bool refused = answer.CommandId < 0 || (answer.CommandId & kErrorBit) != 0;
+    if (refused) {
+      ++s.exchangeCounts[kRefusals];
+    } else {
+      ++s.exchangeCounts[info->shape == Shape::kRead   ? kReads
+                         : info->shape == Shape::kBare ? kBares
+                                                       : kWrites];
+    }
+    return answer;
+  }
+
+  Packet Read(const Packet& request, const CommandInfo& info) {
+    const int count = PacketsFor(info.size);
+    const int index = request.PacketIndex;
+    if (index < 1 || index > count) return Refuse(request);
+    if (index == 1 || snapshotCommand != info.id) {
+      Outcome outcome;
+      snapshot = BuildReadAnswer(info.id, s, Argument(request), outcome);
+      if (outcome != Outcome::kDone) {
+        snapshotCommand = -1;
+        return Refuse(request);
+      }
+      snapshotCommand = info.id;
+    }
+    Packet a = Blank();
+    a.PacketIndex = request.PacketIndex;
+    a.PacketCount = static_cast<short>(count);
+    a.CommandId = request.CommandId;
+    a.PayloadSize = static_cast<short>(info.size);
+    const std::size_t begin = static_cast<std::size_t>(index - 1) * kData;
+    if (begin < snapshot.size()) {
+      const std::size_t n = std::min<std::size_t>(kData, snapshot.size() - begin);
+      std::memcpy(a.Data, snapshot.data() + begin, n);
+    }
+    if (index == count) snapshotCommand = -1;
+    return a;
+  }
+
+  Packet Write(const Packet& request, const CommandInfo& info) {
+    const int count = PacketsFor(info.size);
+    const int index = request.PacketIndex;
+    if (index == 1) {
+      message.active = false;
+      if (request.PayloadSize != info.size || request.PacketCount != count) {
+        return Refuse(request);
+      }
+      message.active = true;
+      message.command = info.id;
+      message.count = count;
+      message.size = info.size;
+      message.next = 1;
+      message.data.assign(static_cast<std::size_t>(info.size), 0);
+    } else if (!message.active || message.command != info.id || index != message.next ||
+               request.PacketCount != message.count || request.PayloadSize != message.size) {
+      message.active = false;
+      return Refuse(request);
+    }
+    const std::size_t begin = static_cast<std::size_t>(index - 1) * kData;
+    const std::size_t n = std::min<std::size_t>(kData, message.data.size() - begin);
+    std::memcpy(message.data.data() + begin, request.Data, n);
+    message.next = index + 1;
+    if (index < count) return Acknowledge(request);
+    message.active = false;
+    return ApplyWrite(info.id, message.data, s) == Outcome::kDone ? Acknowledge(request)
+                                                                  : Refuse(request);
+  }
+
+  Packet Bare(const Packet& request) {
+    if (request.PacketIndex != 1 || request.PacketCount != 1 || request.PayloadSize != 0) {
+      return Refuse(request);
+    }
+    if (request.CommandId == 13) page.active = false;
+    return ApplyBare(request.CommandId, s) == Outcome::kDone ? Acknowledge(request)
+                                                             : Refuse(request);
+  }
+
+  Packet FirmwarePage(const Packet& request) {
+    const int index = request.PacketIndex;
+    if (!s.programming || request.PacketCount != kPagePackets ||
+        request.PayloadSize != kPageBytes || index < 1 || index > kPagePackets) {
+      page.active = false;
+      return Refuse(request);
+    }
+    const std::uint32_t offset = Argument(request);
+    if (index == 1) {
+      if (offset % kPageBytes != 0 || offset > kMaxFirmwareBytes - kPageBytes) {
+        page.active = false;
+        return Refuse(request);
+      }
+      page.active = true;
+      page.offset = offset;
+      page.next = 1;
+      page.data.assign(static_cast<std::size_t>(kPagePackets * kPageImageBytesPerPacket), 0);
+    } else if (!page.active || offset != page.offset || index != page.next) {
+      page.active = false;
+      return Refuse(request);
+    }
+    const std::size_t at = static_cast<std::size_t>(index - 1) * kPageImageBytesPerPacket;
+    std::memcpy(page.data.data() + at, request.Data + 4, kPageImageBytesPerPacket);
+    page.next = index + 1;
+    if (index == kPagePackets) {
+      // The last 32 bytes of packet 40 belong to the next page, which brings
+      // them again; only the page's own 2048 bytes are written.
+      const std::size_t end = static_cast<std::size_t>(page.offset) + kPageBytes;
+      if (s.firmware.size() < end) s.firmware.resize(end, 0);
+      std::copy_n(page.data.begin(), kPageBytes, s.firmware.begin() + page.offset);
+      ++s.pagesReceived;
+      page.active = false;
+    }
+    return Acknowledge(request);
+  }
+};
+
+SimulatedArm::SimulatedArm(Options options) : impl_(std::make_unique<Impl>()) {
+  Impl& i = *impl_;
+  i.clock = options.clock ? options.clock : ClockSource(SteadySeconds);
+  i.lastClock = i.clock();
+  if (!std::isfinite(i.lastClock)) i.lastClock = 0;
+  ManufactureArm(i.s);
+  PowerOn(i.s);
+  i.s.hand = options.hand;
+  i.s.fingerInitPoints = std::max(0, options.fingerInitPoints);
+  if (std::isfinite(options.timeScale) && options.timeScale > 0) i.s.timeScale = options.timeScale;
+}
+
+SimulatedArm::~SimulatedArm() = default;
+
+std::optional<Packet> SimulatedArm::Handle(const Packet& request) {
+  std::optional<Packet> answer;
+  Observer observer;
+  {
+    std::lock_guard lock(impl_->mu);
+    answer = impl_->Exchange(request);
+    observer = impl_->observer;
+  }
+  if (observer) observer(request, answer);
+  return answer;
+}
+
+void SimulatedArm::SetObserver(Observer observer) {
+  std::lock_guard lock(impl_->mu);
+  impl_->observer = std::move(observer);
+}
+
+void SimulatedArm::Update() {
+  std::lock_guard lock(impl_->mu);
+  impl_->Update();
+}
+
+void SimulatedArm::SetClock(ClockSource clock) {
+  std::lock_guard lock(impl_->mu);
+  impl_->clock = clock ? std::move(clock) : ClockSource(SteadySeconds);
+  const double now = impl_->clock();
+  impl_->lastClock = std::isfinite(now) ? now : 0;
+}
+
+void SimulatedArm::SetTimeScale(double scale) {
+  std::lock_guard lock(impl_->mu);
+  if (!std::isfinite(scale) || !(scale > 0)) return;
+  impl_->Update();  // time so far runs at the old scale
+  impl_->s.timeScale = scale;
+}
+
+double SimulatedArm::TimeScale() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.timeScale;
+}
+
+void SimulatedArm::SetHandType(HandType hand) {
+  std::lock_guard lock(impl_->mu);
+  impl_->s.hand = hand;
+}
+
+HandType SimulatedArm::Hand() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.hand;
+}
+
+void SimulatedArm::SetFingerInitPoints(int points) {
+  std::lock_guard lock(impl_->mu);
+  impl_->s.fingerInitPoints = std::max(0, points);
+}
+
+void SimulatedArm::PowerCycle() {
+  std::lock_guard lock(impl_->mu);
+  impl_->Update();
+  impl_->Abandon();
+  PowerOn(impl_->s);
+}
+
+void SimulatedArm::AddFault(const Fault& fault) {
+  std::lock_guard lock(impl_->mu);
+  if (fault.times != 0) impl_->faults.push_back(fault);
+}
+
+void SimulatedArm::ClearFaults() {
+  std::lock_guard lock(impl_->mu);
+  impl_->faults.clear();
+}
+
+void SimulatedArm::UnplugAfter(long n) {
+  std::lock_guard lock(impl_->mu);
+  impl_->silentAfter = n < 0 ? -1 : impl_->exchanges + n;
+}
+
+bool SimulatedArm::Unplugged() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->silentAfter >= 0 && impl_->exchanges >= impl_->silentAfter;
+}
+
+long SimulatedArm::Exchanges() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->exchanges;
+}
+
+namespace {
+
+template <std::size_t N>
+std::array<float, N> ToFloats(const std::array<double, N>& values) {
+  std::array<float, N> out{};
+  for (std::size_t k = 0; k < N; ++k) out[k] = static_cast<float>(values[k]);
+  return out;
+}
+
+}  // namespace
+
+std::array<float, 6> SimulatedArm::Joints() const {
+  std::lock_guard lock(impl_->mu);
+  return ToFloats(impl_->s.motion.Position());
+}
+
+std::array<float, 3> SimulatedArm::Fingers() const {
+  std::lock_guard lock(impl_->mu);
+  return ToFloats(impl_->s.motion.Fingers());
+}
+
+std::array<float, 6> SimulatedArm::JointTargets() const {
+  std::lock_guard lock(impl_->mu);
+  return ToFloats(impl_->s.motion.TargetJoints());
+}
+
+CartesianPose SimulatedArm::Pose() const {
+  std::lock_guard lock(impl_->mu);
+  const Motion& m = impl_->s.motion;
+  const kinematics::Pose p = m.PoseOf(m.Position());
+  return {static_cast<float>(p.x),  static_cast<float>(p.y),  static_cast<float>(p.z),
+          static_cast<float>(p.rx), static_cast<float>(p.ry), static_cast<float>(p.rz)};
+}
+
+int SimulatedArm::QueueSize() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.motion.QueueSize();
+}
+
+int SimulatedArm::ControlType() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.controlType;
+}
+
+bool SimulatedArm::ApiControl() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.apiControl;
+}
+
+bool SimulatedArm::ForceControl() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.forceControl;
+}
+
+bool SimulatedArm::CurrentLimitation() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.currentLimitation;
+}
+
+bool SimulatedArm::FingersInitialized() const {
+  std::lock_guard lock(impl_->mu);
+  for (int f = 0; f < impl_->s.FingerCount(); ++f) {
+    if (!impl_->s.FingerInitialized(f)) return false;
+  }
+  return true;
+}
+
+std::array<bool, 3> SimulatedArm::FingerFlags() const {
+  std::lock_guard lock(impl_->mu);
+  return {impl_->s.FingerInitialized(0), impl_->s.FingerInitialized(1),
+          impl_->s.FingerInitialized(2)};
+}
+
+std::vector<unsigned char> SimulatedArm::StoredBlock(int readCommand) const {
+  std::lock_guard lock(impl_->mu);
+  const ArmState& s = impl_->s;
+  switch (readCommand) {
+    case 1:
+      return s.clientConfig;
+    case 41:
+      return s.controlMapping;
+    case 39:
+      return s.zones;
+    case 5001:
+      return s.devValues;
+    case 505:
+      return s.spasmFilter;
+    default:
+      return {};
+  }
+}
+
+std::vector<unsigned char> SimulatedArm::ForceSetting(int writeCommand) const {
+  std::lock_guard lock(impl_->mu);
+  if (writeCommand < 500 || writeCommand > 503) return {};
+  return impl_->s.forceSettings[static_cast<std::size_t>(writeCommand - 500)];
+}
+
+std::array<unsigned char, 20> SimulatedArm::SerialNumber() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.serial;
+}
+
+std::array<unsigned char, 20> SimulatedArm::Model() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.model;
+}
+
+std::int32_t SimulatedArm::FrameType() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.frameType;
+}
+
+std::vector<ErrorEntry> SimulatedArm::ErrorLog() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.errors;
+}
+
+void SimulatedArm::AddError(const ErrorEntry& entry) {
+  std::lock_guard lock(impl_->mu);
+  impl_->s.errors.push_back(entry);
+}
+
+bool SimulatedArm::FirmwareSessionOpen() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.programming;
+}
+
+int SimulatedArm::FirmwarePagesReceived() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.pagesReceived;
+}
+
+std::vector<unsigned char> SimulatedArm::FirmwareImage() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->s.firmware;
+}
+
+std::uint32_t SimulatedArm::FirmwareChecksum(std::size_t length) const {
+  std::lock_guard lock(impl_->mu);
+  const Bytes& image = impl_->s.firmware;
+  return Crc32(image.data(), std::min(length, image.size()));
+}
+
+std::uint32_t SimulatedArm::ActuatorAddress(int actuator) const {
+  std::lock_guard lock(impl_->mu);
+  if (actuator < 0 || actuator >= 6) return 0;
+  return impl_->s.actuators[static_cast<std::size_t>(actuator)].address;
+}
+
+std::array<float, 3> SimulatedArm::ActuatorPid(int actuator) const {
+  std::lock_guard lock(impl_->mu);
+  if (actuator < 0 || actuator >= 6) return {};
+  return impl_->s.actuators[static_cast<std::size_t>(actuator)].pid;
+}
+
+std::array<float, 3> SimulatedArm::ActuatorPidFilter(int actuator) const {
+  std::lock_guard lock(impl_->mu);
+  if (actuator < 0 || actuator >= 6) return {};
+  return impl_->s.actuators[static_cast<std::size_t>(actuator)].pidFilter;
+}
+
+float SimulatedArm::ActuatorTorqueGain(int actuator) const {
+  std::lock_guard lock(impl_->mu);
+  if (actuator < 0 || actuator >= 6) return 0;
+  return impl_->s.actuators[static_cast<std::size_t>(actuator)].torqueGain;
+}
+
+std::uint32_t Crc32(const unsigned char* data, std::size_t n) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+}  // namespace tarsel::sim

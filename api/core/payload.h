@@ -36,6 +36,12 @@ inline std::int32_t TruncateToInt32(float value) {
   return static_cast<std::int32_t>(value);
 }
 
+// offset + width without signed overflow: an offset walked past INT_MAX by a
+// caller wraps instead of being undefined.
+inline int Advance(int offset, int width) {
+  return static_cast<int>(static_cast<unsigned>(offset) + static_cast<unsigned>(width));
+}
+
 // Copies the width bytes at offset into dst when they lie inside the payload,
 // zeroes dst otherwise; always advances offset. The one bounds check every
 // reader goes through.
@@ -46,7 +52,7 @@ inline void ReadRaw(int& offset, const Payload& payload, void* dst, int width) {
   } else {
     std::memset(dst, 0, static_cast<std::size_t>(width));
   }
-  offset += width;
+  offset = Advance(offset, width);
 }
 
 // Walks a payload field by field. Every step advances the caller's offset by
@@ -112,7 +118,7 @@ class PayloadReader {
   PayloadReader& RawFloat(float& v) { return Bytes(&v, 4); }
   // A filler or an ignored stretch: advances without reading.
   PayloadReader& Skip(int width) {
-    offset_ += width;
+    offset_ = Advance(offset_, width);
     return *this;
   }
   // A nested record decoded by its own Deserialize function.

@@ -38,26 +38,6 @@ TEST(JoystickForm, LeavesTheOffsetAlone) {
   EXPECT_EQ(payload.size(), 57u);
 }
 
-TEST(PositionForms, NineFloatsInRecordOrder) {
-  const Bytes answer = Floats({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-  AngularPosition a;
-  int offset = 0;
-  EXPECT_EQ(DeserializeAngularPosition(offset, answer, a), 1);
-  EXPECT_EQ(offset, 36);
-  EXPECT_EQ(a.Actuators.Actuator1, 1.0f);
-  EXPECT_EQ(a.Actuators.Actuator6, 6.0f);
-  EXPECT_EQ(a.Fingers.Finger1, 7.0f);
-  EXPECT_EQ(a.Fingers.Finger3, 9.0f);
-
-  CartesianPosition c;
-  offset = 4;  // decoders start where the offset points
-  EXPECT_EQ(DeserializeCartesianPosition(offset, answer, c), 1);
-  EXPECT_EQ(offset, 40);
-  EXPECT_EQ(c.Coordinates.X, 2.0f);
-  EXPECT_EQ(c.Coordinates.RotationZ, 7.0f);
-  EXPECT_EQ(c.Fingers.Finger3, 10.0f);
-}
-
 // Every decoder, run on payloads that end early: it must read nothing past
 // the end (the sanitizer build checks the memory side), leave every field it
 // could not read wholly at zero, and still advance the offset by its full
@@ -118,48 +98,5 @@ TEST_P(ShortPayload, ReadsNothingPastTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Decoders, ShortPayload, ::testing::ValuesIn(kShortCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// A payload cut inside the UserPosition form keeps what arrived and zeroes
-// the rest: cut after Actuator3 (offset 76).
-TEST(ShortPayload, UserPositionCutMidway) {
-  TrajectoryPoint p;
-  p.InitStruct();
-  p.Position.Type = 2;
-  p.Position.Coordinates.RotationZ = 3.5f;
-  p.Position.Actuators = {11, 12, 13, 14, 15, 16};
-  p.Position.Fingers.Finger1 = 9.0f;
-  Bytes full;
-  int offset = 0;
-  SerializeTrajectoryPoint(offset, full, p);
-  const Bytes cut(full.begin(), full.begin() + 76);
-  UserPosition up;
-  std::memset(&up, 0xA5, sizeof up);
-  DeserializeUserPosition(offset, cut, up);
-  EXPECT_EQ(up.Type, 2);
-  EXPECT_EQ(up.Coordinates.RotationZ, 3.5f);
-  EXPECT_EQ(up.Actuators.Actuator3, 13.0f);
-  EXPECT_EQ(up.Actuators.Actuator4, 0.0f);
-  EXPECT_EQ(up.FingersMode, 0);
-  EXPECT_EQ(up.Fingers.Finger1, 0.0f);
-}
-
-TEST(Defaults, InitStructSetsEveryField) {
-  UserPosition up;
-  std::memset(&up, 0xA5, sizeof up);
-  up.InitStruct();
-  UserPosition expected;
-  std::memset(&expected, 0, sizeof expected);
-  expected.Type = 1;
-  expected.FingersMode = 1;
-  EXPECT_EQ(std::memcmp(&up, &expected, sizeof up), 0);
-
-  TrajectoryPoint tp;
-  std::memset(&tp, 0xA5, sizeof tp);
-  tp.InitStruct();
-  TrajectoryPoint expectedPoint;
-  std::memset(&expectedPoint, 0, sizeof expectedPoint);
-  expectedPoint.Position = expected;
-  EXPECT_EQ(std::memcmp(&tp, &expectedPoint, sizeof tp), 0);
-}
 
 }  // namespace

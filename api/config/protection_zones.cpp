@@ -1,0 +1,85 @@
+// The protection zones: command 39 reads the list, 38 writes it, 37 erases it.
+#include "config/config_codec.h"
+#include "core/framing.h"
+#include "tarsel/result.h"
+
+namespace {
+
+using tarsel::PayloadReader;
+using tarsel::PayloadWriter;
+using tarsel::config::kZoneListSize;
+using tarsel::config::kZoneSize;
+
+constexpr int kReadCommand = 39;
+constexpr int kWriteCommand = 38;
+constexpr int kEraseCommand = 37;
+
+// A zone point, 48 bytes: 8 zero bytes, X Y Z, 12 zero bytes, the three
+// rotations, 4 zero bytes.
+void WritePoint(PayloadWriter& w, const CartesianInfo& p) {
+  w.Zeros(8).Field(p.X).Field(p.Y).Field(p.Z).Zeros(12);
+  w.Field(p.RotationX).Field(p.RotationY).Field(p.RotationZ).Zeros(4);
+}
+
+void ReadPoint(PayloadReader& r, CartesianInfo& p) {
+  r.Skip(8).Field(p.X).Field(p.Y).Field(p.Z).Skip(12);
+  r.Field(p.RotationX).Field(p.RotationY).Field(p.RotationZ).Skip(4);
+}
+
+}  // namespace
+
+int DeserializeZone(int& offset, const Payload& payload, Zone& out) {
+  PayloadReader r(offset, payload);
+  r.Field(out.ZoneValue1).Field(out.ZoneValue2).Field(out.ZoneValue3).Field(out.ZoneValue4);
+  for (CartesianInfo& p : out.Points) ReadPoint(r, p);
+  r.Field(out.Parameters).Field(out.ZoneValue5);
+  return 1;
+}
+
+int DeserializeZoneList(int& offset, const Payload& payload, ZoneList& out) {
+  PayloadReader r(offset, payload);
+  r.Field(out.ListValue1).Field(out.ListValue2);
+  for (Zone& z : out.Zones) r.Nested(DeserializeZone, z);
+  return 1;
+}
+
+int SerializeZone(int& offset, Payload& payload, Zone zone) {
+  PayloadWriter w(payload);
+  w.Field(zone.ZoneValue1).Field(zone.ZoneValue2).Field(zone.ZoneValue3).Field(zone.ZoneValue4);
+  for (const CartesianInfo& p : zone.Points) WritePoint(w, p);
+  w.Field(zone.Parameters).Field(zone.ZoneValue5);
+  offset += kZoneSize;
+  return 1;
+}
+
+int SerializeZoneList(int& offset, Payload& payload, ZoneList list) {
+  payload.reserve(payload.size() + kZoneListSize);
+  PayloadWriter(payload).Field(list.ListValue1).Field(list.ListValue2);
+  offset += 8;
+  for (const Zone& z : list.Zones) SerializeZone(offset, payload, z);
+  return 1;
+}
+
+extern "C" {
+
+int GetProtectionZone(ZoneList* list) {
+  if (list == nullptr) return TARSEL_ERROR_ARGUMENT;
+  Payload payload;
+  const int result = tarsel::ReadCommand(kReadCommand, payload);
+  int offset = 0;
+  DeserializeZoneList(offset, payload, *list);
+  return result;
+}
+
+int SetProtectionZone(ZoneList list) {
+  Payload payload;
+  int offset = 0;
+  SerializeZoneList(offset, payload, list);
+  return tarsel::SendPayload(kWriteCommand, payload);
+}
+
+int EraseAllProtectionZones() {
+  return tarsel::SendBare(kEraseCommand);
+}
+
+}  // extern "C"

@@ -1,0 +1,164 @@
+// Identity, factory and filter settings: serial number, model, frame type,
+// factory reset, the dev values and the spasm filter.
+#include <cstring>
+
+#include "config/config_codec.h"
+#include "core/framing.h"
+#include "maintenance/maintenance_codec.h"
+#include "tarsel/result.h"
+
+namespace {
+
+using tarsel::PayloadReader;
+using tarsel::PayloadWriter;
+using tarsel::config::kDevValueCount;
+using tarsel::config::kSpasmFilterValueCount;
+using tarsel::config::kVectorPayloadSize;
+
+constexpr int kSerialNumberCommand = 61;
+constexpr int kModelCommand = 65;
+constexpr int kFrameTypeCommand = 64;
+constexpr int kFactoryDefaultCommand = 45;
+constexpr int kSetDevValueCommand = 5000;
+constexpr int kGetDevValueCommand = 5001;
+constexpr int kSetSpasmFilterCommand = 504;
+constexpr int kGetSpasmFilterCommand = 505;
+
+// The model access code, stored masked so that it never lies in the library
+// as readable text; it is unmasked one character at a time when needed.
+constexpr unsigned char kAccessCodeMask = 0xA5;
+constexpr unsigned char kMaskedAccessCode[] = {0xE8, 0x92, 0xF4, 0x91, 0xFF, 0xEE, 0x97};
+
+void BuildModelAccessCode(char (&code)[20]) {
+  std::memset(code, 0, sizeof code);
+  // Read at run time, so the compiler cannot fold the code into constants.
+  volatile unsigned char mask = kAccessCodeMask;
+  for (std::size_t i = 0; i < sizeof kMaskedAccessCode; ++i) {
+    code[i] = static_cast<char>(kMaskedAccessCode[i] ^ mask);
+  }
+}
+
+// Exact match: the caller's text must be the code's characters followed by
+// a NUL. The comparison stops at the first difference, so at most 8 bytes of
+// the caller's text are read.
+bool AccessCodeMatches(const char* text) {
+  if (text == nullptr) return false;
+  char code[20];
+  BuildModelAccessCode(code);
+  const bool match = std::strcmp(text, code) == 0;
+  std::memset(code, 0, sizeof code);
+  return match;
+}
+
+// Element i of values, or 0 when the vector is shorter.
+float ValueOrZero(const std::vector<float>& values, std::size_t i) {
+  return i < values.size() ? values[i] : 0.0f;
+}
+
+// Reads count floats; only those with an element to land in are stored.
+void ReadValues(PayloadReader& r, std::vector<float>& values, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    float v;
+    r.Field(v);
+    if (i < values.size()) values[i] = v;
+  }
+}
+
+int SendText(int command, const char* text) {
+  Payload payload;
+  int offset = 0;
+  SerializeString(offset, payload, text);
+  return tarsel::SendPayload(command, payload);
+}
+
+}  // namespace
+
+int SerializeDevValue(int& offset, Payload& payload, std::vector<float> values) {
+  PayloadWriter w(payload);
+  for (std::size_t i = 0; i < kDevValueCount; ++i) w.Field(ValueOrZero(values, i));
+  offset += kVectorPayloadSize;
+  return 1;
+}
+
+int DeserializeDevValue(int& offset, const Payload& payload, std::vector<float>& values) {
+  PayloadReader r(offset, payload);
+  ReadValues(r, values, kDevValueCount);
+  return 1;
+}
+
+int SerializeSpasmFilterValue(int& offset, Payload& payload, std::vector<float> values,
+                              int filterSetting) {
+  PayloadWriter w(payload);
+  w.Field(filterSetting);
+  for (std::size_t i = 0; i < kSpasmFilterValueCount; ++i) w.Field(ValueOrZero(values, i));
+  w.PadTo(kVectorPayloadSize);
+  offset += kVectorPayloadSize;
+  return 1;
+}
+
+int DeserializeSpasmFilterValue(int& offset, const Payload& payload, std::vector<float>& values,
+                                int& filterSetting) {
+  PayloadReader r(offset, payload);
+  r.Field(filterSetting);
+  ReadValues(r, values, kSpasmFilterValueCount);
+  return 1;
+}
+
+extern "C" {
+
+int SetSerialNumber(char* serialNumber) {
+  if (serialNumber == nullptr) return TARSEL_ERROR_ARGUMENT;
+  return SendText(kSerialNumberCommand, serialNumber);
+}
+
+int SetModel(char* model, char* accessCode) {
+  if (!AccessCodeMatches(accessCode) || model == nullptr) return TARSEL_ERROR_ARGUMENT;
+  return SendText(kModelCommand, model);
+}
+
+int SetFrameType(int frameType) {
+  Payload payload;
+  int offset = 0;
+  SerializeActuatorAddress(offset, payload, static_cast<unsigned int>(frameType));
+  return tarsel::SendPayload(kFrameTypeCommand, payload);
+}
+
+int RestoreFactoryDefault() {
+  return tarsel::SendBare(kFactoryDefaultCommand);
+}
+
+int SetDevValue(std::vector<float> values) {
+  if (values.size() != kDevValueCount) return TARSEL_ERROR_ARGUMENT;
+  Payload payload;
+  int offset = 0;
+  SerializeDevValue(offset, payload, values);
+  return tarsel::SendPayload(kSetDevValueCommand, payload);
+}
+
+int GetDevValue(std::vector<float>& values) {
+  if (values.size() < kDevValueCount) return TARSEL_ERROR_ARGUMENT;
+  Payload payload;
+  const int result = tarsel::ReadCommand(kGetDevValueCommand, payload);
+  int offset = 0;
+  DeserializeDevValue(offset, payload, values);
+  return result;
+}
+
+int SetSpasmFilterValues(std::vector<float> values, int filterSetting) {
+  if (values.size() != kSpasmFilterValueCount) return TARSEL_ERROR_ARGUMENT;
+  Payload payload;
+  int offset = 0;
+  SerializeSpasmFilterValue(offset, payload, values, filterSetting);
+  return tarsel::SendPayload(kSetSpasmFilterCommand, payload);
+}
+
+int GetSpasmFilterValues(std::vector<float>& values, int& filterSetting) {
+  if (values.size() < kSpasmFilterValueCount) return TARSEL_ERROR_ARGUMENT;
+  Payload payload;
+  const int result = tarsel::ReadCommand(kGetSpasmFilterCommand, payload);
+  int offset = 0;
+  DeserializeSpasmFilterValue(offset, payload, values, filterSetting);
+  return result;
+}
+
+}  // extern "C"

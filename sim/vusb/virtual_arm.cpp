@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,6 +147,9 @@ struct Urb {
   }
 };
 
+// One test bed per process: the preload finds it through UMOCKDEV_DIR.
+std::atomic<int> g_live_arms{0};
+
 }  // namespace
 
 struct VirtualArm::State {
@@ -178,6 +182,13 @@ struct VirtualArm::State {
   int requests = 0;
   std::vector<unsigned long> unknown;
 
+  State() {
+    if (g_live_arms.fetch_add(1) != 0) {
+      g_live_arms.fetch_sub(1);
+      throw std::logic_error("virtual USB: only one VirtualArm may exist at a time");
+    }
+  }
+
   ~State() {
     if (handler != nullptr && signal != 0) g_signal_handler_disconnect(handler, signal);
     if (testbed != nullptr && attached)
@@ -187,6 +198,7 @@ struct VirtualArm::State {
     for (auto* queue : {&pending_in, &stalled_out, &finished}) {
       for (Urb& u : *queue) u.Release();
     }
+    g_live_arms.fetch_sub(1);
   }
 
   static gboolean OnIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
@@ -326,17 +338,26 @@ struct VirtualArm::State {
       cooked = responder;
       raw = raw_responder;
     }
-    // The responder runs unlocked so that it may use the knobs itself.
+    // The responder runs unlocked so that it may use the knobs itself; no
+    // exception may cross umockdev's C frames.
     std::optional<Bytes> answer;
-    if (raw) {
-      answer = raw(request);
-    } else if (cooked) {
-      unsigned char wire[kPacket] = {};
-      std::memcpy(wire, request.data(), std::min<std::size_t>(request.size(), kPacket));
-      if (std::optional<Packet> reply = cooked(DecodePacket(wire))) {
-        EncodePacket(*reply, wire);
-        answer = Bytes(wire, wire + kPacket);
+    try {
+      if (raw) {
+        answer = raw(request);
+      } else if (cooked) {
+        unsigned char wire[kPacket] = {};
+        std::memcpy(wire, request.data(), std::min<std::size_t>(request.size(), kPacket));
+        if (std::optional<Packet> reply = cooked(DecodePacket(wire))) {
+          EncodePacket(*reply, wire);
+          answer = Bytes(wire, wire + kPacket);
+        }
       }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "virtual USB: responder failed: %s\n", e.what());
+      answer.reset();
+    } catch (...) {
+      std::fprintf(stderr, "virtual USB: responder failed\n");
+      answer.reset();
     }
     if (answer) {
       if (answer->size() > static_cast<std::size_t>(kPacket)) answer->resize(kPacket);

@@ -5,6 +5,7 @@
 #include <climits>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "tarsel/result.h"
@@ -320,6 +321,9 @@ TEST_F(CommLayer, ChildProgramReachesTheArmOfItsParent) {
   EXPECT_EQ(arm_->OutPackets()[0][4], 77);
   EXPECT_EQ(arm_->Claims(), 1);
   EXPECT_EQ(arm_->Run({"/nonexistent/program"}), -1);
+
+  // The preload finds one test bed per process.
+  EXPECT_THROW(VirtualArm{}, std::logic_error);
 }
 
 TEST_F(CommLayer, GetDeviceCountReturnsThePointedToIntWithoutUsb) {

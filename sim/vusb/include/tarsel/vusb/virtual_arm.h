@@ -40,7 +40,8 @@ using Bytes = std::vector<unsigned char>;
 // Computes the device's answer to one packet written by the host. nullopt
 // means the device never answers it: the host's read times out. Called on
 // umockdev's worker thread, one packet at a time; it must not block for long
-// (the host waits 50 ms for an answer).
+// (the host waits 50 ms for an answer). An exception it throws counts as no
+// answer.
 using Responder = std::function<std::optional<Packet>(const Packet& request)>;
 
 // The same on the raw bytes of the transfers: the request as written (64
@@ -59,8 +60,9 @@ struct DeviceOptions {
 class VirtualArm {
  public:
   // Creates the test bed and plugs the device in. Throws std::runtime_error
-  // when umockdev cannot build it. Without a responder the device accepts
-  // every packet and never answers.
+  // when umockdev cannot build it, std::logic_error while another VirtualArm
+  // exists. Without a responder the device accepts every packet and never
+  // answers.
   explicit VirtualArm(Responder responder = {}, DeviceOptions options = {});
   ~VirtualArm();
   VirtualArm(const VirtualArm&) = delete;
@@ -118,9 +120,8 @@ class VirtualArm {
   // keeps serving while this waits.
   int Run(const std::vector<std::string>& argv) const;
 
-  struct State;
-
  private:
+  struct State;
   std::unique_ptr<State> state_;
 };
 

@@ -31,3 +31,11 @@ function(tarsel_library_options target)
     target_link_options(${target} PRIVATE -Wl,--no-undefined)
   endif()
 endfunction()
+
+# Environment for every test program. The preload of the virtual USB device
+# and the sanitizer runtime both want to come first; the link library and the
+# API library both export a one-byte flag of the same name, which the strict
+# ODR check would report although neither library reads the other's copy.
+set(TARSEL_TEST_ENV
+  "ASAN_OPTIONS=verify_asan_link_order=0:detect_odr_violation=1:detect_leaks=1"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")

@@ -216,22 +216,20 @@ double Manipulability(const Joints& q) {
 Joints InverseKinematics(const Pose& target, const Joints& start, bool* converged) {
   Joints q = start;
   Joints best = start;
-  double bestError = 1e300;
+  double bestPos = 1e300, bestRot = 1e300;
   constexpr double kMaxStep = 0.25;  // radians per iteration
   for (int iteration = 0; iteration < 400; ++iteration) {
     const auto frames = Frames(q);
     const auto e = PoseError(target, frames[kJoints]);
     const double posErr = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
     const double rotErr = std::sqrt(e[3] * e[3] + e[4] * e[4] + e[5] * e[5]);
-    const double error = posErr + 0.1 * rotErr;
-    if (error < bestError) {
-      bestError = error;
+    if (posErr + 0.1 * rotErr < bestPos + 0.1 * bestRot) {
+      bestPos = posErr;
+      bestRot = rotErr;
       best = q;
     }
-    if (posErr < 1e-4 && rotErr < 1e-3) {
-      if (converged != nullptr) *converged = true;
-      return q;
-    }
+    // Well below what the arm can tell apart: no drift when solved step by step.
+    if (posErr < 1e-8 && rotErr < 1e-7) break;
     // dq = J^T (J J^T + lambda^2 I)^-1 e
     const auto j = Jacobian(q);
     Matrix6 jjt{};
@@ -250,10 +248,11 @@ Joints InverseKinematics(const Pose& target, const Joints& start, bool* converge
       for (int r = 0; r < kJoints; ++r) dq[k] += j[r][k] * y[r];
       largest = std::max(largest, std::fabs(dq[k]));
     }
+    if (!std::isfinite(largest)) break;
     const double scale = largest > kMaxStep ? kMaxStep / largest : 1.0;
     for (int k = 0; k < kJoints; ++k) q[k] += dq[k] * scale / kDeg;
   }
-  if (converged != nullptr) *converged = false;
+  if (converged != nullptr) *converged = bestPos < 1e-4 && bestRot < 1e-3;
   return best;
 }
 

@@ -184,7 +184,9 @@ void Motion::ApplyVelocity(double h) {
       }
       kinematics::AnglesFromRotation(r, target.rx, target.ry, target.rz);
       const Joints solution = kinematics::InverseKinematics(target, physical);
-      for (int i = 0; i < 6; ++i) q_[i] = solution[i] - zero_[i];
+      for (int i = 0; i < 6; ++i) {
+        if (std::isfinite(solution[i])) q_[i] = solution[i] - zero_[i];
+      }
       ClampPosition();
     }
   } else {

@@ -402,21 +402,25 @@ std::array<float, N> ToFloats(const std::array<double, N>& values) {
 
 std::array<float, 6> SimulatedArm::Joints() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   return ToFloats(impl_->s.motion.Position());
 }
 
 std::array<float, 3> SimulatedArm::Fingers() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   return ToFloats(impl_->s.motion.Fingers());
 }
 
 std::array<float, 6> SimulatedArm::JointTargets() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   return ToFloats(impl_->s.motion.TargetJoints());
 }
 
 CartesianPose SimulatedArm::Pose() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   const Motion& m = impl_->s.motion;
   const kinematics::Pose p = m.PoseOf(m.Position());
   return {static_cast<float>(p.x),  static_cast<float>(p.y),  static_cast<float>(p.z),
@@ -425,6 +429,7 @@ CartesianPose SimulatedArm::Pose() const {
 
 int SimulatedArm::QueueSize() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   return impl_->s.motion.QueueSize();
 }
 
@@ -450,6 +455,7 @@ bool SimulatedArm::CurrentLimitation() const {
 
 bool SimulatedArm::FingersInitialized() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   for (int f = 0; f < impl_->s.FingerCount(); ++f) {
     if (!impl_->s.FingerInitialized(f)) return false;
   }
@@ -458,6 +464,7 @@ bool SimulatedArm::FingersInitialized() const {
 
 std::array<bool, 3> SimulatedArm::FingerFlags() const {
   std::lock_guard lock(impl_->mu);
+  impl_->Update();
   return {impl_->s.FingerInitialized(0), impl_->s.FingerInitialized(1),
           impl_->s.FingerInitialized(2)};
 }

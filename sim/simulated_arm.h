@@ -143,6 +143,7 @@ class TARSEL_API SimulatedArm {
   long Exchanges() const;  // exchanges seen since construction
 
   // --- State, for tests and tools -----------------------------------------
+  // The motion read-outs advance simulated time to the clock's now first.
   std::array<float, 6> Joints() const;        // degrees
   std::array<float, 3> Fingers() const;       // 0 (open) .. 6800 (closed)
   std::array<float, 6> JointTargets() const;  // where the arm is heading

@@ -1,0 +1,111 @@
+// Configuration of the simulated arm from the TARSEL_SIM_* variables.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "environment.h"
+
+namespace {
+
+using tarsel::sim::Fault;
+using tarsel::sim::FaultKind;
+using tarsel::sim::HandType;
+using tarsel::sim::ReadEnvironment;
+using tarsel::sim::SimEnvironment;
+
+SimEnvironment From(const std::map<std::string, std::string>& vars) {
+  return ReadEnvironment([&vars](const char* name) -> const char* {
+    const auto it = vars.find(name);
+    return it == vars.end() ? nullptr : it->second.c_str();
+  });
+}
+
+TEST(SimEnvironment, DefaultsWithoutVariables) {
+  const SimEnvironment env = From({});
+  EXPECT_EQ(env.options.hand, HandType::kThreeFingers);
+  EXPECT_EQ(env.options.timeScale, 1.0);
+  EXPECT_EQ(env.options.fingerInitPoints, 5);
+  EXPECT_TRUE(env.faults.empty());
+  EXPECT_EQ(env.unplugAfter, -1);
+  EXPECT_FALSE(env.absent);
+  EXPECT_FALSE(env.trace);
+  EXPECT_TRUE(env.problems.empty());
+}
+
+TEST(SimEnvironment, ReadsEveryVariable) {
+  const SimEnvironment env = From({{"TARSEL_SIM_HAND", "2"},
+                                   {"TARSEL_SIM_TIME_SCALE", " 12.5 "},
+                                   {"TARSEL_SIM_FINGER_POINTS", "0"},
+                                   {"TARSEL_SIM_TRACE", "1"},
+                                   {"TARSEL_SIM_FAULT", "unplug:7, absent"}});
+  EXPECT_EQ(env.options.hand, HandType::kTwoFingers);
+  EXPECT_EQ(env.options.timeScale, 12.5);
+  EXPECT_EQ(env.options.fingerInitPoints, 0);
+  EXPECT_TRUE(env.trace);
+  EXPECT_EQ(env.unplugAfter, 7);
+  EXPECT_TRUE(env.absent);
+  EXPECT_TRUE(env.problems.empty());
+}
+
+struct FaultSpec {
+  const char* text;
+  FaultKind kind;
+  int command, index, times;
+};
+
+class FaultSpecs : public ::testing::TestWithParam<FaultSpec> {};
+
+TEST_P(FaultSpecs, Parse) {
+  const FaultSpec& c = GetParam();
+  const SimEnvironment env = From({{"TARSEL_SIM_FAULT", c.text}});
+  ASSERT_TRUE(env.problems.empty()) << env.problems.front();
+  ASSERT_EQ(env.faults.size(), 1u);
+  EXPECT_EQ(env.faults[0].kind, c.kind);
+  EXPECT_EQ(env.faults[0].command, c.command);
+  EXPECT_EQ(env.faults[0].packetIndex, c.index);
+  EXPECT_EQ(env.faults[0].times, c.times);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FaultSpecs,
+    ::testing::Values(FaultSpec{"noanswer", FaultKind::kNoAnswer, Fault::kAny, Fault::kAny, -1},
+                      FaultSpec{"error:105", FaultKind::kErrorBit, 105, Fault::kAny, -1},
+                      FaultSpec{"negative:200:3", FaultKind::kNegativeVerdict, 200, 3, -1},
+                      FaultSpec{"noanswer:*:2:4", FaultKind::kNoAnswer, Fault::kAny, 2, 4},
+                      FaultSpec{" error:*:*:1 ", FaultKind::kErrorBit, Fault::kAny, Fault::kAny,
+                                1}));
+
+class BadSettings : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(BadSettings, AreIgnoredAndReported) {
+  const auto [name, value] = GetParam();
+  const SimEnvironment env = From({{name, value}});
+  EXPECT_EQ(env.problems.size(), 1u);
+  const SimEnvironment defaults = From({});
+  EXPECT_EQ(env.options.hand, defaults.options.hand);
+  EXPECT_EQ(env.options.timeScale, defaults.options.timeScale);
+  EXPECT_EQ(env.options.fingerInitPoints, defaults.options.fingerInitPoints);
+  EXPECT_TRUE(env.faults.empty());
+  EXPECT_EQ(env.unplugAfter, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadSettings,
+    ::testing::Values(
+        std::pair{"TARSEL_SIM_HAND", "4"}, std::pair{"TARSEL_SIM_HAND", "two"},
+        std::pair{"TARSEL_SIM_TIME_SCALE", "0"}, std::pair{"TARSEL_SIM_TIME_SCALE", "-2"},
+        std::pair{"TARSEL_SIM_TIME_SCALE", "fast"}, std::pair{"TARSEL_SIM_TIME_SCALE", "nan"},
+        std::pair{"TARSEL_SIM_TIME_SCALE", "1e400"}, std::pair{"TARSEL_SIM_FINGER_POINTS", "-1"},
+        std::pair{"TARSEL_SIM_FINGER_POINTS", "3x"}, std::pair{"TARSEL_SIM_FAULT", "explode"},
+        std::pair{"TARSEL_SIM_FAULT", "error:abc"}, std::pair{"TARSEL_SIM_FAULT", "error:1:2:0"},
+        std::pair{"TARSEL_SIM_FAULT", "error:1:2:3:4"}, std::pair{"TARSEL_SIM_FAULT", "unplug"},
+        std::pair{"TARSEL_SIM_FAULT", "unplug:-3"}, std::pair{"TARSEL_SIM_FAULT", "absent:1"}));
+
+TEST(SimEnvironment, GoodFaultsSurviveABadNeighbour) {
+  const SimEnvironment env = From({{"TARSEL_SIM_FAULT", "error:105;bogus,,noanswer:21"}});
+  EXPECT_EQ(env.faults.size(), 2u);
+  EXPECT_EQ(env.problems.size(), 1u);
+}
+
+}  // namespace

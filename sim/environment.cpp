@@ -102,12 +102,12 @@ SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lo
     if (value == nullptr) return std::nullopt;
     return Trim(value);
   };
-  if (auto hand = get("TARSEL_SIM_HAND")) {
+  if (auto hand = get("TARSEL_SIM_HAND"); hand && !hand->empty()) {
     if (*hand == "3") {
-      env.options.hand = HandType::kThreeFingers;
+      env.hand = HandType::kThreeFingers;
     } else if (*hand == "2") {
-      env.options.hand = HandType::kTwoFingers;
-    } else if (!hand->empty()) {
+      env.hand = HandType::kTwoFingers;
+    } else {
       env.problems.push_back("TARSEL_SIM_HAND: expected 2 or 3, got \"" + *hand + "\"");
     }
   }
@@ -116,7 +116,7 @@ SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lo
     errno = 0;
     const double v = std::strtod(scale->c_str(), &end);
     if (errno == 0 && end != nullptr && *end == '\0' && std::isfinite(v) && v > 0 && v <= 1e6) {
-      env.options.timeScale = v;
+      env.timeScale = v;
     } else {
       env.problems.push_back("TARSEL_SIM_TIME_SCALE: expected a number above 0, got \"" + *scale +
                              "\"");
@@ -125,13 +125,19 @@ SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lo
   if (auto points = get("TARSEL_SIM_FINGER_POINTS"); points && !points->empty()) {
     int n = 0;
     if (ParseInteger(*points, n) && n >= 0) {
-      env.options.fingerInitPoints = n;
+      env.fingerInitPoints = n;
     } else {
       env.problems.push_back("TARSEL_SIM_FINGER_POINTS: expected a count, got \"" + *points + "\"");
     }
   }
-  if (auto faults = get("TARSEL_SIM_FAULT")) ParseFaults(*faults, env);
+  if (auto faults = get("TARSEL_SIM_FAULT")) {
+    env.faultsGiven = true;
+    ParseFaults(*faults, env);
+  }
   if (auto trace = get("TARSEL_SIM_TRACE")) env.trace = !trace->empty() && *trace != "0";
+  if (env.hand) env.options.hand = *env.hand;
+  if (env.timeScale) env.options.timeScale = *env.timeScale;
+  if (env.fingerInitPoints) env.options.fingerInitPoints = *env.fingerInitPoints;
   return env;
 }
 
@@ -140,12 +146,14 @@ SimEnvironment ReadEnvironment() {
 }
 
 void Configure(SimulatedArm& arm, const SimEnvironment& env) {
-  arm.SetHandType(env.options.hand);
-  arm.SetTimeScale(env.options.timeScale);
-  arm.SetFingerInitPoints(env.options.fingerInitPoints);
-  arm.ClearFaults();
-  for (const Fault& f : env.faults) arm.AddFault(f);
-  arm.UnplugAfter(env.unplugAfter);
+  if (env.hand) arm.SetHandType(*env.hand);
+  if (env.timeScale) arm.SetTimeScale(*env.timeScale);
+  if (env.fingerInitPoints) arm.SetFingerInitPoints(*env.fingerInitPoints);
+  if (env.faultsGiven) {
+    arm.ClearFaults();
+    for (const Fault& f : env.faults) arm.AddFault(f);
+    arm.UnplugAfter(env.unplugAfter);
+  }
 }
 
 std::string TraceLine(const Packet& request, const std::optional<Packet>& answer) {

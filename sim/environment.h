@@ -11,12 +11,21 @@
 
 namespace tarsel::sim {
 
+// The settings the variables give. A variable that is not set (or is
+// malformed) leaves its optional empty, so that Configure keeps what the arm
+// has; options holds the given settings over the defaults, for a new arm.
 struct SimEnvironment {
-  Options options;                    // hand, time scale, finger points (clock left empty)
-  std::vector<Fault> faults;          // from TARSEL_SIM_FAULT
+  Options options;                      // for a new arm (clock left empty)
+  std::optional<HandType> hand;         // TARSEL_SIM_HAND
+  std::optional<double> timeScale;      // TARSEL_SIM_TIME_SCALE
+  std::optional<int> fingerInitPoints;  // TARSEL_SIM_FINGER_POINTS
+  // TARSEL_SIM_FAULT, when set (even empty), replaces every fault and the
+  // unplugging with its list.
+  bool faultsGiven = false;
+  std::vector<Fault> faults;
   long unplugAfter = -1;              // "unplug:N"
   bool absent = false;                // "absent": no arm on the bus at all
-  bool trace = false;                 // TARSEL_SIM_TRACE
+  bool trace = false;                 // TARSEL_SIM_TRACE set, and not to 0
   std::vector<std::string> problems;  // settings that were ignored, and why
 };
 
@@ -28,7 +37,7 @@ SimEnvironment ReadEnvironment();
 // Parses a fault list such as "error:105,noanswer:304:*:2,unplug:50" into env.
 void ParseFaults(const std::string& text, SimEnvironment& env);
 
-// Applies env's hand, time scale, finger points, faults and unplugging.
+// Applies the settings env gives to arm; the others stay as they are.
 void Configure(SimulatedArm& arm, const SimEnvironment& env);
 
 // One line describing an exchange, for traces.

@@ -7,9 +7,11 @@
 
 namespace tarsel::sim {
 
-// The process-wide simulated arm the link answers from. Created on first use
-// (configured from the TARSEL_SIM_* variables); InitCommunication applies the
-// variables again each time it runs.
+// The process-wide simulated arm the link answers from. Created on first use,
+// configured from the TARSEL_SIM_* variables. InitCommunication applies the
+// variables that are set again each time it runs; what a program set in code
+// stays unless a variable overrides it (TARSEL_SIM_FAULT, even empty,
+// replaces every fault).
 TARSEL_API SimulatedArm& Instance();
 
 // Whether the link is open: between a successful InitCommunication and

@@ -21,16 +21,40 @@ SimEnvironment From(const std::map<std::string, std::string>& vars) {
   });
 }
 
-TEST(SimEnvironment, DefaultsWithoutVariables) {
+TEST(SimEnvironment, UnsetVariablesGiveNothing) {
   const SimEnvironment env = From({});
-  EXPECT_EQ(env.options.hand, HandType::kThreeFingers);
-  EXPECT_EQ(env.options.timeScale, 1.0);
-  EXPECT_EQ(env.options.fingerInitPoints, 5);
-  EXPECT_TRUE(env.faults.empty());
-  EXPECT_EQ(env.unplugAfter, -1);
-  EXPECT_FALSE(env.absent);
+  EXPECT_FALSE(env.hand);
+  EXPECT_FALSE(env.timeScale);
+  EXPECT_FALSE(env.fingerInitPoints);
+  EXPECT_FALSE(env.faultsGiven);
   EXPECT_FALSE(env.trace);
+  EXPECT_FALSE(env.absent);
   EXPECT_TRUE(env.problems.empty());
+  const tarsel::sim::Options& o = env.options;
+  EXPECT_EQ(o.hand, HandType::kThreeFingers);
+  EXPECT_EQ(o.timeScale, 1.0);
+  EXPECT_EQ(o.fingerInitPoints, 5);
+}
+
+TEST(SimEnvironment, ConfigureKeepsWhatNoVariableGives) {
+  tarsel::sim::ManualClock clock;
+  tarsel::sim::Options o;
+  o.clock = clock.Source();
+  tarsel::sim::SimulatedArm arm(o);
+  arm.SetTimeScale(7);
+  arm.SetHandType(HandType::kTwoFingers);
+  arm.AddFault({FaultKind::kNoAnswer, 105, Fault::kAny, -1});
+  tarsel::sim::Configure(arm, From({{"TARSEL_SIM_HAND", "3"}}));
+  EXPECT_EQ(arm.TimeScale(), 7.0);
+  EXPECT_EQ(arm.Hand(), HandType::kThreeFingers);
+  Packet read{};
+  read.PacketIndex = 1;
+  read.PacketCount = 1;
+  read.CommandId = 105;
+  read.PayloadSize = 1;
+  EXPECT_FALSE(arm.Handle(read));  // the fault is still there
+  tarsel::sim::Configure(arm, From({{"TARSEL_SIM_FAULT", ""}}));
+  EXPECT_TRUE(arm.Handle(read));  // an empty list clears it
 }
 
 TEST(SimEnvironment, ReadsEveryVariable) {
@@ -39,10 +63,13 @@ TEST(SimEnvironment, ReadsEveryVariable) {
                                    {"TARSEL_SIM_FINGER_POINTS", "0"},
                                    {"TARSEL_SIM_TRACE", "1"},
                                    {"TARSEL_SIM_FAULT", "unplug:7, absent"}});
+  EXPECT_EQ(env.hand, HandType::kTwoFingers);
+  EXPECT_EQ(env.timeScale, 12.5);
+  EXPECT_EQ(env.fingerInitPoints, 0);
+  EXPECT_TRUE(env.trace);
   EXPECT_EQ(env.options.hand, HandType::kTwoFingers);
   EXPECT_EQ(env.options.timeScale, 12.5);
-  EXPECT_EQ(env.options.fingerInitPoints, 0);
-  EXPECT_TRUE(env.trace);
+  EXPECT_TRUE(env.faultsGiven);
   EXPECT_EQ(env.unplugAfter, 7);
   EXPECT_TRUE(env.absent);
   EXPECT_TRUE(env.problems.empty());
@@ -82,11 +109,11 @@ TEST_P(BadSettings, AreIgnoredAndReported) {
   const auto [name, value] = GetParam();
   const SimEnvironment env = From({{name, value}});
   EXPECT_EQ(env.problems.size(), 1u);
-  const SimEnvironment defaults = From({});
-  EXPECT_EQ(env.options.hand, defaults.options.hand);
-  EXPECT_EQ(env.options.timeScale, defaults.options.timeScale);
-  EXPECT_EQ(env.options.fingerInitPoints, defaults.options.fingerInitPoints);
+  EXPECT_FALSE(env.hand);
+  EXPECT_FALSE(env.timeScale);
+  EXPECT_FALSE(env.fingerInitPoints);
   EXPECT_TRUE(env.faults.empty());
+  EXPECT_FALSE(env.absent);
   EXPECT_EQ(env.unplugAfter, -1);
 }
 

@@ -157,13 +157,22 @@ TEST_F(SimLink, EnvironmentConfiguresTheArmAtEachInit) {
   EXPECT_EQ(status[12], 2);
   EXPECT_EQ(Read(110, status), TARSEL_ERROR_ANSWER_ERROR_BIT);
 
+  // Unset variables leave the arm as it is; an empty fault list clears.
   CloseAPI();
+  unsetenv("TARSEL_SIM_HAND");
+  unsetenv("TARSEL_SIM_TIME_SCALE");
   unsetenv("TARSEL_SIM_FAULT");
+  Open();
+  EXPECT_EQ(Instance().Hand(), tarsel::sim::HandType::kTwoFingers);
+  EXPECT_EQ(Read(110, status), TARSEL_ERROR_ANSWER_ERROR_BIT);
+  CloseAPI();
+  setenv("TARSEL_SIM_FAULT", "", 1);
   setenv("TARSEL_SIM_HAND", "3", 1);
   Open();
   EXPECT_EQ(Instance().Hand(), tarsel::sim::HandType::kThreeFingers);
   EXPECT_EQ(Read(110, status), TARSEL_OK);
   EXPECT_FALSE(Instance().Unplugged());
+  Instance().SetTimeScale(1);
 }
 
 TEST_F(SimLink, AbsentArmFailsTheInit) {
@@ -182,7 +191,7 @@ TEST_F(SimLink, AbsentArmFailsTheInit) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "LIBUSB_ERROR_NO_DEVICE returned by the Write operation.\n");
   EXPECT_EQ(answer.CommandId, 0x1111);
-  unsetenv("TARSEL_SIM_FAULT");
+  setenv("TARSEL_SIM_FAULT", "", 1);
   Open();
 }
 
@@ -195,6 +204,9 @@ TEST_F(SimLink, TraceDescribesEveryExchange) {
   const std::string trace = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(trace.find("311 move home"), std::string::npos) << trace;
   EXPECT_NE(trace.find("verdict 311"), std::string::npos) << trace;
+  CloseAPI();
+  setenv("TARSEL_SIM_TRACE", "0", 1);
+  Open();
 }
 
 }  // namespace

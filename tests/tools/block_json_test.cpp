@@ -1,0 +1,284 @@
+// The JSON forms of the stored blocks: exact round trips of every float bit
+// pattern and every text byte, and strict reading.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "block_json.h"
+
+namespace tarsel::tool {
+namespace {
+
+std::uint32_t Bits(float f) {
+  return std::bit_cast<std::uint32_t>(f);
+}
+
+float FromBits(std::uint32_t bits) {
+  return std::bit_cast<float>(bits);
+}
+
+// A value through its file form and back.
+BlockJson ThroughText(const BlockJson& value) {
+  return ReadDocument(value.dump(), "test");
+}
+
+struct FloatCase {
+  std::uint32_t bits;
+  const char* text;  // how the file shows it
+};
+
+class FloatForm : public ::testing::TestWithParam<FloatCase> {};
+
+TEST_P(FloatForm, PrintsAsExpectedAndReadsBackTheSameBits) {
+  const float value = FromBits(GetParam().bits);
+  const BlockJson json = FloatToJson(value);
+  EXPECT_EQ(json.dump(), GetParam().text);
+  EXPECT_EQ(Bits(FloatFromJson(ThroughText(json), "/x")), GetParam().bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floats, FloatForm,
+    ::testing::Values(FloatCase{0x3dcccccd, "0.1"},            // shortest digits, not 0.100000001
+                      FloatCase{0x80000000, "-0.0"},           // the sign of zero survives
+                      FloatCase{0x3f800000, "1.0"},            // stays a float, not an integer
+                      FloatCase{0x00000001, "1e-45"},          // smallest subnormal
+                      FloatCase{0x007fffff, "1.1754942e-38"},  // largest subnormal
+                      FloatCase{0x7f7fffff, "3.4028235e+38"},  // largest finite
+                      FloatCase{0x4b800001, "1.6777218e+07"},  // beyond exact integers
+                      FloatCase{0x7f800000, "\"inf\""}, FloatCase{0xff800000, "\"-inf\""},
+                      FloatCase{0x7fc00000, "\"nan\""}, FloatCase{0xffc00000, "\"-nan\""},
+                      FloatCase{0x7f800001, "\"0x7f800001\""},  // signalling NaN
+                      FloatCase{0x7fc12345, "\"0x7fc12345\""},  // NaN with a payload
+                      FloatCase{0xffffffff, "\"0xffffffff\""}));
+
+TEST(FloatForm, EveryBitPatternOfASampleRoundTrips) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint32_t bits = random();
+    const BlockJson json = FloatToJson(FromBits(bits));
+    const BlockJson back = ThroughText(json);
+    ASSERT_EQ(Bits(FloatFromJson(back, "/x")), bits) << json.dump();
+    ASSERT_EQ(back.dump(), json.dump());
+  }
+}
+
+TEST(FloatForm, AcceptsHandWrittenForms) {
+  EXPECT_EQ(FloatFromJson(BlockJson(3), "/x"), 3.0f);
+  EXPECT_EQ(FloatFromJson(BlockJson(-7), "/x"), -7.0f);
+  EXPECT_EQ(FloatFromJson(ReadDocument("0.25", "t"), "/x"), 0.25f);
+  EXPECT_EQ(Bits(FloatFromJson(BlockJson("0x3F800000"), "/x")), 0x3f800000u);
+  EXPECT_EQ(FloatFromJson(BlockJson("+inf"), "/x"), std::numeric_limits<float>::infinity());
+}
+
+TEST(FloatForm, RefusesWhatIsNotAFloat) {
+  for (const char* text : {"true", "null", "\"1.5\"", "\"0x123\"", "\"0x3f80000g\"", "[1]", "1e39",
+                           "-1e39", "\"infinity\""}) {
+    EXPECT_THROW(FloatFromJson(ReadDocument(text, "t"), "/x"), JsonError) << text;
+  }
+}
+
+// --- Texts ------------------------------------------------------------------
+
+struct TextCase {
+  const char* name;
+  char bytes[20];
+  const char* shown;
+};
+
+class TextForm : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextForm, KeepsAllTwentyBytes) {
+  const TextCase& c = GetParam();
+  const BlockJson json = TextToJson(c.bytes);
+  EXPECT_EQ(json.dump(), c.shown);
+  char back[20];
+  std::memset(back, 0x55, sizeof back);
+  TextFromJson(ThroughText(json), back, "/t");
+  EXPECT_EQ(std::memcmp(back, c.bytes, 20), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, TextForm,
+    ::testing::Values(TextCase{"padded", "Tarsel arm", "\"Tarsel arm\""},
+                      TextCase{"empty", "", "\"\""},
+                      TextCase{"full",
+                               {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J',
+                                'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R', 'S', 'T'},
+                               "\"ABCDEFGHIJKLMNOPQRST\""},
+                      TextCase{"quote", "say \"hi\"\\", "\"say \\\"hi\\\"\\\\\""},
+                      // Bytes after the terminator matter: they travel too.
+                      TextCase{"after_nul",
+                               {'a', 'b', 0, 'c'},
+                               "{\"hex\":\"6162006300000000000000000000000000000000\"}"},
+                      TextCase{"control", "a\tb",
+                               "{\"hex\":\"6109620000000000000000000000000000000000\"}"},
+                      TextCase{"high_byte",
+                               {'x', static_cast<char>(0xff)},
+                               "{\"hex\":\"78ff000000000000000000000000000000000000\"}"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(TextForm, RefusesTextsThatDoNotFit) {
+  char text[20];
+  for (const char* json :
+       {"\"ABCDEFGHIJKLMNOPQRSTU\"", "{\"hex\":\"00\"}", "{\"hex\":1}",
+        "{\"hex\":\"6162006300000000000000000000000000000000\",\"x\":1}", "5", "\"a\\u0000b\""}) {
+    EXPECT_THROW(TextFromJson(ReadDocument(json, "t"), text, "/t"), JsonError) << json;
+  }
+}
+
+// --- Whole blocks -------------------------------------------------------------
+
+template <class Record>
+void FillRandom(Record& record, unsigned seed) {
+  std::mt19937 random(seed);
+  auto* bytes = reinterpret_cast<unsigned char*>(&record);
+  for (std::size_t i = 0; i < sizeof record; ++i) bytes[i] = static_cast<unsigned char>(random());
+}
+
+// Record -> file text -> record -> file text: the records agree in every byte
+// that travels and the two texts are identical.
+template <class Record>
+void ExpectExactRoundTrip(const Record& original) {
+  const std::string text = WriteDocument(ToJson(original));
+  Record back;
+  FillRandom(back, 99);  // FromJson must not leave stale bytes behind
+  FromJson(ReadDocument(text, "test"), back);
+  EXPECT_EQ(std::memcmp(&back, &original, sizeof original), 0);
+  EXPECT_EQ(WriteDocument(ToJson(back)), text);
+}
+
+class ClientConfigurationForm : public ::testing::TestWithParam<int> {};
+
+TEST_P(ClientConfigurationForm, RoundTripsWhatTravels) {
+  ClientConfigurations config;
+  FillRandom(config, 1);
+  config.StoredPositionCount = GetParam();
+  // What never travels reads back as zero: the reserved tail and the stored
+  // positions beyond the count.
+  std::memset(config.Reserved, 0, sizeof config.Reserved);
+  const int carried = std::clamp(GetParam(), 0, TARSEL_MAX_STORED_POSITIONS);
+  std::memset(static_cast<void*>(&config.StoredPositions[carried]), 0,
+              sizeof(UserPosition) * (TARSEL_MAX_STORED_POSITIONS - carried));
+  ExpectExactRoundTrip(config);
+  EXPECT_EQ(ToJson(config)["StoredPositions"].size(), static_cast<std::size_t>(carried));
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, ClientConfigurationForm,
+                         ::testing::Values(std::numeric_limits<int>::min(), -1, 0, 3, 20, 25));
+
+TEST(ZoneListForm, RoundTripsEveryBit) {
+  for (unsigned seed : {2u, 3u, 4u}) {
+    ZoneList zones;
+    FillRandom(zones, seed);
+    ExpectExactRoundTrip(zones);
+  }
+}
+
+TEST(ControlMappingForm, RoundTripsEveryBit) {
+  for (unsigned seed : {5u, 6u}) {
+    ControlMappingCharts charts;
+    FillRandom(charts, seed);
+    // Each entry ends in two bytes of padding that no field owns.
+    for (ControlMapping& m : charts.Mappings) {
+      for (ControlMappingEntry* entries : {m.FirstEntries, m.SecondEntries}) {
+        for (int e = 0; e < 6; ++e) {
+          std::memset(reinterpret_cast<unsigned char*>(&entries[e]) + 202, 0, 2);
+        }
+      }
+    }
+    ExpectExactRoundTrip(charts);
+  }
+}
+
+// --- Strict reading ---------------------------------------------------------
+
+BlockJson ZoneDocument() {
+  ZoneList zones{};
+  zones.Zones[3].Parameters[8] = 2.5f;
+  return ToJson(zones);
+}
+
+struct Broken {
+  const char* name;
+  void (*change)(BlockJson&);
+  const char* message;  // expected part of the error
+};
+
+class StrictReading : public ::testing::TestWithParam<Broken> {};
+
+TEST_P(StrictReading, RefusesWithThePlace) {
+  BlockJson document = ZoneDocument();
+  GetParam().change(document);
+  ZoneList zones;
+  try {
+    FromJson(ThroughText(document), zones);
+    FAIL() << "accepted";
+  } catch (const JsonError& e) {
+    EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, StrictReading,
+    ::testing::Values(
+        Broken{"missing_key", [](BlockJson& d) { d["Zones"][3].erase("ZoneValue5"); },
+               "/Zones/3/ZoneValue5: missing"},
+        Broken{"unknown_key", [](BlockJson& d) { d["Zones"][0]["Points"][7]["W"] = 1; },
+               "/Zones/0/Points/7/W: unknown key"},
+        Broken{"short_list", [](BlockJson& d) { d["Zones"][9]["Parameters"].erase(0); },
+               "/Zones/9/Parameters: expected 9 entries, found 8"},
+        Broken{"int_range", [](BlockJson& d) { d["ListValue2"] = std::int64_t{1} << 31; },
+               "/ListValue2: integer out of the 32-bit range"},
+        Broken{"float_for_int", [](BlockJson& d) { d["ListValue1"] = 1.5f; },
+               "/ListValue1: expected a 32-bit integer"},
+        Broken{"bad_float", [](BlockJson& d) { d["Zones"][1]["Parameters"][2] = "one"; },
+               "/Zones/1/Parameters/2: expected a number"},
+        Broken{"other_block", [](BlockJson& d) { d["block"] = "ClientConfigurations"; },
+               "/block: this file holds \"ClientConfigurations\", not ZoneList"},
+        Broken{"not_object", [](BlockJson& d) { d["Zones"][4] = 4; },
+               "/Zones/4: expected an object"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(StrictReading, StoredPositionsMustMatchTheCount) {
+  ClientConfigurations config{};
+  config.StoredPositionCount = 2;
+  BlockJson document = ToJson(config);
+  document["StoredPositionCount"] = 3;
+  ClientConfigurations out;
+  EXPECT_THROW(FromJson(document, out), JsonError);
+}
+
+TEST(StrictReading, RefusesDuplicateKeysAndBadSyntax) {
+  EXPECT_THROW(ReadDocument("{\"a\": 1, \"a\": 2}", "t"), JsonError);
+  EXPECT_THROW(ReadDocument("{\"a\": {\"b\": 1, \"b\": 1}}", "t"), JsonError);
+  EXPECT_NO_THROW(ReadDocument("{\"a\": {\"b\": 1}, \"b\": {\"a\": 1}}", "t"));
+  try {
+    ReadDocument("{\n  \"a\": 1,\n}", "zones.json");
+    FAIL();
+  } catch (const JsonError& e) {
+    EXPECT_NE(std::string(e.what()).find("zones.json: not valid JSON"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("line 3"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Differences, NameTheFirstPlace) {
+  BlockJson a = ZoneDocument();
+  BlockJson b = a;
+  EXPECT_EQ(FirstDifference(a, b), "");
+  b["Zones"][3]["Parameters"][8] = FloatToJson(std::bit_cast<float>(0x7fc00001u));
+  EXPECT_EQ(FirstDifference(a, b), "/Zones/3/Parameters/8: 2.5 vs \"0x7fc00001\"");
+  // Zero and negative zero are different values on the wire.
+  b = a;
+  b["ListValue1"] = -0.0f;
+  a["ListValue1"] = 0.0f;
+  EXPECT_NE(FirstDifference(a, b), "");
+}
+
+}  // namespace
+}  // namespace tarsel::tool

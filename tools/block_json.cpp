@@ -1,0 +1,544 @@
+#include "block_json.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <string_view>
+
+#include <fmt/core.h>
+
+namespace tarsel::tool {
+
+namespace {
+
+constexpr std::uint32_t kQuietNan = 0x7fc00000u;
+constexpr std::uint32_t kNegativeQuietNan = 0xffc00000u;
+
+std::string Hex(const unsigned char* bytes, std::size_t n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0f];
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads exactly n bytes from 2n hex digits; false on anything else.
+bool ParseHex(std::string_view text, unsigned char* out, std::size_t n) {
+  if (text.size() != 2 * n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const int hi = HexDigit(text[2 * i]);
+    const int lo = HexDigit(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[i] = static_cast<unsigned char>(hi * 16 + lo);
+  }
+  return true;
+}
+
+std::string Join(const std::string& path, std::string_view key) {
+  return path + "/" + std::string(key);
+}
+
+std::string Shown(const BlockJson& value) {
+  std::string text = value.dump();
+  if (text.size() > 60) text = text.substr(0, 57) + "...";
+  return text;
+}
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+  throw JsonError((where.empty() ? std::string("/") : where) + ": " + what);
+}
+
+// --- The two directions of one field list -----------------------------------
+// Every record's fields are listed once, in Visit; Writer turns them into
+// JSON, Reader fills them from JSON, so the two directions cannot drift apart.
+
+class Writer;
+class Reader;
+template <class Io>
+void Visit(Io& io, CartesianInfo& c);
+template <class Io>
+void Visit(Io& io, AngularInfo& a);
+template <class Io>
+void Visit(Io& io, FingersPosition& f);
+template <class Io>
+void Visit(Io& io, UserPosition& p);
+template <class Io>
+void Visit(Io& io, ClientConfigurations& c);
+template <class Io>
+void Visit(Io& io, Zone& z);
+template <class Io>
+void Visit(Io& io, ZoneList& l);
+template <class Io>
+void Visit(Io& io, ControlMappingEntry& e);
+template <class Io>
+void Visit(Io& io, ControlMapping& m);
+template <class Io>
+void Visit(Io& io, ControlMappingCharts& c);
+
+class Writer {
+ public:
+  explicit Writer(BlockJson& object) : object_(object) {}
+
+  void Int(const char* key, int& value) { object_[key] = static_cast<std::int64_t>(value); }
+  void Float(const char* key, float& value) { object_[key] = FloatToJson(value); }
+  void Text(const char* key, char (&text)[20]) { object_[key] = TextToJson(text); }
+
+  template <class Record>
+  void Object(const char* key, Record& record) {
+    object_[key] = Build(record);
+  }
+  template <class Record>
+  void Objects(const char* key, Record* records, int count) {
+    BlockJson list = BlockJson::array();
+    for (int i = 0; i < count; ++i) list.push_back(Build(records[i]));
+    object_[key] = std::move(list);
+  }
+  void Floats(const char* key, float* values, int count) {
+    BlockJson list = BlockJson::array();
+    for (int i = 0; i < count; ++i) list.push_back(FloatToJson(values[i]));
+    object_[key] = std::move(list);
+  }
+  // count groups of width bytes each, one hex string per group.
+  void HexGroups(const char* key, unsigned char* bytes, int count, int width) {
+    BlockJson list = BlockJson::array();
+    for (int i = 0; i < count; ++i) {
+      list.push_back(Hex(bytes + static_cast<std::size_t>(i) * width, width));
+    }
+    object_[key] = std::move(list);
+  }
+
+  template <class Record>
+  static BlockJson Build(Record& record) {
+    BlockJson object = BlockJson::object();
+    Writer writer(object);
+    Visit(writer, record);
+    return object;
+  }
+
+ private:
+  BlockJson& object_;
+};
+
+class Reader {
+ public:
+  Reader(const BlockJson& object, std::string path) : object_(object), path_(std::move(path)) {
+    if (!object_.is_object()) Fail(path_, "expected an object, found " + Shown(object_));
+  }
+
+  void Int(const char* key, int& value) {
+    const BlockJson& v = Take(key);
+    const std::string where = Join(path_, key);
+    bool inRange = false;
+    if (v.is_number_unsigned()) {
+      const auto u = v.get<std::uint64_t>();
+      inRange = u <= static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+      value = inRange ? static_cast<int>(u) : 0;
+    } else if (v.is_number_integer()) {
+      const auto s = v.get<std::int64_t>();
+      inRange = s >= std::numeric_limits<int>::min() && s <= std::numeric_limits<int>::max();
+      value = inRange ? static_cast<int>(s) : 0;
+    } else {
+      Fail(where, "expected a 32-bit integer, found " + Shown(v));
+    }
+    if (!inRange) Fail(where, "integer out of the 32-bit range: " + Shown(v));
+  }
+  void Float(const char* key, float& value) { value = FloatFromJson(Take(key), Join(path_, key)); }
+  void Text(const char* key, char (&text)[20]) { TextFromJson(Take(key), text, Join(path_, key)); }
+
+  template <class Record>
+  void Object(const char* key, Record& record) {
+    Fill(Take(key), Join(path_, key), record);
+  }
+  template <class Record>
+  void Objects(const char* key, Record* records, int count) {
+    const BlockJson& list = List(key, count);
+    for (int i = 0; i < count; ++i) {
+      Fill(list[static_cast<std::size_t>(i)], Join(Join(path_, key), std::to_string(i)),
+           records[i]);
+    }
+  }
+  void Floats(const char* key, float* values, int count) {
+    const BlockJson& list = List(key, count);
+    for (int i = 0; i < count; ++i) {
+      values[i] = FloatFromJson(list[static_cast<std::size_t>(i)],
+                                Join(Join(path_, key), std::to_string(i)));
+    }
+  }
+  void HexGroups(const char* key, unsigned char* bytes, int count, int width) {
+    const BlockJson& list = List(key, count);
+    for (int i = 0; i < count; ++i) {
+      const BlockJson& item = list[static_cast<std::size_t>(i)];
+      const bool ok = item.is_string() && ParseHex(item.get_ref<const std::string&>(),
+                                                   bytes + static_cast<std::size_t>(i) * width,
+                                                   static_cast<std::size_t>(width));
+      if (!ok) {
+        Fail(Join(Join(path_, key), std::to_string(i)),
+             fmt::format("expected {} hex digits, found {}", 2 * width, Shown(item)));
+      }
+    }
+  }
+
+  // Refuses keys that no field took.
+  void Finish() const {
+    for (const auto& [key, value] : object_.items()) {
+      if (taken_.count(key) == 0) Fail(Join(path_, key), "unknown key");
+    }
+  }
+
+  template <class Record>
+  static void Fill(const BlockJson& object, const std::string& path, Record& record) {
+    Reader reader(object, path);
+    Visit(reader, record);
+    reader.Finish();
+  }
+
+  const BlockJson& Take(const char* key) {
+    const auto it = object_.find(key);
+    if (it == object_.end()) Fail(Join(path_, key), "missing");
+    taken_.insert(key);
+    return *it;
+  }
+
+ private:
+  const BlockJson& List(const char* key, int count) {
+    const BlockJson& list = Take(key);
+    const std::string where = Join(path_, key);
+    if (!list.is_array()) Fail(where, "expected a list, found " + Shown(list));
+    if (list.size() != static_cast<std::size_t>(count)) {
+      Fail(where, fmt::format("expected {} entries, found {}", count, list.size()));
+    }
+    return list;
+  }
+
+  const BlockJson& object_;
+  std::string path_;
+  std::set<std::string> taken_;
+};
+
+// --- Field lists, in record order -------------------------------------------
+
+template <class Io>
+void Visit(Io& io, CartesianInfo& c) {
+  io.Float("X", c.X);
+  io.Float("Y", c.Y);
+  io.Float("Z", c.Z);
+  io.Float("RotationX", c.RotationX);
+  io.Float("RotationY", c.RotationY);
+  io.Float("RotationZ", c.RotationZ);
+}
+
+template <class Io>
+void Visit(Io& io, AngularInfo& a) {
+  io.Float("Actuator1", a.Actuator1);
+  io.Float("Actuator2", a.Actuator2);
+  io.Float("Actuator3", a.Actuator3);
+  io.Float("Actuator4", a.Actuator4);
+  io.Float("Actuator5", a.Actuator5);
+  io.Float("Actuator6", a.Actuator6);
+}
+
+template <class Io>
+void Visit(Io& io, FingersPosition& f) {
+  io.Float("Finger1", f.Finger1);
+  io.Float("Finger2", f.Finger2);
+  io.Float("Finger3", f.Finger3);
+}
+
+template <class Io>
+void Visit(Io& io, UserPosition& p) {
+  io.Int("Type", p.Type);
+  io.Float("Parameter", p.Parameter);
+  io.Object("Coordinates", p.Coordinates);
+  io.Object("Actuators", p.Actuators);
+  io.Int("FingersMode", p.FingersMode);
+  io.Object("Fingers", p.Fingers);
+}
+
+// Stored positions at and beyond the count never travel, so the document
+// holds exactly the ones that do (the count itself may exceed 20).
+int CarriedPositions(int count) {
+  return std::clamp(count, 0, TARSEL_MAX_STORED_POSITIONS);
+}
+
+template <class Io>
+void Visit(Io& io, ClientConfigurations& c) {
+  io.Text("Text1", c.Text1);
+  io.Text("Text2", c.Text2);
+  io.Text("Text3", c.Text3);
+  io.Text("Text4", c.Text4);
+  io.Text("Text5", c.Text5);
+  io.Int("IntValue1", c.IntValue1);
+  io.Float("FloatValue1", c.FloatValue1);
+  io.Float("FloatValue2", c.FloatValue2);
+  io.Float("FloatValue3", c.FloatValue3);
+  io.Float("FloatValue4", c.FloatValue4);
+  io.Float("FloatValue5", c.FloatValue5);
+  io.Float("FloatValue6", c.FloatValue6);
+  io.Float("FloatValue7", c.FloatValue7);
+  io.Int("IntValue2", c.IntValue2);
+  io.Float("FloatValue8", c.FloatValue8);
+  io.Int("StoredPositionCount", c.StoredPositionCount);
+  io.Objects("StoredPositions", c.StoredPositions, CarriedPositions(c.StoredPositionCount));
+  io.Float("FloatValue9", c.FloatValue9);
+  io.Int("IntValue3", c.IntValue3);
+  io.Float("FloatValue10", c.FloatValue10);
+  io.Int("IntValue4", c.IntValue4);
+  io.Int("IntValue5", c.IntValue5);
+  io.Int("IntValue6", c.IntValue6);
+}
+
+template <class Io>
+void Visit(Io& io, Zone& z) {
+  io.Int("ZoneValue1", z.ZoneValue1);
+  io.Int("ZoneValue2", z.ZoneValue2);
+  io.Int("ZoneValue3", z.ZoneValue3);
+  io.Int("ZoneValue4", z.ZoneValue4);
+  io.Objects("Points", z.Points, 8);
+  io.Floats("Parameters", z.Parameters, 9);
+  io.Int("ZoneValue5", z.ZoneValue5);
+}
+
+template <class Io>
+void Visit(Io& io, ZoneList& l) {
+  io.Int("ListValue1", l.ListValue1);
+  io.Int("ListValue2", l.ListValue2);
+  io.Objects("Zones", l.Zones, 10);
+}
+
+template <class Io>
+void Visit(Io& io, ControlMappingEntry& e) {
+  io.Int("EntryValue1", e.EntryValue1);
+  io.Int("EntryValue2", e.EntryValue2);
+  io.HexGroups("BytePairs", &e.BytePairs[0][0], 6, 2);
+  io.HexGroups("ByteGroups", &e.ByteGroups[0][0], 26, 7);
+}
+
+template <class Io>
+void Visit(Io& io, ControlMapping& m) {
+  io.Int("MappingValue1", m.MappingValue1);
+  io.Int("MappingValue2", m.MappingValue2);
+  io.Int("MappingValue3", m.MappingValue3);
+  io.Int("MappingValue4", m.MappingValue4);
+  io.Int("MappingValue5", m.MappingValue5);
+  io.Objects("FirstEntries", m.FirstEntries, 6);
+  io.Objects("SecondEntries", m.SecondEntries, 6);
+}
+
+template <class Io>
+void Visit(Io& io, ControlMappingCharts& c) {
+  io.Int("ChartsValue1", c.ChartsValue1);
+  io.Int("ChartsValue2", c.ChartsValue2);
+  io.Objects("Mappings", c.Mappings, 6);
+}
+
+template <class Record>
+BlockJson Document(const char* name, Record record) {
+  BlockJson document = BlockJson::object();
+  document["block"] = name;
+  Writer writer(document);
+  Visit(writer, record);
+  return document;
+}
+
+template <class Record>
+void FromDocument(const char* name, const BlockJson& document, Record& out) {
+  std::memset(static_cast<void*>(&out), 0, sizeof out);
+  Reader reader(document, "");
+  const BlockJson& block = reader.Take("block");
+  if (!block.is_string() || block.get_ref<const std::string&>() != name) {
+    Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), name));
+  }
+  Visit(reader, out);
+  reader.Finish();
+}
+
+void Compare(const BlockJson& a, const BlockJson& b, const std::string& path, std::string& out) {
+  if (!out.empty()) return;
+  if (a.is_object() && b.is_object()) {
+    for (const auto& [key, value] : a.items()) {
+      const auto it = b.find(key);
+      if (it == b.end()) {
+        out = Join(path, key) + ": present only in the first";
+        return;
+      }
+      Compare(value, *it, Join(path, key), out);
+      if (!out.empty()) return;
+    }
+    for (const auto& [key, value] : b.items()) {
+      if (a.find(key) == a.end()) {
+        out = Join(path, key) + ": present only in the second";
+        return;
+      }
+    }
+    return;
+  }
+  if (a.is_array() && b.is_array()) {
+    if (a.size() != b.size()) {
+      out = fmt::format("{}: {} entries vs {}", path.empty() ? "/" : path, a.size(), b.size());
+      return;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      Compare(a[i], b[i], Join(path, std::to_string(i)), out);
+      if (!out.empty()) return;
+    }
+    return;
+  }
+  // Scalars compare by their text, which tells every float bit pattern apart.
+  if (a.dump() != b.dump()) {
+    out = fmt::format("{}: {} vs {}", path.empty() ? "/" : path, Shown(a), Shown(b));
+  }
+}
+
+}  // namespace
+
+BlockJson FloatToJson(float value) {
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  if (std::isfinite(value)) return BlockJson(value);
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  if (bits == kQuietNan) return "nan";
+  if (bits == kNegativeQuietNan) return "-nan";
+  return fmt::format("0x{:08x}", bits);
+}
+
+float FloatFromJson(const BlockJson& value, const std::string& where) {
+  if (value.is_number_float()) {
+    const float f = value.get<float>();
+    if (!std::isfinite(f)) Fail(where, "number out of the float range: " + Shown(value));
+    return f;
+  }
+  if (value.is_number_unsigned()) return static_cast<float>(value.get<std::uint64_t>());
+  if (value.is_number_integer()) return static_cast<float>(value.get<std::int64_t>());
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    if (text == "inf" || text == "+inf") return std::numeric_limits<float>::infinity();
+    if (text == "-inf") return -std::numeric_limits<float>::infinity();
+    if (text == "nan") return std::bit_cast<float>(kQuietNan);
+    if (text == "-nan") return std::bit_cast<float>(kNegativeQuietNan);
+    unsigned char bytes[4];
+    if (text.size() == 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+        ParseHex(std::string_view(text).substr(2), bytes, 4)) {
+      const std::uint32_t bits = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+                                 (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+      return std::bit_cast<float>(bits);
+    }
+  }
+  Fail(where,
+       "expected a number, \"inf\", \"-inf\", \"nan\", \"-nan\" or a bit pattern "
+       "\"0x\" + 8 hex digits, found " +
+           Shown(value));
+}
+
+BlockJson TextToJson(const char (&text)[20]) {
+  std::size_t length = 0;
+  while (length < sizeof text && text[length] != '\0') ++length;
+  const auto printable = [](char c) { return c >= 0x20 && c <= 0x7e; };
+  const bool plain = std::all_of(text, text + length, printable) &&
+                     std::all_of(text + length, text + sizeof text, [](char c) { return c == 0; });
+  if (plain) return std::string(text, length);
+  BlockJson object = BlockJson::object();
+  object["hex"] = Hex(reinterpret_cast<const unsigned char*>(text), sizeof text);
+  return object;
+}
+
+void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& where) {
+  std::memset(text, 0, sizeof text);
+  if (value.is_string()) {
+    const std::string& s = value.get_ref<const std::string&>();
+    if (s.size() > sizeof text) {
+      Fail(where, fmt::format("text of {} bytes does not fit in 20", s.size()));
+    }
+    if (s.find('\0') != std::string::npos) Fail(where, "text holds a NUL; use the hex form");
+    std::memcpy(text, s.data(), s.size());
+    return;
+  }
+  if (value.is_object() && value.size() == 1 && value.contains("hex") && value["hex"].is_string() &&
+      ParseHex(value["hex"].get_ref<const std::string&>(), reinterpret_cast<unsigned char*>(text),
+               sizeof text)) {
+    return;
+  }
+  Fail(where,
+       "expected a text of up to 20 bytes or {\"hex\": <40 hex digits>}, found " + Shown(value));
+}
+
+BlockJson ToJson(const ClientConfigurations& config) {
+  return Document("ClientConfigurations", config);
+}
+BlockJson ToJson(const ZoneList& zones) {
+  return Document("ZoneList", zones);
+}
+BlockJson ToJson(const ControlMappingCharts& charts) {
+  return Document("ControlMappingCharts", charts);
+}
+
+void FromJson(const BlockJson& document, ClientConfigurations& out) {
+  FromDocument("ClientConfigurations", document, out);
+}
+void FromJson(const BlockJson& document, ZoneList& out) {
+  FromDocument("ZoneList", document, out);
+}
+void FromJson(const BlockJson& document, ControlMappingCharts& out) {
+  FromDocument("ControlMappingCharts", document, out);
+}
+
+std::string WriteDocument(const BlockJson& document) {
+  return document.dump(2) + "\n";
+}
+
+BlockJson ReadDocument(const std::string& text, const std::string& source) {
+  // A key given twice would silently lose one of its values: refuse it.
+  std::vector<std::set<std::string>> keys;
+  std::string duplicate;
+  const BlockJson::parser_callback_t watch = [&](int /*depth*/, BlockJson::parse_event_t event,
+                                                 BlockJson& parsed) {
+    switch (event) {
+      case BlockJson::parse_event_t::object_start:
+        keys.emplace_back();
+        break;
+      case BlockJson::parse_event_t::object_end:
+        keys.pop_back();
+        break;
+      case BlockJson::parse_event_t::key:
+        if (!keys.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
+          duplicate = parsed.get<std::string>();
+        }
+        break;
+      default:
+        break;
+    }
+    return true;
+  };
+  try {
+    BlockJson document = BlockJson::parse(text, watch);
+    if (!duplicate.empty()) {
+      throw JsonError(
+          fmt::format("{}: the key \"{}\" appears twice in one object", source, duplicate));
+    }
+    return document;
+  } catch (const BlockJson::parse_error& e) {
+    throw JsonError(fmt::format("{}: not valid JSON: {}", source, e.what()));
+  } catch (const BlockJson::exception& e) {
+    // A number too large for any float or integer.
+    throw JsonError(fmt::format("{}: {}", source, e.what()));
+  }
+}
+
+std::string FirstDifference(const BlockJson& a, const BlockJson& b) {
+  std::string out;
+  Compare(a, b, "", out);
+  return out;
+}
+
+}  // namespace tarsel::tool

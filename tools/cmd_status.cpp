@@ -1,0 +1,214 @@
+// tarsel status, tarsel version.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <fmt/core.h>
+
+#include "commands.h"
+#include "display.h"
+#include "record_json.h"
+#include "tarsel/tarsel.h"
+
+namespace tarsel::tool {
+
+namespace {
+
+std::string ControlTypeText(int type) {
+  switch (type) {
+    case 0:
+      return "0 (Cartesian)";
+    case 1:
+      return "1 (angular)";
+    default:
+      return std::to_string(type);
+  }
+}
+
+bool TwoFingerHand(const QuickStatus& s) {
+  return s.HandType != 0;
+}
+
+std::string HandText(const QuickStatus& s) {
+  return fmt::format("{} fingers (hand type {})", TwoFingerHand(s) ? "two" : "three", s.HandType);
+}
+
+std::string FingersText(const QuickStatus& s) {
+  const unsigned char flags[3] = {s.Finger1Initialized, s.Finger2Initialized, s.Finger3Initialized};
+  std::string text;
+  for (int f = 0; f < 3; ++f) {
+    if (f > 0) text += ", ";
+    if (f == 2 && TwoFingerHand(s) && flags[f] == 0) {
+      text += "3 absent";
+    } else {
+      text += fmt::format("{} {}", f + 1, flags[f] != 0 ? "initialised" : "not initialised");
+    }
+  }
+  return text;
+}
+
+std::string StatusBytes(const QuickStatus& s) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&s);
+  std::string text;
+  for (std::size_t i = 0; i < sizeof s; ++i)
+    text += fmt::format("{}{:02x}", i ? " " : "", bytes[i]);
+  return text;
+}
+
+// The arm's code versions: ten version words, one single number, two more
+// words, three numbers a word.
+struct CodeVersions {
+  std::vector<std::string> words;  // the ten words
+  int single = 0;
+  std::vector<std::string> further;  // the two last words
+};
+
+CodeVersions SplitCodeVersions(const std::vector<int>& v) {
+  CodeVersions out;
+  if (v.size() < 37) return out;
+  for (int w = 0; w < 10; ++w)
+    out.words.push_back(VersionText(v[3 * w], v[3 * w + 1], v[3 * w + 2]));
+  out.single = v[30];
+  out.further.push_back(VersionText(v[31], v[32], v[33]));
+  out.further.push_back(VersionText(v[34], v[35], v[36]));
+  return out;
+}
+
+std::string Joined(const std::vector<std::string>& items, const char* separator = " ") {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i ? separator : "") + items[i];
+  return text;
+}
+
+std::vector<int> ApiVersion() {
+  std::vector<int> version;
+  Check(GetAPIVersion(version), "GetAPIVersion");
+  return version;
+}
+
+std::vector<int> ArmCodeVersion() {
+  std::vector<int> versions;
+  Check(GetCodeVersion(versions), "GetCodeVersion");
+  if (versions.size() != 37) {
+    throw Failure(fmt::format("GetCodeVersion gave {} numbers, not 37", versions.size()));
+  }
+  return versions;
+}
+
+std::string ApiVersionText(const std::vector<int>& v) {
+  return v.size() >= 3 ? VersionText(v[0], v[1], v[2]) : "unknown";
+}
+
+template <class T>
+std::string Values(std::initializer_list<T> values) {
+  std::string text;
+  for (const T& value : values) text += fmt::format("{}{}", text.empty() ? "" : "  ", value);
+  return text;
+}
+
+void AddGeneralSummary(Listing& listing, const GeneralInformations& g) {
+  listing.Section("General information");
+  listing.Add("DoubleValue1-2", Values({g.DoubleValue1, g.DoubleValue2}));
+  listing.Add("UIntValue1-4", Values({g.UIntValue1, g.UIntValue2, g.UIntValue3, g.UIntValue4}));
+  listing.Add("FloatValue1-6", Values({g.FloatValue1, g.FloatValue2, g.FloatValue3, g.FloatValue4,
+                                       g.FloatValue5, g.FloatValue6}));
+  listing.Add("FloatValue7-12", Values({g.FloatValue7, g.FloatValue8, g.FloatValue9, g.FloatValue10,
+                                        g.FloatValue11, g.FloatValue12}));
+  listing.Add("UShortValue1-12",
+              Values({g.UShortValue1, g.UShortValue2, g.UShortValue3, g.UShortValue4,
+                      g.UShortValue5, g.UShortValue6, g.UShortValue7, g.UShortValue8,
+                      g.UShortValue9, g.UShortValue10, g.UShortValue11, g.UShortValue12}));
+  listing.Add("UIntValue5-15", Values({g.UIntValue5, g.UIntValue6, g.UIntValue7, g.UIntValue8,
+                                       g.UIntValue9, g.UIntValue10, g.UIntValue11, g.UIntValue12,
+                                       g.UIntValue13, g.UIntValue14, g.UIntValue15}));
+  listing.Add("FloatValue13-21", Values({g.FloatValue13, g.FloatValue14, g.FloatValue15,
+                                         g.FloatValue16, g.FloatValue17, g.FloatValue18,
+                                         g.FloatValue19, g.FloatValue20, g.FloatValue21}));
+  listing.Add("IntValue1", std::to_string(g.IntValue1));
+  listing.Add("DoubleValue3-4", Values({g.DoubleValue3, g.DoubleValue4}));
+}
+
+void RunStatus(const Context& context, bool json) {
+  Session session(context.connect);
+  QuickStatus quick{};
+  Check(GetQuickStatus(quick), "GetQuickStatus");
+  int controlType = 0;
+  Check(GetControlType(controlType), "GetControlType");
+  unsigned int errorCount = 0;
+  Check(GetSystemErrorCount(errorCount), "GetSystemErrorCount");
+  const std::vector<int> api = ApiVersion();
+  const std::vector<int> code = ArmCodeVersion();
+  GeneralInformations general{};
+  Check(GetGeneralInformations(general), "GetGeneralInformations");
+
+  if (json) {
+    Json out;
+    out["simulated"] = session.Simulated();
+    out["control_type"] = controlType;
+    out["hand"] = TwoFingerHand(quick) ? "two fingers" : "three fingers";
+    out["quick_status"] = ToDisplay(quick);
+    out["error_count"] = errorCount;
+    out["api_version"] = ApiVersionText(api);
+    out["code_version"] = code;
+    out["general_information"] = ToDisplay(general);
+    PrintJson(out);
+    return;
+  }
+  const CodeVersions versions = SplitCodeVersions(code);
+  Listing listing;
+  listing.Section(session.Simulated() ? "Arm (simulated)" : "Arm")
+      .Add("Control type", ControlTypeText(controlType))
+      .Add("Hand", HandText(quick))
+      .Add("Fingers", FingersText(quick))
+      .Add("Error log", fmt::format("{} {}", errorCount, errorCount == 1 ? "entry" : "entries"))
+      .Add("Quick status", StatusBytes(quick));
+  listing.Section("Versions")
+      .Add("API library", ApiVersionText(api))
+      .Add("Arm code", Joined(versions.words))
+      .Add("", fmt::format("{}  {}", versions.single, Joined(versions.further, "  ")));
+  AddGeneralSummary(listing, general);
+  listing.Print();
+}
+
+void RunVersion(const Context& context, bool json) {
+  const std::vector<int> api = ApiVersion();
+  if (!json) {
+    fmt::print("tarsel {}\n", TARSEL_VERSION_STR);
+    fmt::print("API library {}\n", ApiVersionText(api));
+    std::fflush(stdout);
+  }
+  // The library's version needs no arm; the arm's code versions do.
+  Session session(context.connect);
+  const std::vector<int> code = ArmCodeVersion();
+  const CodeVersions versions = SplitCodeVersions(code);
+  if (json) {
+    Json out;
+    out["tool"] = TARSEL_VERSION_STR;
+    out["api_version"] = ApiVersionText(api);
+    out["code_version"] = code;
+    PrintJson(out);
+    return;
+  }
+  fmt::print("Arm code {}\n", Joined(versions.words));
+  fmt::print("         {}  {}\n", versions.single, Joined(versions.further, "  "));
+}
+
+}  // namespace
+
+void AddStatusCommands(CLI::App& app, const Context& context) {
+  auto statusJson = std::make_shared<bool>(false);
+  CLI::App* status = app.add_subcommand(
+      "status",
+      "Quick status with finger flags and hand type, control type, versions, error "
+      "count and general information");
+  status->add_flag("--json", *statusJson, "Print JSON (every field of the records)");
+  status->callback([&context, statusJson] { RunStatus(context, *statusJson); });
+
+  auto versionJson = std::make_shared<bool>(false);
+  CLI::App* version =
+      app.add_subcommand("version", "Versions of the tool, the API library and the arm's code");
+  version->add_flag("--json", *versionJson, "Print JSON");
+  version->callback([&context, versionJson] { RunVersion(context, *versionJson); });
+}
+
+}  // namespace tarsel::tool

@@ -1,0 +1,73 @@
+// The tool's connection to the arm: opening it through InitAPI (optionally
+// with the simulated arm's link library loaded first), closing it, and
+// turning result codes into failures with a readable message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarsel::tool {
+
+// Exit statuses of the tool.
+enum ExitStatus : int {
+  kExitOk = 0,
+  kExitFailure = 1,  // the arm, the API, a file or a JSON document failed
+  kExitUsage = 2,    // the command line was refused
+};
+
+// A failure the tool reports as "tarsel: <message>" and exits on.
+class Failure : public std::runtime_error {
+ public:
+  explicit Failure(const std::string& message, int exitStatus = kExitFailure)
+      : std::runtime_error(message), exitStatus_(exitStatus) {}
+  int ExitStatus() const { return exitStatus_; }
+
+ private:
+  int exitStatus_;
+};
+
+// "<what> failed: <code> (<meaning>)", the meaning from GetResultMessage.
+std::string DescribeFailure(std::string_view what, int code);
+
+// Throws a Failure described as above unless code is TARSEL_OK.
+void Check(int code, std::string_view what);
+
+// How the arm is reached.
+struct ConnectOptions {
+  bool sim = false;       // load the simulated arm's link library first
+  std::string simHand;    // TARSEL_SIM_HAND for the simulator ("2" or "3")
+  std::string simSpeed;   // TARSEL_SIM_TIME_SCALE
+  std::string simFault;   // TARSEL_SIM_FAULT
+  bool simTrace = false;  // TARSEL_SIM_TRACE=1
+};
+
+// Environment variable naming the simulated arm's link library (a file, or
+// the folder holding it); overrides the places the tool looks in.
+inline constexpr const char* kSimLinkVariable = "TARSEL_SIM_LINK";
+inline constexpr const char* kLinkFileName = "Tarsel.API.CommLayerUbuntu.so";
+
+// The places --sim looks for the link library, in order: TARSEL_SIM_LINK when
+// set, else <tool folder>/../sim/lib (a build tree) and the installed
+// location <tool folder>/../lib/tarsel/sim.
+std::vector<std::string> SimLinkCandidates();
+
+// One open session with the arm; CloseAPI when it ends. Only one may exist at
+// a time (the API keeps process-wide state).
+class Session {
+ public:
+  // Loads the simulator's link library when asked, then calls InitAPI.
+  // Throws Failure naming InitAPI's code when the arm cannot be opened.
+  explicit Session(const ConnectOptions& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool Simulated() const { return simHandle_ != nullptr; }
+
+ private:
+  void* simHandle_ = nullptr;
+};
+
+}  // namespace tarsel::tool

@@ -1,6 +1,6 @@
 // The client configuration block: command 1 reads it, command 0 writes it.
 #include "config/config_codec.h"
-#include "core/framing.h"
+#include "core/exchange.h"
 #include "tarsel/result.h"
 
 namespace {
@@ -93,18 +93,11 @@ extern "C" {
 
 int GetClientConfigurations(ClientConfigurations* config) {
   if (config == nullptr) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  const int result = tarsel::ReadCommand(kReadCommand, payload);
-  int offset = 0;
-  DeserializeClientConfiguration(offset, payload, *config);
-  return result;
+  return tarsel::ReadRecord(kReadCommand, DeserializeClientConfiguration, *config);
 }
 
 int SetClientConfigurations(ClientConfigurations config) {
-  Payload payload;
-  int offset = 0;
-  SerializeClientConfiguration(offset, payload, config);
-  return tarsel::SendPayload(kWriteCommand, payload);
+  return tarsel::WriteRecord(kWriteCommand, SerializeClientConfiguration, config);
 }
 
 }  // extern "C"

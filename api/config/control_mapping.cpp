@@ -2,7 +2,7 @@
 // The payload is nearly a byte image of the records; the reader passes over
 // ChartsValue1, every EntryValue2 and the last 2 bytes of each entry.
 #include "config/config_codec.h"
-#include "core/framing.h"
+#include "core/exchange.h"
 #include "tarsel/result.h"
 
 namespace {
@@ -65,18 +65,11 @@ extern "C" {
 
 int GetControlMapping(ControlMappingCharts* charts) {
   if (charts == nullptr) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  const int result = tarsel::ReadCommand(kReadCommand, payload);
-  int offset = 0;
-  DeserializeControlMappingCharts(offset, payload, *charts);
-  return result;
+  return tarsel::ReadRecord(kReadCommand, DeserializeControlMappingCharts, *charts);
 }
 
 int SetControlMapping(ControlMappingCharts charts) {
-  Payload payload;
-  int offset = 0;
-  SerializeControlMappingCharts(offset, payload, charts);
-  return tarsel::SendPayload(kWriteCommand, payload);
+  return tarsel::WriteRecord(kWriteCommand, SerializeControlMappingCharts, charts);
 }
 
 }  // extern "C"

@@ -1,6 +1,6 @@
 // The protection zones: command 39 reads the list, 38 writes it, 37 erases it.
 #include "config/config_codec.h"
-#include "core/framing.h"
+#include "core/exchange.h"
 #include "tarsel/result.h"
 
 namespace {
@@ -64,18 +64,11 @@ extern "C" {
 
 int GetProtectionZone(ZoneList* list) {
   if (list == nullptr) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  const int result = tarsel::ReadCommand(kReadCommand, payload);
-  int offset = 0;
-  DeserializeZoneList(offset, payload, *list);
-  return result;
+  return tarsel::ReadRecord(kReadCommand, DeserializeZoneList, *list);
 }
 
 int SetProtectionZone(ZoneList list) {
-  Payload payload;
-  int offset = 0;
-  SerializeZoneList(offset, payload, list);
-  return tarsel::SendPayload(kWriteCommand, payload);
+  return tarsel::WriteRecord(kWriteCommand, SerializeZoneList, list);
 }
 
 int EraseAllProtectionZones() {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "config/config_codec.h"
-#include "core/framing.h"
+#include "core/exchange.h"
 #include "maintenance/maintenance_codec.h"
 #include "tarsel/result.h"
 
@@ -64,13 +64,6 @@ void ReadValues(PayloadReader& r, std::vector<float>& values, std::size_t count)
   }
 }
 
-int SendText(int command, const char* text) {
-  Payload payload;
-  int offset = 0;
-  SerializeString(offset, payload, text);
-  return tarsel::SendPayload(command, payload);
-}
-
 }  // namespace
 
 int SerializeDevValue(int& offset, Payload& payload, std::vector<float> values) {
@@ -108,19 +101,18 @@ extern "C" {
 
 int SetSerialNumber(char* serialNumber) {
   if (serialNumber == nullptr) return TARSEL_ERROR_ARGUMENT;
-  return SendText(kSerialNumberCommand, serialNumber);
+  return tarsel::WriteRecord(kSerialNumberCommand, SerializeString, serialNumber);
 }
 
 int SetModel(char* model, char* accessCode) {
   if (!AccessCodeMatches(accessCode) || model == nullptr) return TARSEL_ERROR_ARGUMENT;
-  return SendText(kModelCommand, model);
+  return tarsel::WriteRecord(kModelCommand, SerializeString, model);
 }
 
+// The frame type travels in the 4-byte form of an actuator address.
 int SetFrameType(int frameType) {
-  Payload payload;
-  int offset = 0;
-  SerializeActuatorAddress(offset, payload, static_cast<unsigned int>(frameType));
-  return tarsel::SendPayload(kFrameTypeCommand, payload);
+  return tarsel::WriteRecord(kFrameTypeCommand, SerializeActuatorAddress,
+                             static_cast<unsigned int>(frameType));
 }
 
 int RestoreFactoryDefault() {
@@ -129,36 +121,24 @@ int RestoreFactoryDefault() {
 
 int SetDevValue(std::vector<float> values) {
   if (values.size() != kDevValueCount) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  int offset = 0;
-  SerializeDevValue(offset, payload, values);
-  return tarsel::SendPayload(kSetDevValueCommand, payload);
+  return tarsel::WriteRecord(kSetDevValueCommand, SerializeDevValue, values);
 }
 
 int GetDevValue(std::vector<float>& values) {
   if (values.size() < kDevValueCount) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  const int result = tarsel::ReadCommand(kGetDevValueCommand, payload);
-  int offset = 0;
-  DeserializeDevValue(offset, payload, values);
-  return result;
+  return tarsel::ReadRecord(kGetDevValueCommand, DeserializeDevValue, values);
 }
 
 int SetSpasmFilterValues(std::vector<float> values, int filterSetting) {
   if (values.size() != kSpasmFilterValueCount) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  int offset = 0;
-  SerializeSpasmFilterValue(offset, payload, values, filterSetting);
-  return tarsel::SendPayload(kSetSpasmFilterCommand, payload);
+  return tarsel::WriteRecord(kSetSpasmFilterCommand, SerializeSpasmFilterValue, values,
+                             filterSetting);
 }
 
 int GetSpasmFilterValues(std::vector<float>& values, int& filterSetting) {
   if (values.size() < kSpasmFilterValueCount) return TARSEL_ERROR_ARGUMENT;
-  Payload payload;
-  const int result = tarsel::ReadCommand(kGetSpasmFilterCommand, payload);
-  int offset = 0;
-  DeserializeSpasmFilterValue(offset, payload, values, filterSetting);
-  return result;
+  return tarsel::ReadRecord(kGetSpasmFilterCommand, DeserializeSpasmFilterValue, values,
+                            filterSetting);
 }
 
 }  // extern "C"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/guard.h"
+
 #include "tarsel/result.h"
 
 PacketList::PacketList() = default;
@@ -125,24 +127,31 @@ std::vector<unsigned char> merge(int count, std::vector<unsigned char> bytes,
 
 namespace tarsel {
 
+// The three shapes build their packets and collect their answers inside
+// Guarded, so running out of memory gives 5002 instead of an exception.
+
 int SendPayload(int command, const Payload& payload) {
   if (payload.size() > static_cast<std::size_t>(kMaxPayload)) {
     return TARSEL_ERROR_PAYLOAD_TOO_LARGE;
   }
-  return SendSetCommand(BuildSetCommand(command, payload));
+  return Guarded([&] { return SendSetCommand(BuildSetCommand(command, payload)); });
 }
 
 int SendBare(int command) {
-  std::vector<Packet> packets;
-  PrepareSetPacket(packets, command);
-  return SendSetCommand(packets);
+  return Guarded([&] {
+    std::vector<Packet> packets;
+    PrepareSetPacket(packets, command);
+    return SendSetCommand(packets);
+  });
 }
 
 int ReadCommand(int command, Payload& payload, std::uint32_t argument) {
-  Packet request;
-  PrepareGetPacket(request, command);
-  for (int i = 0; i < 4; ++i) request.Data[i] = static_cast<unsigned char>(argument >> (8 * i));
-  return SendGetCommand(request, payload);
+  return Guarded([&] {
+    Packet request;
+    PrepareGetPacket(request, command);
+    for (int i = 0; i < 4; ++i) request.Data[i] = static_cast<unsigned char>(argument >> (8 * i));
+    return SendGetCommand(request, payload);
+  });
 }
 
 }  // namespace tarsel

@@ -56,16 +56,22 @@ namespace tarsel {
 // The largest payload a message can announce in its signed 16-bit size word.
 constexpr int kMaxPayload = 32767;
 
+// The three exchange shapes every export goes through. None of them throws:
+// memory running out while packets are built or an answer is collected gives
+// 5002 (TARSEL_ERROR_NO_MEMORY).
+
 // Write shape: frames payload for command and sends it. Returns
-// SendSetCommand's code, or 2006 with nothing sent when the payload is too
-// large to announce.
+// SendSetCommand's code, 2006 with nothing sent when the payload is too large
+// to announce, or 5002.
 int SendPayload(int command, const Payload& payload);
 
-// Bare shape: one empty packet for command. Returns SendSetCommand's code.
+// Bare shape: one empty packet for command. Returns SendSetCommand's code or
+// 5002.
 int SendBare(int command);
 
 // Read shape: prepares the read request for command (argument in Data bytes
-// 0-3) and collects the answer into payload. Returns SendGetCommand's code.
+// 0-3) and collects the answer into payload. Returns SendGetCommand's code or
+// 5002 (payload then holds what had been collected).
 int ReadCommand(int command, Payload& payload, std::uint32_t argument = 1);
 
 // Whether InitAPI has opened a link that commands may use.

@@ -1,7 +1,6 @@
 // Per-actuator zeroing and tuning, and the actuators' position and current
 // read-out. Each is one write or read command.
-#include "core/framing.h"
-#include "maintenance/guard.h"
+#include "core/exchange.h"
 #include "maintenance/maintenance_codec.h"
 #include "tarsel/maintenance.h"
 
@@ -20,68 +19,44 @@ unsigned int Address(int address) {
   return static_cast<unsigned int>(address);
 }
 
-int SendAddressOnly(int command, int address) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    int offset = 0;
-    SerializeActuatorAddress(offset, payload, Address(address));
-    return tarsel::SendPayload(command, payload);
-  });
+// The address change: the present address, then the new one.
+int EncodeAddressChange(int& offset, Payload& payload, unsigned int address,
+                        unsigned int newAddress) {
+  SerializeActuatorAddress(offset, payload, address);
+  return SerializeActuatorAddress(offset, payload, newAddress);
 }
 
 }  // namespace
 
 int SetJointZero(int address) {
-  return SendAddressOnly(kSetJointZero, address);
+  return tarsel::WriteRecord(kSetJointZero, SerializeActuatorAddress, Address(address));
 }
 
 int SetTorqueZero(int address) {
-  return SendAddressOnly(kSetTorqueZero, address);
+  return tarsel::WriteRecord(kSetTorqueZero, SerializeActuatorAddress, Address(address));
 }
 
 int SetActuatorAddress(int address, int newAddress) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    int offset = 0;
-    SerializeActuatorAddress(offset, payload, Address(address));
-    SerializeActuatorAddress(offset, payload, Address(newAddress));
-    return tarsel::SendPayload(kSetActuatorAddress, payload);
-  });
+  return tarsel::WriteRecord(kSetActuatorAddress, EncodeAddressChange, Address(address),
+                             Address(newAddress));
 }
 
 int SetActuatorPID(int address, float p, float i, float d) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    int offset = 0;
-    SerializeActuatorPID(offset, payload, Address(address), p, i, d);
-    return tarsel::SendPayload(kSetActuatorPID, payload);
-  });
+  return tarsel::WriteRecord(kSetActuatorPID, SerializeActuatorPID, Address(address), p, i, d);
 }
 
 int SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    int offset = 0;
-    SerializeActuatorPIDFilter(offset, payload, Address(address), filterP, filterI, filterD);
-    return tarsel::SendPayload(kSetActuatorPIDFilter, payload);
-  });
+  return tarsel::WriteRecord(kSetActuatorPIDFilter, SerializeActuatorPIDFilter, Address(address),
+                             filterP, filterI, filterD);
 }
 
+// The gain travels as a float.
 int SetTorqueGain(int address, int gain) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    int offset = 0;
-    SerializeTorqueGain(offset, payload, Address(address), static_cast<float>(gain));
-    return tarsel::SendPayload(kSetTorqueGain, payload);
-  });
+  return tarsel::WriteRecord(kSetTorqueGain, SerializeTorqueGain, Address(address),
+                             static_cast<float>(gain));
 }
 
 int GetPositionCurrentActuators(std::vector<float>& values) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    const int result = tarsel::ReadCommand(kGetPositionCurrentActuators, payload);
-    int offset = 0;
-    DeserializePositionCurrentActuators(offset, payload, values);
-    return result;
-  });
+  return tarsel::ReadRecord(kGetPositionCurrentActuators, DeserializePositionCurrentActuators,
+                            values);
 }

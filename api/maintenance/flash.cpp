@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "core/framing.h"
+#include "core/guard.h"
 #include "core/pause.h"
-#include "maintenance/guard.h"
 #include "maintenance/maintenance_codec.h"
 #include "tarsel/maintenance.h"
 

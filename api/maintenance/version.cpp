@@ -2,8 +2,7 @@
 // running on the arm.
 #include <cstdint>
 
-#include "core/framing.h"
-#include "maintenance/guard.h"
+#include "core/exchange.h"
 #include "tarsel/maintenance.h"
 
 namespace {
@@ -22,15 +21,21 @@ void ReadVersionWord(tarsel::PayloadReader& reader, std::vector<int>& out) {
 }
 
 // The code-version answer: ten version words, one single-byte number and
-// three unused bytes, then two more version words (37 numbers in all).
-void DeserializeCodeVersion(int& offset, const Payload& payload, std::vector<int>& out) {
+// three unused bytes, then two more version words (37 numbers in all). All 37
+// numbers are appended or none: a vector that runs out of room midway is left
+// as the caller passed it.
+int DeserializeCodeVersion(int& offset, const Payload& payload, std::vector<int>& out) {
+  std::vector<int> numbers;
+  numbers.reserve(37);
   tarsel::PayloadReader reader(offset, payload);
-  for (int word = 0; word < 10; ++word) ReadVersionWord(reader, out);
+  for (int word = 0; word < 10; ++word) ReadVersionWord(reader, numbers);
   std::uint8_t single;
   reader.Field(single).Skip(3);
-  out.push_back(single);
-  ReadVersionWord(reader, out);
-  ReadVersionWord(reader, out);
+  numbers.push_back(single);
+  ReadVersionWord(reader, numbers);
+  ReadVersionWord(reader, numbers);
+  out.insert(out.end(), numbers.begin(), numbers.end());
+  return 1;
 }
 
 }  // namespace
@@ -46,16 +51,5 @@ int GetAPIVersion(std::vector<int>& version) {
 }
 
 int GetCodeVersion(std::vector<int>& versions) {
-  return tarsel::Guarded([&] {
-    Payload payload;
-    const int result = tarsel::ReadCommand(kGetCodeVersion, payload);
-    // All 37 numbers or none: a vector that ran out of room midway is left
-    // as the caller passed it.
-    std::vector<int> numbers;
-    numbers.reserve(37);
-    int offset = 0;
-    DeserializeCodeVersion(offset, payload, numbers);
-    versions.insert(versions.end(), numbers.begin(), numbers.end());
-    return result;
-  });
+  return tarsel::ReadRecord(kGetCodeVersion, DeserializeCodeVersion, versions);
 }

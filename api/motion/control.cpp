@@ -1,7 +1,7 @@
 // Control modes, joystick samples, the home move and the two control queries.
+#include "core/exchange.h"
 #include "core/pause.h"
 #include "motion/motion_codec.h"
-#include "motion/motion_exchange.h"
 #include "tarsel/result.h"
 
 namespace {

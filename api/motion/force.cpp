@@ -1,7 +1,7 @@
 // Force control and impedance settings: four bare switches and four settings
 // that each send two records side by side in one packet.
+#include "core/exchange.h"
 #include "motion/motion_codec.h"
-#include "motion/motion_exchange.h"
 
 namespace {
 
@@ -14,17 +14,15 @@ constexpr int kSetCartesianInertiaDamping = 501;
 constexpr int kSetAngularTorqueMinMax = 502;
 constexpr int kSetAngularInertiaDamping = 503;
 
-// The first record at payload offset 0, the second at 24; neither is
-// compared with the other.
-template <typename Info>
-int SendPair(int command, int (*encode)(int&, Payload&, Info), const Info& first,
-             const Info& second) {
-  Payload payload;
-  int offset = 0;
-  encode(offset, payload, first);
-  encode(offset, payload, second);
-  return tarsel::SendPayload(command, payload);
+// Two records side by side in one payload, the first at offset 0, the second
+// at 24; neither is compared with the other.
+template <typename Info, int (*Encode)(int&, Payload&, Info)>
+int EncodePair(int& offset, Payload& payload, Info first, Info second) {
+  Encode(offset, payload, first);
+  return Encode(offset, payload, second);
 }
+constexpr auto kCartesianPair = EncodePair<CartesianInfo, SerializeCartesianInfo>;
+constexpr auto kAngularPair = EncodePair<AngularInfo, SerializeAngularInfo>;
 
 }  // namespace
 
@@ -42,14 +40,14 @@ int StopCurrentLimitation() {
 }
 
 int SetCartesianForceMinMax(CartesianInfo min, CartesianInfo max) {
-  return SendPair(kSetCartesianForceMinMax, SerializeCartesianInfo, min, max);
+  return tarsel::WriteRecord(kSetCartesianForceMinMax, kCartesianPair, min, max);
 }
 int SetCartesianInertiaDamping(CartesianInfo inertia, CartesianInfo damping) {
-  return SendPair(kSetCartesianInertiaDamping, SerializeCartesianInfo, inertia, damping);
+  return tarsel::WriteRecord(kSetCartesianInertiaDamping, kCartesianPair, inertia, damping);
 }
 int SetAngularTorqueMinMax(AngularInfo min, AngularInfo max) {
-  return SendPair(kSetAngularTorqueMinMax, SerializeAngularInfo, min, max);
+  return tarsel::WriteRecord(kSetAngularTorqueMinMax, kAngularPair, min, max);
 }
 int SetAngularInertiaDamping(AngularInfo inertia, AngularInfo damping) {
-  return SendPair(kSetAngularInertiaDamping, SerializeAngularInfo, inertia, damping);
+  return tarsel::WriteRecord(kSetAngularInertiaDamping, kAngularPair, inertia, damping);
 }

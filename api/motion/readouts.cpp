@@ -1,8 +1,8 @@
 // The read-outs of the arm's present state. They form one family: each is a
 // read of one command whose answer is decoded into one of three records; only
 // the command number and the record differ.
+#include "core/exchange.h"
 #include "motion/motion_codec.h"
-#include "motion/motion_exchange.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The arm's trajectory queue: feeding it points, emptying it, reading its
 // state and the point being executed.
+#include "core/exchange.h"
 #include "motion/motion_codec.h"
-#include "motion/motion_exchange.h"
 
 namespace {
 

@@ -7,6 +7,11 @@ constexpr int kSystemErrorCommand = 21;
 constexpr int kSystemErrorCountCommand = 23;
 constexpr int kClearErrorLogCommand = 25;
 
+int DecodeErrorCount(int& offset, const Payload& payload, unsigned int& count) {
+  tarsel::PayloadReader(offset, payload).Field(count);
+  return 1;
+}
+
 }  // namespace
 
 int DeserializeSystemError(int& offset, const Payload& payload, SystemError& out) {
@@ -22,21 +27,13 @@ int DeserializeSystemError(int& offset, const Payload& payload, SystemError& out
 extern "C" {
 
 int GetSystemErrorCount(unsigned int& count) {
-  Payload payload;
-  const int code = tarsel::ReadCommand(kSystemErrorCountCommand, payload);
-  int offset = 0;
-  tarsel::PayloadReader(offset, payload).Field(count);
-  return code;
+  return tarsel::ReadRecord(kSystemErrorCountCommand, DecodeErrorCount, count);
 }
 
+// The index travels in the request's argument bytes; the request still
+// announces a size of 1.
 int GetSystemError(unsigned int index, SystemError& error) {
-  // The index travels in the request's argument bytes; the request still
-  // announces a size of 1.
-  Payload payload;
-  const int code = tarsel::ReadCommand(kSystemErrorCommand, payload, index);
-  int offset = 0;
-  DeserializeSystemError(offset, payload, error);
-  return code;
+  return tarsel::ReadRecordAt(kSystemErrorCommand, index, DeserializeSystemError, error);
 }
 
 int ClearErrorLog() {

@@ -70,12 +70,11 @@ int DeserializeGripper(int& offset, const Payload& payload, Gripper& out) {
 extern "C" {
 
 int GetGeneralInformations(GeneralInformations& info) {
-  return tarsel::ReadStatusRecord(kGeneralInformationsCommand, DeserializeGeneralInformations,
-                                  info);
+  return tarsel::ReadRecord(kGeneralInformationsCommand, DeserializeGeneralInformations, info);
 }
 
 int GetGripperStatus(Gripper& gripper) {
-  return tarsel::ReadStatusRecord(kGripperCommand, DeserializeGripper, gripper);
+  return tarsel::ReadRecord(kGripperCommand, DeserializeGripper, gripper);
 }
 
 }  // extern "C"

@@ -59,14 +59,16 @@ int DeserializePeripheralInventory(int& offset, const Payload& payload,
 extern "C" {
 
 int GetPeripheralInventory(std::vector<PeripheralInfo>& list) {
-  Payload payload;
-  const int code = tarsel::ReadCommand(kPeripheralInventoryCommand, payload);
-  // Entries decoded from a failed answer would be indistinguishable from
-  // real ones once mixed into the caller's list, so none are appended.
-  if (code != TARSEL_OK) return code;
-  int offset = 0;
-  DeserializePeripheralInventory(offset, payload, list);
-  return code;
+  return tarsel::Guarded([&] {
+    Payload payload;
+    const int code = tarsel::ReadCommand(kPeripheralInventoryCommand, payload);
+    // Entries decoded from a failed answer would be indistinguishable from
+    // real ones once mixed into the caller's list, so none are appended.
+    if (code != TARSEL_OK) return code;
+    int offset = 0;
+    DeserializePeripheralInventory(offset, payload, list);
+    return code;
+  });
 }
 
 int InitFingers() {

@@ -43,15 +43,15 @@ int DeserializeSensorsInfo(int& offset, const Payload& payload, SensorsInfo& out
 extern "C" {
 
 int GetQuickStatus(QuickStatus& status) {
-  return tarsel::ReadStatusRecord(kQuickStatusCommand, DeserializeQuickStatus, status);
+  return tarsel::ReadRecord(kQuickStatusCommand, DeserializeQuickStatus, status);
 }
 
 int GetForcesInfo(ForcesInfo& forces) {
-  return tarsel::ReadStatusRecord(kForcesCommand, DeserializeForcesInfo, forces);
+  return tarsel::ReadRecord(kForcesCommand, DeserializeForcesInfo, forces);
 }
 
 int GetSensorsInfo(SensorsInfo& sensors) {
-  return tarsel::ReadStatusRecord(kSensorsCommand, DeserializeSensorsInfo, sensors);
+  return tarsel::ReadRecord(kSensorsCommand, DeserializeSensorsInfo, sensors);
 }
 
 }  // extern "C"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "core/framing.h"
+#include "core/exchange.h"
 #include "core/payload.h"
 #include "tarsel/status.h"
 
@@ -35,19 +35,3 @@ TARSEL_API int DeserializeSystemError(int& offset, const Payload& payload, Syste
 // 300 bytes: fifteen 20-byte entries, appended to the end of list.
 TARSEL_API int DeserializePeripheralInventory(int& offset, const Payload& payload,
                                               std::vector<PeripheralInfo>& list);
-
-namespace tarsel {
-
-// The read shape shared by the status exports: one read of command, decoded
-// from offset 0 into out whatever the exchange returned (so a failed read
-// leaves what arrived, zeros for the rest). Returns the exchange's code.
-template <typename Record>
-int ReadStatusRecord(int command, int (*decode)(int&, const Payload&, Record&), Record& out) {
-  Payload payload;
-  const int code = ReadCommand(command, payload);
-  int offset = 0;
-  decode(offset, payload, out);
-  return code;
-}
-
-}  // namespace tarsel

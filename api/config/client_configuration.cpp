@@ -1,6 +1,7 @@
 // The client configuration block: command 1 reads it, command 0 writes it.
 #include "config/config_codec.h"
 #include "core/exchange.h"
+#include "motion/motion_codec.h"
 #include "tarsel/result.h"
 
 namespace {
@@ -19,29 +20,9 @@ int CarriedSlots(int count) {
   return count < TARSEL_MAX_STORED_POSITIONS ? count : TARSEL_MAX_STORED_POSITIONS;
 }
 
-// A stored position, 104 bytes. The float64 fillers of this block are 3.0,
-// 3.0 and 6.0, unlike those of a trajectory point.
-void WriteStoredPosition(PayloadWriter& w, const UserPosition& p) {
-  const CartesianInfo& c = p.Coordinates;
-  const AngularInfo& a = p.Actuators;
-  w.Field(p.Type).Field(p.Parameter).Filler(3.0);
-  w.Field(c.X).Field(c.Y).Field(c.Z).Zeros(4).Filler(3.0);
-  w.Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ).Zeros(4).Filler(6.0);
-  w.Field(a.Actuator1).Field(a.Actuator2).Field(a.Actuator3);
-  w.Field(a.Actuator4).Field(a.Actuator5).Field(a.Actuator6);
-  w.Field(p.FingersMode).Field(p.Fingers.Finger1).Field(p.Fingers.Finger2).Field(p.Fingers.Finger3);
-}
-
-void ReadStoredPosition(PayloadReader& r, UserPosition& p) {
-  CartesianInfo& c = p.Coordinates;
-  AngularInfo& a = p.Actuators;
-  r.Field(p.Type).Field(p.Parameter).Skip(8);
-  r.Field(c.X).Field(c.Y).Field(c.Z).Skip(12);
-  r.Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ).Skip(12);
-  r.Field(a.Actuator1).Field(a.Actuator2).Field(a.Actuator3);
-  r.Field(a.Actuator4).Field(a.Actuator5).Field(a.Actuator6);
-  r.Field(p.FingersMode).Field(p.Fingers.Finger1).Field(p.Fingers.Finger2).Field(p.Fingers.Finger3);
-}
+// A stored position travels in the 104-byte UserPosition form; its last
+// float64 filler is 6.0 in this block (the other two are 3.0 as everywhere).
+constexpr double kStoredPositionLastFiller = 6.0;
 
 }  // namespace
 
@@ -55,7 +36,7 @@ int DeserializeClientConfiguration(int& offset, const Payload& payload, ClientCo
   const int carried = CarriedSlots(out.StoredPositionCount);
   for (int k = 0; k < TARSEL_MAX_STORED_POSITIONS; ++k) {
     if (k < carried) {
-      ReadStoredPosition(r, out.StoredPositions[k]);
+      r.Nested(DeserializeUserPosition, out.StoredPositions[k]);
     } else {
       r.Skip(kStoredPositionSize);
     }
@@ -77,7 +58,7 @@ int SerializeClientConfiguration(int& offset, Payload& payload, ClientConfigurat
   const int carried = CarriedSlots(config.StoredPositionCount);
   for (int k = 0; k < TARSEL_MAX_STORED_POSITIONS; ++k) {
     if (k < carried) {
-      WriteStoredPosition(w, config.StoredPositions[k]);
+      tarsel::WriteUserPosition(w, config.StoredPositions[k], kStoredPositionLastFiller);
     } else {
       w.Zeros(kStoredPositionSize);
     }

@@ -22,9 +22,15 @@ constexpr const char* kCommLayerFile = "Tarsel.API.CommLayerUbuntu.so";
 // one test every exchange makes before calling through fptrSendPacket.
 bool g_linkOpen = false;
 
+// Binds slot to the link library's function name; when it is missing, clears
+// its loaded flag and makes missingCode the result.
 template <typename Fn>
-Fn Bind(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(commLayer_Handle, name));
+void Bind(Fn& slot, const char* name, unsigned char& loaded, int missingCode, int& result) {
+  slot = reinterpret_cast<Fn>(dlsym(commLayer_Handle, name));
+  if (slot == nullptr) {
+    loaded = 0;
+    result = missingCode;
+  }
 }
 
 }  // namespace
@@ -45,26 +51,12 @@ int InitAPI() {
     return TARSEL_ERROR_LOAD_COMM_LAYER;
   }
 
-  fptrInitComm = Bind<TarselInitCommFn>("InitCommunication");
-  if (fptrInitComm == nullptr) {
-    isInitCommLoaded = 0;
-    result = TARSEL_ERROR_NO_INIT_COMM;
-  }
-  fptrCloseComm = Bind<TarselCloseCommFn>("CloseCommunication");
-  if (fptrCloseComm == nullptr) {
-    isCloseCommLoaded = 0;
-    result = TARSEL_ERROR_NO_CLOSE_COMM;
-  }
-  fptrGetDeviceCount = Bind<TarselGetDeviceCountFn>("GetDeviceCount");
-  if (fptrGetDeviceCount == nullptr) {
-    isGetDeviceCountLoaded = 0;
-    result = TARSEL_ERROR_NO_GET_DEVICE_COUNT;
-  }
-  fptrSendPacket = Bind<TarselSendPacketFn>("SendPacket");
-  if (fptrSendPacket == nullptr) {
-    isSendPacketLoaded = 0;
-    result = TARSEL_ERROR_NO_SEND_PACKET;
-  }
+  // Every function is looked up; the last one missing decides the result.
+  Bind(fptrInitComm, "InitCommunication", isInitCommLoaded, TARSEL_ERROR_NO_INIT_COMM, result);
+  Bind(fptrCloseComm, "CloseCommunication", isCloseCommLoaded, TARSEL_ERROR_NO_CLOSE_COMM, result);
+  Bind(fptrGetDeviceCount, "GetDeviceCount", isGetDeviceCountLoaded,
+       TARSEL_ERROR_NO_GET_DEVICE_COUNT, result);
+  Bind(fptrSendPacket, "SendPacket", isSendPacketLoaded, TARSEL_ERROR_NO_SEND_PACKET, result);
 
   if (result != TARSEL_OK) return result;
   result = fptrInitComm();

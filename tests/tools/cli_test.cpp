@@ -1,6 +1,7 @@
 // The built tarsel tool run against the simulated arm: output and exit status
 // of every command, bad arguments and a failing arm.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,11 @@ class Tool : public ::testing::Test {
   // Runs the tool with args; env is added to (and overrides) this process's
   // environment, with every simulator variable cleared first.
   Result Run(const std::vector<std::string>& args, const Env& env = {}) {
+    return Finish(Start(args, env));
+  }
+
+  // Starts the tool and returns its process id; Finish waits for it.
+  pid_t Start(const std::vector<std::string>& args, const Env& env = {}) {
     const fs::path out = dir_ / "stdout";
     const fs::path err = dir_ / "stderr";
     const pid_t child = ::fork();
@@ -83,13 +89,17 @@ class Tool : public ::testing::Test {
       ::execv(TARSEL_TOOL, argv.data());
       ::_exit(127);
     }
+    return child;
+  }
+
+  Result Finish(pid_t child) {
     Result r;
     int status = 0;
     if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
       r.status = WEXITSTATUS(status);
     }
-    r.out = ReadFile(out);
-    r.err = ReadFile(err);
+    r.out = ReadFile(dir_ / "stdout");
+    r.err = ReadFile(dir_ / "stderr");
     return r;
   }
 
@@ -190,6 +200,17 @@ TEST_F(Tool, PositionsRepeatAtTheRate) {
   }
   EXPECT_EQ(samples, 3);
   EXPECT_GE(last, 0.015);  // two periods of 10 ms passed
+}
+
+TEST_F(Tool, WatchStopsCleanlyOnCtrlC) {
+  const pid_t tool = Start({"--sim", "positions", "--watch", "--rate", "100"});
+  ASSERT_GT(tool, 0);
+  // Interrupt once samples are coming (the handler is in place by then).
+  for (int i = 0; i < 500 && CountLines(ReadFile(Path("stdout"))) < 3; ++i) ::usleep(10 * 1000);
+  ::kill(tool, SIGINT);
+  const Result r = Finish(tool);
+  EXPECT_EQ(r.status, 0) << r.err;  // the loop ended and the arm was closed
+  EXPECT_GE(CountLines(r.out), 3) << r.out;
 }
 
 // --- motion -------------------------------------------------------------------

@@ -66,7 +66,7 @@ int SerializeClientConfiguration(int& offset, Payload& payload, ClientConfigurat
   w.Field(config.FloatValue9).Field(config.IntValue3).Field(config.FloatValue10);
   w.Field(config.IntValue4).Field(config.IntValue5).Field(config.IntValue6);
   w.PadTo(kClientConfigurationSize);  // the reserved tail goes out as zeros
-  offset += kClientConfigurationSize;
+  offset = tarsel::Advance(offset, kClientConfigurationSize);
   return 1;
 }
 

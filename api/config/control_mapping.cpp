@@ -49,14 +49,14 @@ int SerializeControlMapping(int& offset, Payload& payload, ControlMapping mappin
   w.Field(mapping.MappingValue4).Field(mapping.MappingValue5);
   for (const ControlMappingEntry& e : mapping.FirstEntries) WriteEntry(w, e);
   for (const ControlMappingEntry& e : mapping.SecondEntries) WriteEntry(w, e);
-  offset += kControlMappingSize;
+  offset = tarsel::Advance(offset, kControlMappingSize);
   return 1;
 }
 
 int SerializeControlMappingCharts(int& offset, Payload& payload, ControlMappingCharts charts) {
   payload.reserve(payload.size() + kControlMappingChartsSize);
   PayloadWriter(payload).Field(charts.ChartsValue1).Field(charts.ChartsValue2);
-  offset += 8;
+  offset = tarsel::Advance(offset, 8);
   for (const ControlMapping& m : charts.Mappings) SerializeControlMapping(offset, payload, m);
   return 1;
 }

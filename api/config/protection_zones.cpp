@@ -48,14 +48,14 @@ int SerializeZone(int& offset, Payload& payload, Zone zone) {
   w.Field(zone.ZoneValue1).Field(zone.ZoneValue2).Field(zone.ZoneValue3).Field(zone.ZoneValue4);
   for (const CartesianInfo& p : zone.Points) WritePoint(w, p);
   w.Field(zone.Parameters).Field(zone.ZoneValue5);
-  offset += kZoneSize;
+  offset = tarsel::Advance(offset, kZoneSize);
   return 1;
 }
 
 int SerializeZoneList(int& offset, Payload& payload, ZoneList list) {
   payload.reserve(payload.size() + kZoneListSize);
   PayloadWriter(payload).Field(list.ListValue1).Field(list.ListValue2);
-  offset += 8;
+  offset = tarsel::Advance(offset, 8);
   for (const Zone& z : list.Zones) SerializeZone(offset, payload, z);
   return 1;
 }

@@ -69,7 +69,7 @@ void ReadValues(PayloadReader& r, std::vector<float>& values, std::size_t count)
 int SerializeDevValue(int& offset, Payload& payload, std::vector<float> values) {
   PayloadWriter w(payload);
   for (std::size_t i = 0; i < kDevValueCount; ++i) w.Field(ValueOrZero(values, i));
-  offset += kVectorPayloadSize;
+  offset = tarsel::Advance(offset, kVectorPayloadSize);
   return 1;
 }
 
@@ -85,7 +85,7 @@ int SerializeSpasmFilterValue(int& offset, Payload& payload, std::vector<float> 
   w.Field(filterSetting);
   for (std::size_t i = 0; i < kSpasmFilterValueCount; ++i) w.Field(ValueOrZero(values, i));
   w.PadTo(kVectorPayloadSize);
-  offset += kVectorPayloadSize;
+  offset = tarsel::Advance(offset, kVectorPayloadSize);
   return 1;
 }
 

@@ -48,6 +48,6 @@ double GetDoubleFromVector(int& offset, const Payload& payload) {
 int SerializeString(int& offset, Payload& payload, const char* text) {
   payload.insert(payload.end(), reinterpret_cast<const unsigned char*>(text),
                  reinterpret_cast<const unsigned char*>(text) + 20);
-  offset += 20;
+  offset = tarsel::Advance(offset, 20);
   return 1;
 }

@@ -161,14 +161,14 @@ int DeserializeCartesianValidation(int& offset, const Payload& payload, unsigned
 int SerializeCartesianInfo(int& offset, Payload& payload, CartesianInfo info) {
   PayloadWriter w(payload);
   Put(w, info);
-  offset += static_cast<int>(w.Written());
+  offset = tarsel::Advance(offset, static_cast<int>(w.Written()));
   return 1;
 }
 
 int SerializeAngularInfo(int& offset, Payload& payload, AngularInfo info) {
   PayloadWriter w(payload);
   Put(w, info);
-  offset += static_cast<int>(w.Written());
+  offset = tarsel::Advance(offset, static_cast<int>(w.Written()));
   return 1;
 }
 

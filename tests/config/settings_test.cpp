@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -202,6 +203,56 @@ TEST(VectorCodecs, StayInsideVectorAndPayload) {
   EXPECT_EQ(offset, 20);
   EXPECT_EQ(setting, static_cast<int>(U32At(payload, 0)));
   EXPECT_EQ(two, (std::vector<float>{2, 3}));
+}
+
+// A hostile offset just below INT_MAX: every codec's offset wraps (the
+// sanitizer build would report a signed overflow); the encoders append what
+// they append from offset 0, the decoders read nothing of their answer.
+TEST(ConfigCodecs, OffsetNearIntMaxWraps) {
+  struct Case {
+    const char* name;
+    int width;
+    std::function<void(int&, Payload&)> step;
+    Payload input = {};  // what a decoder reads; an encoder appends to it
+  };
+  const std::vector<Case> cases = {
+      {"ClientConfiguration", 3040,
+       [](int& o, Payload& p) {
+         SerializeClientConfiguration(o, p, FromImage<ClientConfigurations>(Pattern(2400, 3)));
+       }},
+      {"ControlMappingCharts", 14816,
+       [](int& o, Payload& p) {
+         SerializeControlMappingCharts(o, p, FromImage<ControlMappingCharts>(Pattern(14816, 5)));
+       }},
+      {"ZoneList", 4408,
+       [](int& o, Payload& p) { SerializeZoneList(o, p, FromImage<ZoneList>(Pattern(2488, 7))); }},
+      {"DevValue", 56, [](int& o, Payload& p) { SerializeDevValue(o, p, Ramp(14)); }},
+      {"SpasmFilter", 56, [](int& o, Payload& p) { SerializeSpasmFilterValue(o, p, Ramp(4), 2); }},
+      {"ClientConfiguration (decoder)", 2248,
+       [](int& o, Payload& p) {
+         auto config = Filled<ClientConfigurations>(0);
+         DeserializeClientConfiguration(o, p, config);
+         p = ImageOf(config);
+       },
+       Pattern(2248, 1, 1)},
+      {"ZoneList (decoder)", 4408,
+       [](int& o, Payload& p) {
+         auto list = Filled<ZoneList>(0);
+         DeserializeZoneList(o, p, list);
+         p = ImageOf(list);
+       },
+       Pattern(4408, 1, 1)},
+  };
+  for (const auto& c : cases) {
+    // The reference: the step from offset 0 on an empty payload.
+    Payload reference, probe = c.input;
+    int zero = 0, nearMax = INT_MAX - 2;
+    c.step(zero, reference);
+    c.step(nearMax, probe);
+    EXPECT_EQ(zero, c.width) << c.name;
+    EXPECT_EQ(nearMax, INT_MIN + c.width - 3) << c.name;
+    EXPECT_EQ(probe, reference) << c.name;
+  }
 }
 
 // --- Every export goes through the exchange ---------------------------------------

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 #include "core/payload.h"
@@ -91,6 +93,45 @@ TEST(SerializeString, AppendsExactlyTwentyBytesAfterTheTerminator) {
   EXPECT_EQ(payload[3], 'c');
   EXPECT_EQ(payload[4], 0);
   EXPECT_EQ(payload[11], 'z');
+}
+
+// A hostile offset just below INT_MAX: every step wraps (the sanitizer build
+// would report a signed overflow), reads stay inside the payload and read
+// zero, and the text writer appends the same bytes as from offset 0.
+TEST(OffsetNearIntMax, WrapsWithoutTouchingMemory) {
+  struct Case {
+    const char* name;
+    int width;
+    std::function<long long(int&, Bytes&)> step;  // what the step read, or 0
+  };
+  static const char text[20] = "near the end";
+  const std::vector<Case> cases = {
+      {"short", 2, [](int& o, Bytes& p) { return GetShortFromVector(o, p); }},
+      {"uint", 4, [](int& o, Bytes& p) { return GetUIntFromVector(o, p); }},
+      {"double", 8,
+       [](int& o, Bytes& p) { return static_cast<long long>(GetDoubleFromVector(o, p)); }},
+      {"skip", 12,
+       [](int& o, Bytes& p) {
+         tarsel::PayloadReader(o, p).Skip(12);
+         return 0LL;
+       }},
+      {"text", 20,
+       [](int& o, Bytes& p) {
+         SerializeString(o, p, text);
+         return 0LL;
+       }},
+  };
+  for (const auto& c : cases) {
+    Bytes payload(64, 0x5A);
+    int offset = INT_MAX - 2;
+    EXPECT_EQ(c.step(offset, payload), 0) << c.name;
+    EXPECT_EQ(offset, INT_MIN + c.width - 3) << c.name;
+  }
+  Bytes fromZero, fromNearMax;
+  int zero = 0, nearMax = INT_MAX - 2;
+  SerializeString(zero, fromZero, text);
+  SerializeString(nearMax, fromNearMax, text);
+  EXPECT_EQ(fromNearMax, fromZero);
 }
 
 TEST(TruncateToInt32, TowardZeroAndSafeOutOfRange) {

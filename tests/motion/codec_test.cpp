@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 
 #include "link_fixture.h"
@@ -98,5 +99,45 @@ TEST_P(ShortPayload, ReadsNothingPastTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(Decoders, ShortPayload, ::testing::ValuesIn(kShortCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A hostile offset just below INT_MAX: every codec's offset wraps (the
+// sanitizer build would report a signed overflow); the encoders append what
+// they append from offset 0, the decoder reads nothing of its answer.
+TEST(OffsetNearIntMax, InfoFormsWrapAndAppendTheSameBytes) {
+  struct Case {
+    const char* name;
+    int width;
+    std::function<void(int&, Payload&)> step;
+    Payload input = {};  // what a decoder reads; an encoder appends to it
+  };
+  const std::vector<Case> cases = {
+      {"CartesianInfo", 24,
+       [](int& o, Payload& p) {
+         SerializeCartesianInfo(o, p, CartesianInfo{1, 2, 3, 4, 5, 6});
+       }},
+      {"AngularInfo", 24,
+       [](int& o, Payload& p) {
+         SerializeAngularInfo(o, p, AngularInfo{-1, -2, -3, -4, -5, -6});
+       }},
+      {"UserPosition (decoder)", 104,
+       [](int& o, Payload& p) {
+         UserPosition position{};
+         DeserializeUserPosition(o, p, position);
+         const auto* bytes = reinterpret_cast<const unsigned char*>(&position);
+         p.assign(bytes, bytes + sizeof position);
+       },
+       tarsel::testing::Pattern(104, 1, 1)},
+  };
+  for (const auto& c : cases) {
+    // The reference: the step from offset 0 on an empty payload.
+    Payload reference, probe = c.input;
+    int zero = 0, nearMax = INT_MAX - 2;
+    c.step(zero, reference);
+    c.step(nearMax, probe);
+    EXPECT_EQ(zero, c.width) << c.name;
+    EXPECT_EQ(nearMax, INT_MIN + c.width - 3) << c.name;
+    EXPECT_EQ(probe, reference) << c.name;
+  }
+}
 
 }  // namespace

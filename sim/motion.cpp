@@ -147,7 +147,9 @@ void Motion::Advance(double dt) {
 void Motion::ApplyVelocity(double h) {
   const Joints before = q_;
   const FingerValues fingersBefore = fingers_;
-  if (velocity_.cartesian) {
+  const bool turning = std::any_of(velocity_.values.begin(), velocity_.values.end(),
+                                   [](double v) { return v != 0; });
+  if (velocity_.cartesian && turning) {
     const int steps =
         std::clamp(static_cast<int>(std::ceil(h / kCartesianStep)), 1, kMaxCartesianSteps);
     const double step = h / steps;
@@ -189,7 +191,7 @@ void Motion::ApplyVelocity(double h) {
       }
       ClampPosition();
     }
-  } else {
+  } else if (!velocity_.cartesian) {
     for (int i = 0; i < 6; ++i) q_[i] += velocity_.values[i] * h;
   }
   for (int f = 0; f < 3; ++f) fingers_[f] += velocity_.fingers[f] * h;

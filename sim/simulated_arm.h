@@ -183,9 +183,8 @@ class TARSEL_API SimulatedArm {
   std::array<float, 3> ActuatorPidFilter(int actuator) const;
   float ActuatorTorqueGain(int actuator) const;
 
-  struct Impl;
-
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -75,16 +75,16 @@ TEST(SimEnvironment, ReadsEveryVariable) {
   EXPECT_TRUE(env.problems.empty());
 }
 
-struct FaultSpec {
+struct FaultItem {
   const char* text;
   FaultKind kind;
   int command, index, times;
 };
 
-class FaultSpecs : public ::testing::TestWithParam<FaultSpec> {};
+class FaultItems : public ::testing::TestWithParam<FaultItem> {};
 
-TEST_P(FaultSpecs, Parse) {
-  const FaultSpec& c = GetParam();
+TEST_P(FaultItems, Parse) {
+  const FaultItem& c = GetParam();
   const SimEnvironment env = From({{"TARSEL_SIM_FAULT", c.text}});
   ASSERT_TRUE(env.problems.empty()) << env.problems.front();
   ASSERT_EQ(env.faults.size(), 1u);
@@ -95,12 +95,12 @@ TEST_P(FaultSpecs, Parse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, FaultSpecs,
-    ::testing::Values(FaultSpec{"noanswer", FaultKind::kNoAnswer, Fault::kAny, Fault::kAny, -1},
-                      FaultSpec{"error:105", FaultKind::kErrorBit, 105, Fault::kAny, -1},
-                      FaultSpec{"negative:200:3", FaultKind::kNegativeVerdict, 200, 3, -1},
-                      FaultSpec{"noanswer:*:2:4", FaultKind::kNoAnswer, Fault::kAny, 2, 4},
-                      FaultSpec{" error:*:*:1 ", FaultKind::kErrorBit, Fault::kAny, Fault::kAny,
+    Table, FaultItems,
+    ::testing::Values(FaultItem{"noanswer", FaultKind::kNoAnswer, Fault::kAny, Fault::kAny, -1},
+                      FaultItem{"error:105", FaultKind::kErrorBit, 105, Fault::kAny, -1},
+                      FaultItem{"negative:200:3", FaultKind::kNegativeVerdict, 200, 3, -1},
+                      FaultItem{"noanswer:*:2:4", FaultKind::kNoAnswer, Fault::kAny, 2, 4},
+                      FaultItem{" error:*:*:1 ", FaultKind::kErrorBit, Fault::kAny, Fault::kAny,
                                 1}));
 
 class BadSettings : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};

@@ -136,15 +136,19 @@ struct MoveOptions {
   bool takeControl = false;
 };
 
-// Polls the trajectory queue until it is empty; throws on a failed query or
-// when timeout passes first.
+// Polls the trajectory queue until it is empty; throws on a failed query,
+// when timeout passes first, or on Ctrl-C (after emptying the queue).
 void WaitForEmptyQueue(double timeout) {
   const Clock::time_point start = Clock::now();
   for (;;) {
     TrajectoryFIFO fifo{};
     Check(GetGlobalTrajectoryInfo(fifo), "GetGlobalTrajectoryInfo");
     if (fifo.PointCount == 0) return;
-    if (Interrupted()) throw Failure("interrupted while the arm was moving");
+    if (Interrupted()) {
+      // Ctrl-C means stop: the queued points are dropped, so the arm halts.
+      Check(EraseAllTrajectories(), "EraseAllTrajectories");
+      throw Failure("interrupted: the trajectory queue was erased and the arm stopped");
+    }
     if (SecondsSince(start) > timeout) {
       throw Failure(fmt::format("the trajectory queue still holds {} point{} after {} s",
                                 fifo.PointCount, fifo.PointCount == 1 ? "" : "s", timeout));
@@ -204,12 +208,16 @@ void RunFingersInit(const Context& context) {
   const bool two = s.HandType != 0;
   const unsigned char flags[3] = {s.Finger1Initialized, s.Finger2Initialized, s.Finger3Initialized};
   std::string missing;
+  int missingCount = 0;
   for (int f = 0; f < (two ? 2 : 3); ++f) {
-    if (flags[f] == 0) missing += fmt::format("{}{}", missing.empty() ? "" : ", ", f + 1);
+    if (flags[f] != 0) continue;
+    missing += fmt::format("{}{}", missing.empty() ? "" : ", ", f + 1);
+    ++missingCount;
   }
-  if (!missing.empty()) {
-    throw Failure(
-        fmt::format("InitFingers ended but finger {} did not report itself initialised", missing));
+  if (missingCount > 0) {
+    throw Failure(fmt::format("InitFingers gave up: {} {} did not report {} initialised",
+                              missingCount == 1 ? "finger" : "fingers", missing,
+                              missingCount == 1 ? "itself" : "themselves"));
   }
   fmt::print("Fingers initialised ({} fingers, {:.1f} s).\n", two ? "two" : "three",
              SecondsSince(start));

@@ -259,6 +259,22 @@ TEST_F(Tool, MoveWaitGivesUpAfterTheTimeout) {
                          "tarsel: the trajectory queue still holds [0-9]+ points? after 0.05 s\n"));
 }
 
+TEST_F(Tool, CtrlCDuringAWaitStopsTheArm) {
+  const pid_t tool = Start(
+      {"--sim", "--sim-trace", "move", "--joints", "90", "90", "90", "90", "90", "90", "--wait"});
+  ASSERT_GT(tool, 0);
+  // Interrupt once the tool polls the queue (command 304 in the trace).
+  for (int i = 0; i < 500 && ReadFile(Path("stderr")).find(" 304 ") == std::string::npos; ++i) {
+    ::usleep(10 * 1000);
+  }
+  ::kill(tool, SIGINT);
+  const Result r = Finish(tool);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("sim:   301 "));  // the queue was erased
+  EXPECT_THAT(r.err, ::testing::EndsWith("tarsel: interrupted: the trajectory queue was erased "
+                                         "and the arm stopped\n"));
+}
+
 TEST_F(Tool, FingersInitOnBothHands) {
   for (const auto& [hand, text] :
        {std::pair{"3", "three fingers"}, std::pair{"2", "two fingers"}}) {
@@ -266,6 +282,20 @@ TEST_F(Tool, FingersInitOnBothHands) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr(std::string("Fingers initialised (") + text));
   }
+}
+
+TEST_F(Tool, FingersInitFailsWhenTheFlagsStayDown) {
+  // The fingers want more points than the 1000 cycles of InitFingers give
+  // (each cycle's 6 ms pause shortened by the preload).
+  const Env env = {{"TARSEL_SIM_FINGER_POINTS", "5000"}, {"LD_PRELOAD", TARSEL_QUICK_SLEEP}};
+  Result r = Run({"--sim", "fingers", "init"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tarsel: InitFingers gave up: fingers 1, 2, 3 did not report themselves initialised\n");
+  r = Run({"--sim", "--sim-hand", "2", "fingers", "init"}, env);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tarsel: InitFingers gave up: fingers 1, 2 did not report themselves initialised\n");
 }
 
 // --- error log ----------------------------------------------------------------

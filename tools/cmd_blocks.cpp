@@ -1,4 +1,6 @@
 // tarsel config|zones|mapping dump [FILE] / load FILE, tarsel zones erase.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -81,14 +83,30 @@ std::string ReadText(const std::string& path) {
   return text;
 }
 
-// Writes text to path ("-" or empty: stdout). The file is replaced only once
-// the whole text is written, so a failed dump never leaves half a file.
+void WriteStream(std::FILE* out, const std::string& text, const std::string& name) {
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
+    throw Failure(fmt::format("cannot write to {}: {}", name, std::strerror(errno)));
+  }
+}
+
+// Writes text to path ("-" or empty: stdout). A regular file is replaced only
+// once the whole text is written, so a failed dump never leaves half a file;
+// anything else (a pipe, /dev/stdout) is written directly.
 void WriteText(const std::string& path, const std::string& text) {
-  if (IsStdStream(path)) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
-        std::fflush(stdout) != 0) {
-      throw Failure("cannot write to stdout");
+  if (IsStdStream(path)) return WriteStream(stdout, text, "stdout");
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      throw Failure(fmt::format("cannot open {}: {}", path, std::strerror(errno)));
     }
+    try {
+      WriteStream(file, text, path);
+    } catch (...) {
+      std::fclose(file);
+      throw;
+    }
+    std::fclose(file);
     return;
   }
   const std::string temporary = path + ".tmp";

@@ -1,4 +1,5 @@
 // tarsel positions, home, move, fingers init.
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -75,7 +76,7 @@ std::string Header(bool cartesian, bool timed) {
 
 std::string Row(const Sample& s, bool cartesian, const double* time) {
   std::string line = time != nullptr ? fmt::format("{:8.2f}", *time) : std::string();
-  // Angles read best with three decimals, metres and radians with four.
+  // Joint values get three decimals; pose values, small numbers, four.
   const int decimals = cartesian ? 4 : 3;
   for (float v : s.values) line += Fixed(v, kColumn, decimals);
   for (float f : {s.fingers.Finger1, s.fingers.Finger2, s.fingers.Finger3}) {

@@ -1,5 +1,7 @@
 #include <dlfcn.h>
 
+#include <string>
+
 #include "core/framing.h"
 #include "tarsel/core.h"
 #include "tarsel/result.h"
@@ -17,6 +19,23 @@ unsigned char isSendPacketLoaded = 1;
 namespace {
 
 constexpr const char* kCommLayerFile = "Tarsel.API.CommLayerUbuntu.so";
+
+// The loader finds the link library beside this one through the $ORIGIN run
+// path, but only when it attributes the dlopen call to this library. A
+// runtime that wraps dlopen (a sanitizer's interceptor) makes the loader see
+// the wrapper as the caller and skip that run path; loading from this
+// library's own folder by full path then does what the run path would have.
+void* OpenBesideThisLibrary() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&OpenBesideThisLibrary), &self) == 0 ||
+      self.dli_fname == nullptr) {
+    return nullptr;
+  }
+  const std::string path = self.dli_fname;
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return nullptr;
+  return dlopen((path.substr(0, slash + 1) + kCommLayerFile).c_str(), RTLD_NOW | RTLD_GLOBAL);
+}
 
 // True only between an InitAPI that returned 1 and the next CloseAPI: the
 // one test every exchange makes before calling through fptrSendPacket.
@@ -46,6 +65,7 @@ int InitAPI() {
 
   int result = TARSEL_OK;
   commLayer_Handle = dlopen(kCommLayerFile, RTLD_NOW | RTLD_GLOBAL);
+  if (commLayer_Handle == nullptr) commLayer_Handle = OpenBesideThisLibrary();
   if (commLayer_Handle == nullptr) {
     isInitCommLoaded = isCloseCommLoaded = isGetDeviceCountLoaded = isSendPacketLoaded = 0;
     return TARSEL_ERROR_LOAD_COMM_LAYER;

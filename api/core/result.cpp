@@ -37,7 +37,7 @@ const char* GetResultMessage(int code) {
     case TARSEL_ERROR_FILE_OPEN:
       return "the firmware file could not be opened";
     case TARSEL_ERROR_NO_MEMORY:
-      return "not enough memory for the firmware image";
+      return "the library ran out of memory";
     case TARSEL_ERROR_FILE_READ:
       return "the firmware file could not be read whole";
     case TARSEL_ERROR_IMAGE_TOO_LARGE:

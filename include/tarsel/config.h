@@ -127,12 +127,19 @@ static_assert(sizeof(ZoneList) == 2488, "ZoneList layout");
 static_assert(offsetof(ZoneList, Zones) == 8, "ZoneList layout");
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
- * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
- * refused the first packet), 2004 (the arm reported an error) and 2005 (the
- * arm refused a later packet). Reads return 2007 for an answer whose size is
- * invalid. A read fills the caller's record even when it fails; trust the
- * record only when the result is 1. 2100 (TARSEL_ERROR_ARGUMENT) means an
- * argument was refused before anything was sent. */
+ * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
+ * 2003 (the arm refused the first packet, or the link did not answer), 2004
+ * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * Reads also return 2007 for an answer whose size is invalid. Any function
+ * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
+ * memory while building a command or collecting an answer (a write then sends
+ * nothing). 2100 (TARSEL_ERROR_ARGUMENT) means an argument was refused before
+ * anything was sent. A read fills the caller's record even when it fails
+ * (fields that did not arrive read as 0; the fields a function names as kept
+ * keep their contents); trust the record only when the result is 1. Records
+ * and vectors passed by value are copied; those passed by pointer or
+ * reference stay owned by the caller, and the library keeps no reference to
+ * them once it returns. */
 extern "C" {
 
 /* --- Client configurations. --- */

@@ -32,7 +32,8 @@ TARSEL_API int InitAPI();
 /* Closes the arm and unloads the link library. Harmless without a prior
  * InitAPI or when called twice. Afterwards every command returns 2001 until
  * InitAPI succeeds again.
- * Returns 1. */
+ * Returns what the link library's CloseCommunication returns (1 for the
+ * shipped link library), or 1 when no link library is loaded. */
 TARSEL_API int CloseAPI();
 
 /* Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags

@@ -9,12 +9,16 @@
 #include "tarsel/motion.h"
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
- * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
- * refused the first packet), 2004 (the arm reported an error) and 2005 (the
- * arm refused a later packet). Reads return 2007 for an answer whose size is
- * invalid, and 5002 when memory ran out while storing the answer. A read
- * appends its values to the caller's vector even when it fails; trust them
- * only when the result is 1.
+ * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
+ * 2003 (the arm refused the first packet, or the link did not answer), 2004
+ * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * Reads also return 2007 for an answer whose size is invalid. Any function
+ * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
+ * memory while building a command or collecting an answer (a write then sends
+ * nothing). A read appends its values to the caller's vector even when it
+ * fails (values that did not arrive read as 0); trust them only when the
+ * result is 1. Vectors passed by reference stay owned by the caller, and the
+ * library keeps no reference to them once it returns.
  *
  * Actuator addresses are the arm's bus addresses, chosen by the caller and
  * sent unchanged as unsigned 32-bit values (a negative int goes out as its
@@ -83,11 +87,12 @@ typedef void (*TarselFlashProgressFn)(int pagesSent, int pagesTotal, void* user)
  * Returns:
  *   1    every page was accepted;
  *   5001 path is null or the file cannot be opened for reading;
- *   5002 no memory for the image;
+ *   5002 no memory for the image (nothing is sent), or later for the packets
+ *        of a command (the transfer stops there);
  *   5003 the file is not a regular file, cannot be sized, or delivered fewer
  *        bytes than its size;
  *   5004 the image is larger than 4 GiB - 1 byte (page offsets are 32-bit);
- *        for 5001 to 5004 nothing is sent to the arm;
+ *        for 5001, 5003 and 5004 nothing is sent to the arm;
  *   2001, 2003, 2004 the arm did not accept the start of programming (no
  *        page is sent; the 2-second wait still happens);
  *   2003, 2004, 2005 the first page the arm refused (the code of that page's

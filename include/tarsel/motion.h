@@ -122,11 +122,14 @@ static_assert(offsetof(SingularityVector, Vector) == 16, "SingularityVector layo
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
  * 2003 (the arm refused the first packet, or the link did not answer), 2004
  * (the arm reported an error) and 2005 (the arm refused a later packet).
- * Reads also return 2007 for an answer whose size is invalid. A read fills
- * the caller's record even when it fails (fields that did not arrive read as
- * 0); trust the record only when the result is 1. Records passed by value
- * are copied; records passed by reference stay owned by the caller. Values
- * travel unchanged: no unit is converted and no range checked. */
+ * Reads also return 2007 for an answer whose size is invalid. Any function
+ * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
+ * memory while building a command or collecting an answer (a write then sends
+ * nothing). A read fills the caller's record even when it fails (fields that
+ * did not arrive read as 0); trust the record only when the result is 1.
+ * Records passed by value are copied; records passed by reference stay owned
+ * by the caller, and the library keeps no reference to them once it returns.
+ * Values travel unchanged: no unit is converted and no range checked. */
 extern "C" {
 
 /* --- Read-outs: each reads one answer from the arm into the caller's
@@ -164,8 +167,8 @@ TARSEL_API int SendJoystickCommand(JoystickCommand command);
  * queue query ends the wait at once; the two mode switches are still sent.
  * Returns the home command's code (any code above, a failure included: the
  * move still waits and switches), or, when the home command succeeded but a
- * queue query failed, that query's code (2001, 2003, 2004, 2005, 2007). The
- * results of the two mode switches are not reported. */
+ * queue query failed, that query's code (2001, 2003, 2004, 2005, 2007,
+ * 5002). The results of the two mode switches are not reported. */
 TARSEL_API int MoveHome();
 
 /* --- Trajectories: the arm keeps the queue; the library holds nothing. --- */
@@ -184,15 +187,20 @@ TARSEL_API int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo);
  * is truncated toward zero (NaN or beyond the int range: INT_MIN). */
 TARSEL_API int GetActualTrajectoryInfo(TrajectoryPoint& point);
 
-/* --- Force and impedance control. The settings send their first record
+/* --- Force and impedance control: the arm keeps these settings; the library
+ * holds none and reads none back. The settings send their first record
  * followed by the second in one packet; the two are not compared. --- */
-TARSEL_API int StartForceControl();
-TARSEL_API int StopForceControl();
-TARSEL_API int StartCurrentLimitation();
-TARSEL_API int StopCurrentLimitation();
+TARSEL_API int StartForceControl();      /* switch force control on */
+TARSEL_API int StopForceControl();       /* switch force control off */
+TARSEL_API int StartCurrentLimitation(); /* switch the current limitation on */
+TARSEL_API int StopCurrentLimitation();  /* switch the current limitation off */
+/* Bounds of force control in Cartesian terms: min, then max. */
 TARSEL_API int SetCartesianForceMinMax(CartesianInfo min, CartesianInfo max);
+/* Impedance of force control in Cartesian terms: inertia, then damping. */
 TARSEL_API int SetCartesianInertiaDamping(CartesianInfo inertia, CartesianInfo damping);
+/* Torque bounds of force control per actuator: min, then max. */
 TARSEL_API int SetAngularTorqueMinMax(AngularInfo min, AngularInfo max);
+/* Impedance of force control per actuator: inertia, then damping. */
 TARSEL_API int SetAngularInertiaDamping(AngularInfo inertia, AngularInfo damping);
 
 }  // extern "C"

@@ -23,7 +23,7 @@ enum TarselResult {
   TARSEL_ERROR_BAD_ANSWER_SIZE = 2007,     /* answer size negative or never reached */
   TARSEL_ERROR_ARGUMENT = 2100,            /* argument refused before anything was sent */
   TARSEL_ERROR_FILE_OPEN = 5001,           /* the firmware file could not be opened */
-  TARSEL_ERROR_NO_MEMORY = 5002,           /* not enough memory (firmware image, answer) */
+  TARSEL_ERROR_NO_MEMORY = 5002,           /* the library ran out of memory */
   TARSEL_ERROR_FILE_READ = 5003,           /* the firmware file could not be sized or read */
   TARSEL_ERROR_IMAGE_TOO_LARGE = 5004      /* the firmware image exceeds 32-bit page offsets */
 };

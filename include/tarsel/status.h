@@ -185,12 +185,17 @@ static_assert(offsetof(PeripheralInfo, UIntValue5) == 16, "PeripheralInfo layout
 static_assert(sizeof(PeripheralInfo) == 20, "PeripheralInfo layout");
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
- * when InitAPI has not opened the arm, or the exchange codes 2003 (the arm
- * refused the first packet), 2004 (the arm reported an error) and 2005 (the
- * arm refused a later packet). Reads return 2007 for an answer whose size is
- * invalid. A read fills the caller's record even when it fails, from the part
+ * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
+ * 2003 (the arm refused the first packet, or the link did not answer), 2004
+ * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * Reads also return 2007 for an answer whose size is invalid. Any function
+ * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
+ * memory while building a command or collecting an answer (a write then sends
+ * nothing). A read fills the caller's record even when it fails, from the part
  * of the answer that arrived and with zeros in place of the rest; trust the
- * record only when the result is 1. */
+ * record only when the result is 1. Records and lists passed by reference
+ * stay owned by the caller, and the library keeps no reference to them once
+ * it returns. */
 extern "C" {
 
 /* --- General information and gripper status. --- */
@@ -200,8 +205,12 @@ TARSEL_API int GetGeneralInformations(GeneralInformations& info);
 TARSEL_API int GetGripperStatus(Gripper& gripper);
 
 /* --- Quick status, forces and sensors. --- */
+/* Reads the fourteen quick-status bytes into status (answer bytes 0 to 14;
+ * byte 3 is reserved by the arm and not stored). */
 TARSEL_API int GetQuickStatus(QuickStatus& status);
+/* Reads the twelve force values into forces, each copied bit for bit. */
 TARSEL_API int GetForcesInfo(ForcesInfo& forces);
+/* Reads the fourteen sensor values into sensors. */
 TARSEL_API int GetSensorsInfo(SensorsInfo& sensors);
 
 /* --- Error log. --- */
@@ -231,8 +240,8 @@ TARSEL_API int GetPeripheralInventory(std::vector<PeripheralInfo>& list);
  * limit was reached: read the quick status to learn which. Failures of the
  * exchanges inside the loop and of the final erase are not reported (a status
  * read that failed cannot end the loop). When the first quick-status read
- * fails, returns its code (2001, 2003, 2004, 2005, 2007) at once: no point is
- * sent, the queue is not touched and there is no pause. */
+ * fails, returns its code (2001, 2003, 2004, 2005, 2007, 5002) at once: no
+ * point is sent, the queue is not touched and there is no pause. */
 TARSEL_API int InitFingers();
 
 }  // extern "C"

@@ -37,14 +37,6 @@ Record Filled(unsigned char fill) {
   return FromImage<Record>(Bytes(sizeof(Record), fill));
 }
 
-inline double F64At(const Bytes& b, std::size_t at) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(b.at(at + i)) << (8 * i);
-  double d;
-  std::memcpy(&d, &v, 8);
-  return d;
-}
-
 inline bool AllZero(const Bytes& b, std::size_t from, std::size_t to) {
   for (std::size_t i = from; i < to; ++i)
     if (b.at(i) != 0) return false;

@@ -9,12 +9,20 @@
 #include <cstring>
 #include <vector>
 
+#include "../support/bytes.h"
 #include "simulated_arm.h"
 
 namespace simtest {
 
-using Bytes = std::vector<unsigned char>;
 using tarsel::sim::SimulatedArm;
+using tarsel::testing::Bytes;
+using tarsel::testing::F32At;
+using tarsel::testing::F64At;
+using tarsel::testing::I32At;
+using tarsel::testing::Pattern;
+using tarsel::testing::PutF32;
+using tarsel::testing::PutU32;
+using tarsel::testing::U32At;
 
 inline Packet Blank() {
   Packet p;
@@ -119,43 +127,6 @@ inline short Write(SimulatedArm& arm, int command, const Bytes& payload) {
 
 inline short Bare(SimulatedArm& arm, int command) {
   return Send(arm, {BareRequest(command)});
-}
-
-inline Bytes Pattern(std::size_t size, unsigned mul = 1, unsigned add = 0) {
-  Bytes b(size);
-  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<unsigned char>((i * mul + add) & 0xFF);
-  return b;
-}
-
-inline void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
-  if (b.size() < at + 4) b.resize(at + 4);
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-}
-inline void PutF32(Bytes& b, std::size_t at, float f) {
-  std::uint32_t v;
-  std::memcpy(&v, &f, 4);
-  PutU32(b, at, v);
-}
-inline std::uint32_t U32At(const Bytes& b, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(b.at(at + i)) << (8 * i);
-  return v;
-}
-inline std::int32_t I32At(const Bytes& b, std::size_t at) {
-  return static_cast<std::int32_t>(U32At(b, at));
-}
-inline float F32At(const Bytes& b, std::size_t at) {
-  const std::uint32_t v = U32At(b, at);
-  float f;
-  std::memcpy(&f, &v, 4);
-  return f;
-}
-inline double F64At(const Bytes& b, std::size_t at) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(b.at(at + i)) << (8 * i);
-  double d;
-  std::memcpy(&d, &v, 8);
-  return d;
 }
 
 // A basic trajectory point (48 bytes) of a type with a coordinate block.

@@ -5,18 +5,17 @@
 namespace {
 
 using tarsel::testing::DynamicSymbols;
-using tarsel::testing::HasSymbolStartingWith;
+using tarsel::testing::ExpectSymbols;
+using tarsel::testing::ExpectSymbolsStartingWith;
 using tarsel::testing::NeededLibraries;
 
 TEST(LinkLibraryExports, PlainNamesOfFunctionsAndObjects) {
-  const auto names = DynamicSymbols(TARSEL_COMM_LIB);
-  for (const char* name :
-       {"InitCommunication", "CloseCommunication", "GetDeviceCount", "SendPacket", "LibContext",
-        "miraHandle", "SendPaquet", "ReadPaquet", "vid_pid", "isGetDllVersionLoaded",
-        "isGetDeviceCountLoaded", "isOpenLoaded", "isWriteLoaded", "isReadLoaded",
-        "isReadIntLoaded", "isCloseLoaded", "cb_response_in", "cb_response_out"}) {
-    EXPECT_TRUE(names.count(name)) << name;
-  }
+  ExpectSymbols(
+      DynamicSymbols(TARSEL_COMM_LIB),
+      {"InitCommunication", "CloseCommunication", "GetDeviceCount", "SendPacket", "LibContext",
+       "miraHandle", "SendPaquet", "ReadPaquet", "vid_pid", "isGetDllVersionLoaded",
+       "isGetDeviceCountLoaded", "isOpenLoaded", "isWriteLoaded", "isReadLoaded", "isReadIntLoaded",
+       "isCloseLoaded", "cb_response_in", "cb_response_out"});
 }
 
 TEST(LinkLibraryExports, NeedsLibusb) {
@@ -25,25 +24,20 @@ TEST(LinkLibraryExports, NeedsLibusb) {
 }
 
 TEST(ApiLibraryExports, LifecycleAndBindings) {
-  const auto names = DynamicSymbols(TARSEL_API_LIB);
-  for (const char* name :
-       {"InitAPI", "CloseAPI", "GetResultMessage", "commLayer_Handle", "fptrInitComm",
-        "fptrCloseComm", "fptrGetDeviceCount", "fptrSendPacket", "isInitCommLoaded",
-        "isCloseCommLoaded", "isGetDeviceCountLoaded", "isSendPacketLoaded"}) {
-    EXPECT_TRUE(names.count(name)) << name;
-  }
+  ExpectSymbols(DynamicSymbols(TARSEL_API_LIB),
+                {"InitAPI", "CloseAPI", "GetResultMessage", "commLayer_Handle", "fptrInitComm",
+                 "fptrCloseComm", "fptrGetDeviceCount", "fptrSendPacket", "isInitCommLoaded",
+                 "isCloseCommLoaded", "isGetDeviceCountLoaded", "isSendPacketLoaded"});
 }
 
 TEST(ApiLibraryExports, FramingAndPrimitivesAsCppSymbols) {
-  const auto names = DynamicSymbols(TARSEL_API_LIB, true);
-  for (const char* fn :
-       {"PrepareGetPacket(", "PrepareSetPacket(", "BuildSetCommand(", "SendGetCommand(",
-        "SendSetCommand(", "merge(", "PacketList::PacketList(", "PacketList::operator=(",
-        "PacketList::~PacketList(", "GetShortFromVector(", "GetUShortFromVector(",
-        "GetIntFromVector(", "GetUIntFromVector(", "GetFloatFromVector(", "GetDoubleFromVector(",
-        "SerializeString("}) {
-    EXPECT_TRUE(HasSymbolStartingWith(names, fn)) << fn;
-  }
+  ExpectSymbolsStartingWith(
+      DynamicSymbols(TARSEL_API_LIB, true),
+      {"PrepareGetPacket(", "PrepareSetPacket(", "BuildSetCommand(", "SendGetCommand(",
+       "SendSetCommand(", "merge(", "PacketList::PacketList(", "PacketList::operator=(",
+       "PacketList::~PacketList(", "GetShortFromVector(", "GetUShortFromVector(",
+       "GetIntFromVector(", "GetUIntFromVector(", "GetFloatFromVector(", "GetDoubleFromVector(",
+       "SerializeString("});
 }
 
 TEST(ApiLibraryExports, NothingInternalLeaks) {

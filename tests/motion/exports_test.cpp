@@ -5,6 +5,7 @@
 namespace {
 
 using tarsel::testing::DynamicSymbols;
+using tarsel::testing::ExpectSymbolsStartingWith;
 using tarsel::testing::HasSymbolStartingWith;
 
 const char* const kPlainExports[] = {"GetCartesianPosition",
@@ -58,18 +59,15 @@ TEST(MotionExports, TransitionCheckOnlyAsCppSymbol) {
 }
 
 TEST(MotionExports, CodecsAndDefaultsAsCppSymbols) {
-  const auto names = DynamicSymbols(TARSEL_API_LIB, true);
-  for (const char* fn :
-       {"DeserializeAngularPosition(", "DeserializeCartesianPosition(",
-        "DeserializeActuatorAcceleration(", "DeserializeUserPosition(",
-        "DeserializeGlobalTrajectory(", "DeserializeSingularityVector(",
-        "DeserializeCartesianValidation(", "SerializeCartesianInfo(", "SerializeAngularInfo(",
-        "SerializeTrajectoryPoint(", "SerializeBasicTrajectoryPoint(", "SerializeJoystickCommand(",
-        "AngularInfo::InitStruct()", "CartesianInfo::InitStruct()", "FingersPosition::InitStruct()",
-        "UserPosition::InitStruct()", "Limitation::InitStruct()",
-        "TrajectoryPoint::InitStruct()"}) {
-    EXPECT_TRUE(HasSymbolStartingWith(names, fn)) << fn;
-  }
+  ExpectSymbolsStartingWith(
+      DynamicSymbols(TARSEL_API_LIB, true),
+      {"DeserializeAngularPosition(", "DeserializeCartesianPosition(",
+       "DeserializeActuatorAcceleration(", "DeserializeUserPosition(",
+       "DeserializeGlobalTrajectory(", "DeserializeSingularityVector(",
+       "DeserializeCartesianValidation(", "SerializeCartesianInfo(", "SerializeAngularInfo(",
+       "SerializeTrajectoryPoint(", "SerializeBasicTrajectoryPoint(", "SerializeJoystickCommand(",
+       "AngularInfo::InitStruct()", "CartesianInfo::InitStruct()", "FingersPosition::InitStruct()",
+       "UserPosition::InitStruct()", "Limitation::InitStruct()", "TrajectoryPoint::InitStruct()"});
 }
 
 }  // namespace

@@ -5,26 +5,23 @@
 namespace {
 
 using tarsel::testing::DynamicSymbols;
-using tarsel::testing::HasSymbolStartingWith;
+using tarsel::testing::ExpectSymbols;
+using tarsel::testing::ExpectSymbolsStartingWith;
 
 TEST(StatusExports, PlainNames) {
-  const auto names = DynamicSymbols(TARSEL_API_LIB);
-  for (const char* name :
-       {"GetGeneralInformations", "GetGripperStatus", "GetQuickStatus", "GetForcesInfo",
-        "GetSensorsInfo", "GetSystemErrorCount", "GetSystemError", "ClearErrorLog",
-        "GetPeripheralInventory", "InitFingers"}) {
-    EXPECT_TRUE(names.count(name)) << name;
-  }
+  ExpectSymbols(DynamicSymbols(TARSEL_API_LIB),
+                {"GetGeneralInformations", "GetGripperStatus", "GetQuickStatus", "GetForcesInfo",
+                 "GetSensorsInfo", "GetSystemErrorCount", "GetSystemError", "ClearErrorLog",
+                 "GetPeripheralInventory", "InitFingers"});
 }
 
 TEST(StatusExports, CodecsAsCppSymbols) {
-  const auto names = DynamicSymbols(TARSEL_API_LIB, true);
-  for (const char* fn : {"DeserializeGeneralInformations(", "DeserializeGripper(",
-                         "DeserializeFinger(", "DeserializeQuickStatus(", "DeserializeForcesInfo(",
-                         "DeserializeSensorsInfo(", "DeserializeSystemError(",
-                         "DeserializePeripheralInventory(", "PeripheralInfo::~PeripheralInfo("}) {
-    EXPECT_TRUE(HasSymbolStartingWith(names, fn)) << fn;
-  }
+  ExpectSymbolsStartingWith(
+      DynamicSymbols(TARSEL_API_LIB, true),
+      {"DeserializeGeneralInformations(", "DeserializeGripper(", "DeserializeFinger(",
+       "DeserializeQuickStatus(", "DeserializeForcesInfo(", "DeserializeSensorsInfo(",
+       "DeserializeSystemError(", "DeserializePeripheralInventory(",
+       "PeripheralInfo::~PeripheralInfo("});
 }
 
 }  // namespace

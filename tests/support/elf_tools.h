@@ -2,7 +2,10 @@
 // binutils tools, for tests of the libraries' exported surface.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <initializer_list>
 #include <set>
 #include <sstream>
 #include <string>
@@ -63,6 +66,18 @@ inline bool HasSymbolStartingWith(const std::set<std::string>& names, const std:
   for (const auto& n : names)
     if (n.rfind(prefix, 0) == 0) return true;
   return false;
+}
+
+// Expects every expected name among symbols, spelled exactly.
+inline void ExpectSymbols(const std::set<std::string>& symbols,
+                          std::initializer_list<const char*> expected) {
+  for (const char* name : expected) EXPECT_TRUE(symbols.count(name)) << name;
+}
+
+// Expects, for every prefix, some symbol that starts with it.
+inline void ExpectSymbolsStartingWith(const std::set<std::string>& symbols,
+                                      std::initializer_list<const char*> prefixes) {
+  for (const char* prefix : prefixes) EXPECT_TRUE(HasSymbolStartingWith(symbols, prefix)) << prefix;
 }
 
 }  // namespace tarsel::testing

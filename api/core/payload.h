@@ -128,9 +128,6 @@ class PayloadReader {
     return *this;
   }
 
-  int Offset() const { return offset_; }
-  const Payload& Data() const { return payload_; }
-
  private:
   int& offset_;
   const Payload& payload_;

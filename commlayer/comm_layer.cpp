@@ -28,6 +28,27 @@ namespace {
 
 bool g_claimed = false;
 
+// Set when a request went out but its answer did not come in: the arm may
+// still send that answer, and the next read would take it for its own.
+bool g_answerOwed = false;
+
+// Reads that empty the IN endpoint of a late answer before the next request.
+// Bounded: at most kDrainReads reads of kDrainTimeoutMs each, and only after
+// an exchange that lost its answer, so a healthy exchange pays nothing.
+constexpr int kDrainReads = 3;
+constexpr unsigned kDrainTimeoutMs = 2;
+
+void DrainLateAnswers(libusb_device_handle* handle) {
+  unsigned char discard[TARSEL_PACKET_SIZE];
+  for (int i = 0; i < kDrainReads; ++i) {
+    int transferred = 0;
+    if (libusb_interrupt_transfer(handle, TARSEL_USB_ENDPOINT_IN, discard, TARSEL_PACKET_SIZE,
+                                  &transferred, kDrainTimeoutMs) != 0) {
+      break;
+    }
+  }
+}
+
 void PrintWriteFailure(int rc) {
   switch (rc) {
     case LIBUSB_ERROR_NO_DEVICE:
@@ -70,6 +91,7 @@ int CloseCommunication() {
     miraHandle = nullptr;
   }
   g_claimed = false;
+  g_answerOwed = false;
   if (LibContext != nullptr) {
     libusb_exit(LibContext);
     LibContext = nullptr;
@@ -90,6 +112,10 @@ Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
     PrintWriteFailure(LIBUSB_ERROR_NO_DEVICE);
     return answer;
   }
+  if (g_answerOwed) {
+    DrainLateAnswers(miraHandle);
+    g_answerOwed = false;
+  }
   int transferred = 0;
   const int wrote =
       libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_OUT, out, TARSEL_PACKET_SIZE,
@@ -104,6 +130,10 @@ Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
                                 &transferred, TARSEL_USB_TIMEOUT_MS);
   // A truncated answer is a failed read: the arm always sends whole packets,
   // and zero-filled bytes must not pass for data.
-  if (read == 0 && transferred == TARSEL_PACKET_SIZE) answer = tarsel::DecodePacket(in);
+  if (read == 0 && transferred == TARSEL_PACKET_SIZE) {
+    answer = tarsel::DecodePacket(in);
+  } else {
+    g_answerOwed = true;
+  }
   return answer;
 }

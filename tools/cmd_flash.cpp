@@ -21,8 +21,9 @@ struct FlashOptions {
   bool force = false;
 };
 
-void OnFlashProgress(int pagesSent, int pagesTotal, void* user) {
-  static_cast<ProgressBar*>(user)->Update(pagesSent, pagesTotal);
+int OnFlashProgress(int pagesSent, int pagesTotal, int pageResult, void* user) {
+  if (pageResult == TARSEL_OK) static_cast<ProgressBar*>(user)->Update(pagesSent, pagesTotal);
+  return 1;
 }
 
 void RunFlash(const Context& context, const FlashOptions& o) {

@@ -1,7 +1,10 @@
 #include <dlfcn.h>
 
+#include <cstring>
+#include <mutex>
 #include <string>
 
+#include "core/connection.h"
 #include "core/framing.h"
 #include "tarsel/core.h"
 #include "tarsel/result.h"
@@ -41,6 +44,56 @@ void* OpenBesideThisLibrary() {
 // one test every exchange makes before calling through fptrSendPacket.
 bool g_linkOpen = false;
 
+// What the answer holds before each exchange. The link leaves the answer
+// untouched when no answer arrives, so an answer still equal to this byte for
+// byte was not refreshed. Its verdict word is negative: should an arm ever
+// send exactly these 64 bytes, they are still a failure, never a success.
+Packet SentinelAnswer() {
+  Packet p;
+  p.PacketIndex = -0x5A5B;
+  p.PacketCount = -0x5A5B;
+  p.CommandId = -1;
+  p.PayloadSize = -0x5A5B;
+  std::memset(p.Data, 0xA5, sizeof p.Data);
+  return p;
+}
+
+bool SamePacket(const Packet& a, const Packet& b) {
+  return a.PacketIndex == b.PacketIndex && a.PacketCount == b.PacketCount &&
+         a.CommandId == b.CommandId && a.PayloadSize == b.PayloadSize &&
+         std::memcmp(a.Data, b.Data, sizeof a.Data) == 0;
+}
+
+// The flat API's connection: the four functions bound by InitAPI.
+class BoundLink final : public tarsel::Connection {
+ public:
+  bool IsOpen() const override { return g_linkOpen && fptrSendPacket != nullptr; }
+  int Exchange(const Packet& request, Packet& answer) override {
+    static const Packet sentinel = SentinelAnswer();
+    answer = sentinel;
+    int reserved = 0;
+    fptrSendPacket(request, answer, reserved);
+    return SamePacket(answer, sentinel) ? TARSEL_ERROR_NO_ANSWER : TARSEL_OK;
+  }
+};
+
+thread_local tarsel::Connection* t_current = nullptr;
+
+int CloseLocked() {
+  int result = TARSEL_OK;
+  g_linkOpen = false;
+  if (commLayer_Handle == nullptr) return result;
+  if (fptrCloseComm != nullptr) result = fptrCloseComm();
+  dlclose(commLayer_Handle);
+  // The library is gone: drop the bindings so nothing can call through them.
+  commLayer_Handle = nullptr;
+  fptrInitComm = nullptr;
+  fptrCloseComm = nullptr;
+  fptrGetDeviceCount = nullptr;
+  fptrSendPacket = nullptr;
+  return result;
+}
+
 // Binds slot to the link library's function name; when it is missing, clears
 // its loaded flag and makes missingCode the result.
 template <typename Fn>
@@ -55,13 +108,38 @@ void Bind(Fn& slot, const char* name, unsigned char& loaded, int missingCode, in
 }  // namespace
 
 namespace tarsel {
-bool LinkOpen() {
-  return g_linkOpen && fptrSendPacket != nullptr;
+
+Connection& DefaultConnection() {
+  static BoundLink link;
+  return link;
 }
+
+Connection& CurrentConnection() {
+  return t_current != nullptr ? *t_current : DefaultConnection();
+}
+
+ConnectionScope::ConnectionScope(Connection& connection) : previous_(t_current) {
+  t_current = &connection;
+}
+
+ConnectionScope::~ConnectionScope() {
+  t_current = previous_;
+}
+
+bool LinkOpen() {
+  std::lock_guard lock(DefaultConnection().Mutex());
+  return DefaultConnection().IsOpen();
+}
+
 }  // namespace tarsel
 
+// InitAPI and CloseAPI hold the default connection's lock, so they wait for a
+// command running in another thread to finish, and a command that starts
+// after CloseAPI sees the link closed (2001) instead of calling into an
+// unloaded library.
 int InitAPI() {
-  if (commLayer_Handle != nullptr) CloseAPI();
+  std::lock_guard lock(tarsel::DefaultConnection().Mutex());
+  if (commLayer_Handle != nullptr) CloseLocked();
 
   int result = TARSEL_OK;
   commLayer_Handle = dlopen(kCommLayerFile, RTLD_NOW | RTLD_GLOBAL);
@@ -85,16 +163,6 @@ int InitAPI() {
 }
 
 int CloseAPI() {
-  int result = TARSEL_OK;
-  g_linkOpen = false;
-  if (commLayer_Handle == nullptr) return result;
-  if (fptrCloseComm != nullptr) result = fptrCloseComm();
-  dlclose(commLayer_Handle);
-  // The library is gone: drop the bindings so nothing can call through them.
-  commLayer_Handle = nullptr;
-  fptrInitComm = nullptr;
-  fptrCloseComm = nullptr;
-  fptrGetDeviceCount = nullptr;
-  fptrSendPacket = nullptr;
-  return result;
+  std::lock_guard lock(tarsel::DefaultConnection().Mutex());
+  return CloseLocked();
 }

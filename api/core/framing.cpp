@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/connection.h"
 #include "core/guard.h"
 
 #include "tarsel/result.h"
@@ -24,15 +25,6 @@ Packet BlankPacket() {
   Packet p;
   std::memset(&p, 0, sizeof p);
   return p;
-}
-
-// Marks the answer as a failed verdict before each exchange, so an answer the
-// link did not refresh (a failed transfer) is judged as a failure instead of
-// passing stale or zero data off as success.
-void PresetFailedAnswer(Packet& answer, short expectedIndex) {
-  answer = BlankPacket();
-  answer.PacketIndex = expectedIndex;
-  answer.CommandId = -1;
 }
 
 // The verdict word's judgement; first selects 2003 over 2005.
@@ -84,13 +76,17 @@ std::vector<Packet> BuildSetCommand(int command, const Payload& payload) {
   return packets;
 }
 
+// Both exchanges hold the connection's lock for the whole command, so no
+// other thread's packets come between this command's packets, and the link
+// cannot be closed under them. A missing answer (2008) ends the command: the
+// arm never says anything for it, so no verdict is drawn.
 int SendSetCommand(const std::vector<Packet>& packets) {
-  if (!tarsel::LinkOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  tarsel::Connection& link = tarsel::CurrentConnection();
+  std::lock_guard lock(link.Mutex());
+  if (!link.IsOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
   Packet answer;
-  int reserved = 0;
   for (std::size_t i = 0; i < packets.size(); ++i) {
-    PresetFailedAnswer(answer, packets[i].PacketIndex);
-    fptrSendPacket(packets[i], answer, reserved);
+    if (link.Exchange(packets[i], answer) != TARSEL_OK) return TARSEL_ERROR_NO_ANSWER;
     const int code = JudgeVerdict(answer.CommandId, i == 0);
     if (code != TARSEL_OK) return code;
   }
@@ -98,12 +94,12 @@ int SendSetCommand(const std::vector<Packet>& packets) {
 }
 
 int SendGetCommand(Packet& request, Payload& payload) {
-  if (!tarsel::LinkOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  tarsel::Connection& link = tarsel::CurrentConnection();
+  std::lock_guard lock(link.Mutex());
+  if (!link.IsOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
   Packet answer;
-  int reserved = 0;
   for (int pass = 0; pass < kMaxReadPasses; ++pass) {
-    PresetFailedAnswer(answer, request.PacketIndex);
-    fptrSendPacket(request, answer, reserved);
+    if (link.Exchange(request, answer) != TARSEL_OK) return TARSEL_ERROR_NO_ANSWER;
     const int code = JudgeVerdict(answer.CommandId, answer.PacketIndex == 1);
     if (code != TARSEL_OK) return code;
     payload.insert(payload.end(), answer.Data, answer.Data + kData);

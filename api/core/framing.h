@@ -33,18 +33,20 @@ TARSEL_API void PrepareSetPacket(std::vector<Packet>& packets, int command);
 // packets; callers go through SendPayload, which refuses it with 2006.
 TARSEL_API std::vector<Packet> BuildSetCommand(int command, const Payload& payload);
 
-// Sends packets in order, stopping at the first answer whose verdict fails.
+// Sends packets in order, stopping at the first answer whose verdict fails
+// or that does not arrive. The whole command holds the connection's lock.
 // Returns 1, 2001 (no open link), 2003 (negative verdict on packet 1), 2004
-// (error bit 0x4000) or 2005 (negative verdict on a later packet). Zero
-// packets send nothing and return 1.
+// (error bit 0x4000), 2005 (negative verdict on a later packet) or 2008 (no
+// answer came). Zero packets send nothing and return 1.
 TARSEL_API int SendSetCommand(const std::vector<Packet>& packets);
 
 // Runs a read: sends request, appends each answer's 56 data bytes to payload
 // and asks for the next packet until payload holds the announced size. The
 // request is rewritten between passes (PacketIndex, PayloadSize).
-// Returns 1, 2001, 2003, 2004, 2005, or 2007 when the announced size is
-// negative or the answers never reach it within the passes a 32767-byte
-// payload needs.
+// The whole read holds the connection's lock.
+// Returns 1, 2001, 2003, 2004, 2005, 2008 (no answer came), or 2007 when the
+// announced size is negative or the answers never reach it within the passes
+// a 32767-byte payload needs.
 TARSEL_API int SendGetCommand(Packet& request, Payload& payload);
 
 // Returns bytes with count bytes from data appended.
@@ -74,7 +76,8 @@ int SendBare(int command);
 // 5002 (payload then holds what had been collected).
 int ReadCommand(int command, Payload& payload, std::uint32_t argument = 1);
 
-// Whether InitAPI has opened a link that commands may use.
+// Whether InitAPI has opened a link that commands may use (the default
+// connection's state; takes its lock).
 bool LinkOpen();
 
 }  // namespace tarsel

@@ -15,7 +15,7 @@ const char* GetResultMessage(int code) {
     case TARSEL_ERROR_NO_CLOSE_COMM:
       return "the link library lacks CloseCommunication";
     case TARSEL_ERROR_NO_ARM:
-      return "no arm found on the USB bus";
+      return "no arm found, or it could not be opened (permissions?)";
     case TARSEL_ERROR_CLAIM_FAILED:
       return "claiming the arm's USB interface failed";
     case TARSEL_ERROR_NOT_INITIALIZED:
@@ -32,6 +32,10 @@ const char* GetResultMessage(int code) {
       return "the command payload is too large to send";
     case TARSEL_ERROR_BAD_ANSWER_SIZE:
       return "the arm's answer has an invalid or unreachable size";
+    case TARSEL_ERROR_NO_ANSWER:
+      return "no answer from the arm";
+    case TARSEL_ERROR_CANCELLED:
+      return "stopped at the caller's request";
     case TARSEL_ERROR_ARGUMENT:
       return "argument refused; nothing was sent";
     case TARSEL_ERROR_FILE_OPEN:

@@ -1,12 +1,15 @@
 // Firmware programming: the image file is read whole, the arm is told that
 // programming begins, and the image goes out page by page.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "core/connection.h"
 #include "core/framing.h"
 #include "core/guard.h"
 #include "core/pause.h"
@@ -33,8 +36,15 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // on every path.
 int LoadImage(const char* path, Payload& image) {
   if (path == nullptr) return TARSEL_ERROR_FILE_OPEN;
-  File file(std::fopen(path, "rb"));
-  if (!file) return TARSEL_ERROR_FILE_OPEN;
+  // Opened without blocking: opening a FIFO for reading would otherwise wait
+  // for a writer for ever, before the regular-file test below could refuse it.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return TARSEL_ERROR_FILE_OPEN;
+  File file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    return TARSEL_ERROR_FILE_OPEN;
+  }
 
   // A directory opens for reading but has no bytes to give, and its
   // reported size can be huge; pipes and terminals cannot be sized.
@@ -105,7 +115,9 @@ int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress, v
     if (loaded != TARSEL_OK) return loaded;
 
     const int begun = tarsel::SendBare(kBeginProgramming);
-    tarsel::Pause(kBeginWaitUs);
+    // The arm needs its pause after the start command whatever it answered,
+    // but an arm that did not answer at all has nothing to prepare.
+    if (!tarsel::LinkLost(begun)) tarsel::Pause(kBeginWaitUs);
     if (begun != TARSEL_OK) return begun;
     tarsel::Pause(kFirstPageWaitUs);
 
@@ -114,7 +126,9 @@ int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress, v
     // 2048 bytes of image.
     const std::size_t count = tarsel::FlashPageCount(image.size());
     const int total = static_cast<int>(count);
-    if (progress != nullptr) progress(0, total, user);
+    if (progress != nullptr && progress(0, total, TARSEL_OK, user) == 0) {
+      return static_cast<int>(TARSEL_ERROR_CANCELLED);
+    }
     int result = TARSEL_OK;
     PacketList page;
     for (std::size_t n = 0; n < count; ++n) {
@@ -122,7 +136,13 @@ int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress, v
                              kFlashPage, page);
       const int code = SendSetCommand(page.packets);
       if (result == TARSEL_OK && code != TARSEL_OK) result = code;
-      if (progress != nullptr) progress(static_cast<int>(n + 1), total, user);
+      const bool goOn =
+          progress == nullptr || progress(static_cast<int>(n + 1), total, code, user) != 0;
+      // A silent arm would let every remaining page time out as well.
+      if (tarsel::LinkLost(code)) return code;
+      if (!goOn && n + 1 < count) {
+        return result != TARSEL_OK ? result : static_cast<int>(TARSEL_ERROR_CANCELLED);
+      }
     }
     return result;
   });

@@ -1,4 +1,5 @@
 // Peripheral inventory and the host-driven finger initialisation.
+#include "core/connection.h"
 #include "core/pause.h"
 #include "status/status_codec.h"
 #include "tarsel/result.h"
@@ -79,16 +80,24 @@ int InitFingers() {
 
   const bool threeFingers = status.HandType == 0;  // read once, not during the loop
   const TrajectoryPoint point = FingerInitPoint(threeFingers);
+  int result = TARSEL_OK;
   for (int cycle = 0; cycle < kCycleLimit && !FingersReady(status, threeFingers); ++cycle) {
-    SendBasicTrajectory(point);
+    const int sent = SendBasicTrajectory(point);
     // Only a status that actually arrived may end the loop.
     QuickStatus next;
-    if (GetQuickStatus(next) == TARSEL_OK) status = next;
+    const int read = GetQuickStatus(next);
+    if (read == TARSEL_OK) status = next;
+    // An arm that has gone silent (or a link closed meanwhile) will not
+    // answer the remaining cycles either: stop instead of waiting them out.
+    if (tarsel::LinkLost(sent) || tarsel::LinkLost(read)) {
+      result = tarsel::LinkLost(sent) ? sent : read;
+      break;
+    }
     tarsel::Pause(kCyclePauseUs);
   }
   EraseAllTrajectories();
   tarsel::Pause(kSettlePauseUs);
-  return TARSEL_OK;
+  return result;
 }
 
 }  // extern "C"

@@ -43,6 +43,12 @@ TARSEL_API int GetDeviceCount(int* count);
  * printed on standard output and nothing is read; if the read fails or
  * delivers fewer than 64 bytes, nothing is printed. In every failure case the
  * answer keeps its previous contents. The third argument is not used.
+ * After an exchange whose answer did not arrive, the next exchange first
+ * empties the IN endpoint of that late answer (at most three reads of 2 ms,
+ * printing nothing), so it cannot be taken for the next request's answer.
+ * Exchanges that follow a complete one are exactly one write and one read.
+ * Not thread-safe: one exchange at a time (the API library serialises its
+ * commands).
  * Returns a copy of the answer as it stands on return. */
 TARSEL_API Packet SendPacket(const Packet& request, Packet& answer, int& reserved);
 

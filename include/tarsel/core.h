@@ -6,6 +6,20 @@
 #include "tarsel/packet.h"
 #include "tarsel/result.h"
 
+/* Threading. Every function may be called from any thread. Each command
+ * (a read, a write, a bare command, one firmware page, each step of MoveHome,
+ * InitFingers and ProgramFlash) holds one process-wide lock while its packets
+ * are exchanged, so the packets of two commands never interleave and each
+ * command gets its own answer. The composite operations release the lock
+ * during their pauses: another thread's reads run while the arm moves home or
+ * its fingers initialise. InitAPI and CloseAPI take the same lock: a command
+ * running in another thread finishes before the link closes, and one that
+ * starts after CloseAPI returns 2001.
+ * What stays the caller's business: the meaning of interleaved commands.
+ * Two threads that both feed trajectory points fill one queue in whatever
+ * order their calls happen to run; a thread that changes the control mode
+ * changes it for all. Give each such job to one thread. */
+
 extern "C" {
 
 /* Signatures of the four functions bound from the link library. */
@@ -25,13 +39,16 @@ typedef Packet (*TarselSendPacketFn)(const Packet& request, Packet& answer, int&
  *   1002, 1012, 1003, 1006 the library lacks InitCommunication,
  *        CloseCommunication, GetDeviceCount or SendPacket (the last missing
  *        one in that order decides; the arm is not opened);
- *   1001, 1014, 1015 from opening the arm: libusb failed, no arm found,
- *        claiming its interface failed. */
+ *   1001, 1014, 1015 from opening the arm: libusb failed, no arm found or
+ *        it could not be opened (often missing permissions on the device
+ *        node), claiming its interface failed (held by another program).
+ * Waits for a command running in another thread to finish first. */
 TARSEL_API int InitAPI();
 
 /* Closes the arm and unloads the link library. Harmless without a prior
  * InitAPI or when called twice. Afterwards every command returns 2001 until
  * InitAPI succeeds again.
+ * Waits for a command running in another thread to finish first.
  * Returns what the link library's CloseCommunication returns (1 for the
  * shipped link library), or 1 when no link library is loaded. */
 TARSEL_API int CloseAPI();

@@ -10,8 +10,10 @@
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
- * 2003 (the arm refused the first packet, or the link did not answer), 2004
- * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
+ * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
+ * time-out, an unplugged cable). Each command's packets go out together even
+ * when other threads call in at the same time (see tarsel/core.h).
  * Reads also return 2007 for an answer whose size is invalid. Any function
  * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
  * memory while building a command or collecting an answer (a write then sends
@@ -64,23 +66,30 @@ TARSEL_API int GetCodeVersion(std::vector<int>& versions);
 
 /* --- Firmware programming. --- */
 
-/* Progress of a firmware transfer: pagesSent of pagesTotal pages have been
- * sent (whatever the arm answered for each); user is the pointer given to
- * ProgramFlashWithProgress. The callback must not throw and must not call
- * any other function of this library. */
-typedef void (*TarselFlashProgressFn)(int pagesSent, int pagesTotal, void* user);
+/* Progress of a firmware transfer, called by ProgramFlashWithProgress: once
+ * with (0, pagesTotal, 1) just before the first page, then after each page
+ * with page = the number of pages sent so far (1 to pagesTotal) and
+ * pageResult = that page's code (1 when the arm accepted it, otherwise 2003,
+ * 2004, 2005, 2008 or 5002). user is the pointer given to
+ * ProgramFlashWithProgress. Return nonzero to go on, 0 to stop before the
+ * next page. The callback must not throw and must not call any other function
+ * of this library. */
+typedef int (*TarselFlashProgressFn)(int page, int pagesTotal, int pageResult, void* user);
 
 /* Writes the firmware image in the file at path into the arm. The file's
  * bytes are read whole first; then the arm is told that programming begins,
  * given 2 seconds (plus 10 ms more once it has accepted), and sent the image
  * in pages of 2048 bytes, file size / 2048 + 1 pages in all (an image whose
  * size is a multiple of 2048, an empty one included, ends with a page of
- * zeros). A page the arm refuses does not stop the pages after it. Blocks for
- * the whole transfer; nothing else may use the arm meanwhile.
+ * zeros). A page the arm refuses does not stop the pages after it; a page
+ * that gets no answer at all does (a silent arm would let every later page
+ * time out too). Blocks for the whole transfer; another thread's commands may
+ * run between pages.
  *
- * progress, when not null, is called with (0, total) just before the first
- * page and with (n, total) after page n has been sent. It is never called
- * when no page is sent (a file problem or a refused start).
+ * progress, when not null, is told about each page and may stop the transfer
+ * between pages (see TarselFlashProgressFn). It is never called when no page
+ * is sent (a file problem or a refused start). A transfer that stops early
+ * leaves the arm holding an incomplete image.
  *
  * The file and the image memory are released before the function returns,
  * on every path. The caller keeps ownership of path and user.
@@ -93,10 +102,14 @@ typedef void (*TarselFlashProgressFn)(int pagesSent, int pagesTotal, void* user)
  *        bytes than its size;
  *   5004 the image is larger than 4 GiB - 1 byte (page offsets are 32-bit);
  *        for 5001, 5003 and 5004 nothing is sent to the arm;
- *   2001, 2003, 2004 the arm did not accept the start of programming (no
- *        page is sent; the 2-second wait still happens);
+ *   2001, 2003, 2004, 2008 the arm did not accept the start of programming
+ *        (no page is sent; the 2-second wait still happens, except after
+ *        2008 and 2001);
  *   2003, 2004, 2005 the first page the arm refused (the code of that page's
- *        exchange; later pages are still sent). */
+ *        exchange; later pages are still sent unless progress stops them);
+ *   2008, 2001 a page got no answer, or the link was closed from another
+ *        thread: the transfer stopped there;
+ *   2009 progress asked to stop and every page sent so far was accepted. */
 TARSEL_API int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress,
                                         void* user);
 

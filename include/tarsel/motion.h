@@ -120,8 +120,10 @@ static_assert(offsetof(SingularityVector, Vector) == 16, "SingularityVector layo
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
- * 2003 (the arm refused the first packet, or the link did not answer), 2004
- * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
+ * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
+ * time-out, an unplugged cable). Each command's packets go out together even
+ * when other threads call in at the same time (see tarsel/core.h).
  * Reads also return 2007 for an answer whose size is invalid. Any function
  * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
  * memory while building a command or collecting an answer (a write then sends

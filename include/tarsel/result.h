@@ -21,6 +21,8 @@ enum TarselResult {
   TARSEL_ERROR_LATER_PACKET = 2005,        /* negative verdict on a later packet */
   TARSEL_ERROR_PAYLOAD_TOO_LARGE = 2006,   /* payload of 32768 bytes or more refused */
   TARSEL_ERROR_BAD_ANSWER_SIZE = 2007,     /* answer size negative or never reached */
+  TARSEL_ERROR_NO_ANSWER = 2008,           /* no answer from the arm (time-out, unplugged) */
+  TARSEL_ERROR_CANCELLED = 2009,           /* the caller asked the operation to stop */
   TARSEL_ERROR_ARGUMENT = 2100,            /* argument refused before anything was sent */
   TARSEL_ERROR_FILE_OPEN = 5001,           /* the firmware file could not be opened */
   TARSEL_ERROR_NO_MEMORY = 5002,           /* the library ran out of memory */

@@ -186,8 +186,10 @@ static_assert(sizeof(PeripheralInfo) == 20, "PeripheralInfo layout");
 
 /* Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
- * 2003 (the arm refused the first packet, or the link did not answer), 2004
- * (the arm reported an error) and 2005 (the arm refused a later packet).
+ * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
+ * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
+ * time-out, an unplugged cable). Each command's packets go out together even
+ * when other threads call in at the same time (see tarsel/core.h).
  * Reads also return 2007 for an answer whose size is invalid. Any function
  * may also return 5002 (TARSEL_ERROR_NO_MEMORY) when the library runs out of
  * memory while building a command or collecting an answer (a write then sends
@@ -237,11 +239,15 @@ TARSEL_API int GetPeripheralInventory(std::vector<PeripheralInfo>& list);
  * pauses 6 ms. Finally empties the trajectory queue and pauses 40 ms. Takes
  * up to about six seconds.
  * Returns 1 once the loop has ended, whether the flags came up or the cycle
- * limit was reached: read the quick status to learn which. Failures of the
- * exchanges inside the loop and of the final erase are not reported (a status
- * read that failed cannot end the loop). When the first quick-status read
- * fails, returns its code (2001, 2003, 2004, 2005, 2007, 5002) at once: no
- * point is sent, the queue is not touched and there is no pause. */
+ * limit was reached: read the quick status to learn which. Refusals from the
+ * arm inside the loop and a failure of the final erase are not reported (a
+ * status read that failed cannot end the loop). When an exchange in the loop
+ * gets no answer (2008), or the link is closed from another thread (2001),
+ * the loop stops at once, the erase and the 40 ms pause still follow, and
+ * that code is returned: a silent arm ends the call within about 0.2 s
+ * instead of running out the 1000 cycles. When the first quick-status read
+ * fails, returns its code (2001, 2003, 2004, 2005, 2007, 2008, 5002) at once:
+ * no point is sent, the queue is not touched and there is no pause. */
 TARSEL_API int InitFingers();
 
 }  // extern "C"

@@ -209,10 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The link matches no answer to its request: an answer that comes after the
-// host gave up is what the next read returns, and every later exchange gets
-// the answer to the one before it.
-TEST_F(CommLayer, LateAnswerArrivesOnTheNextRead) {
+// An answer that comes after the host gave up is emptied from the endpoint
+// before the next request goes out, printing nothing: every later exchange
+// gets its own answer.
+TEST_F(CommLayer, LateAnswerIsDrainedBeforeTheNextRequest) {
   Open();
   const Packet first = MakePacket({1, 1, 21, 1}, 1);
   const Packet second = MakePacket({1, 1, 22, 1}, 2);
@@ -226,11 +226,16 @@ TEST_F(CommLayer, LateAnswerArrivesOnTheNextRead) {
 
   arm_->PushAnswer(MirrorOf(first));  // too late for the first read
   arm_->SetResponder(Mirror);
-  Exchange(second, answer);
-  EXPECT_TRUE(SamePacket(answer, MirrorOf(first)));
-  Exchange(third, answer);
+  EXPECT_EQ(Exchange(second, answer).printed, "");
   EXPECT_TRUE(SamePacket(answer, MirrorOf(second)));
-  EXPECT_EQ(arm_->QueuedAnswers(), 1u);
+  Exchange(third, answer);
+  EXPECT_TRUE(SamePacket(answer, MirrorOf(third)));
+  EXPECT_EQ(arm_->QueuedAnswers(), 0u);
+  // Once nothing is owed, an exchange is one write and one read again.
+  arm_->ClearLog();
+  ExpectHealthyExchange(4);
+  EXPECT_EQ(arm_->OutSubmissions(), 1);
+  EXPECT_EQ(arm_->InSubmissions(), 1);
 }
 
 // --- Opening and closing ----------------------------------------------------------

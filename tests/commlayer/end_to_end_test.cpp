@@ -108,16 +108,16 @@ TEST_F(EndToEnd, FailuresOnTheWireBecomeResultCodes) {
   ASSERT_EQ(InitAPI(), TARSEL_OK);
   EXPECT_EQ(Bare(kRefusedCommand), TARSEL_ERROR_FIRST_PACKET);
 
-  // An arm that stays silent is a failure, never a stale success.
+  // An arm that stays silent is no answer, never a refusal or a stale success.
   arm_->SetResponder(nullptr);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_FIRST_PACKET);
+  EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 
   arm_->SetResponder(SmallArm);
   arm_->Unplug();
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_FIRST_PACKET);
+  EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "LIBUSB_ERROR_NO_DEVICE returned by the Write operation.\n");
 

@@ -95,9 +95,9 @@ TEST_F(SendSetCommandTest, JudgesEachVerdictInOrder) {
       {{Step{}, Step{Kind::kVerdict, -5}}, 2005, 2},
       {{Step{}, Step{}, Step{Kind::kVerdict, static_cast<short>(0xC000)}}, 2005, 3},
       {{Step{Kind::kVerdict, static_cast<short>(0xC000)}}, 2003, 1},
-      // An answer the link left untouched is a failure, not stale success.
-      {{Step{Kind::kUntouched}}, 2003, 1},
-      {{Step{}, Step{Kind::kUntouched}}, 2005, 2},
+      // An answer the link left untouched is no answer, not stale success.
+      {{Step{Kind::kUntouched}}, 2008, 1},
+      {{Step{}, Step{Kind::kUntouched}}, 2008, 2},
   };
   const auto packets = BuildSetCommand(300, Pattern(148));
   for (const auto& c : cases) {
@@ -162,8 +162,8 @@ TEST_F(SendGetCommandTest, VerdictsAndTheirEffectOnThePayload) {
       {{Step{}, Step{Kind::kVerdict, 0x4000}}, 2004, 2, 56},
       // The first-packet test looks at the answer's own index.
       {{Step{}, Step{Kind::kVerdict, -1, -1, 1}}, 2003, 2, 56},
-      {{Step{Kind::kUntouched}}, 2003, 1, 0},
-      {{Step{}, Step{}, Step{Kind::kUntouched}}, 2005, 3, 112},
+      {{Step{Kind::kUntouched}}, 2008, 1, 0},
+      {{Step{}, Step{}, Step{Kind::kUntouched}}, 2008, 3, 112},
   };
   for (const auto& c : cases) {
     tarsel::recording::Reset();

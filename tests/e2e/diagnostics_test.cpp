@@ -63,8 +63,9 @@ TEST_F(Diagnostics, FirmwareArrivesWithTheFilesChecksum) {
     std::vector<std::pair<int, int>> progress;
     const int code = ProgramFlashWithProgress(
         path.c_str(),
-        [](int sent, int total, void* user) {
+        [](int sent, int total, int, void* user) {
           static_cast<std::vector<std::pair<int, int>>*>(user)->emplace_back(sent, total);
+          return 1;
         },
         &progress);
     std::filesystem::remove(path);
@@ -90,14 +91,14 @@ TEST_F(Diagnostics, ArmFaultsComeBackAsResultCodes) {
   EXPECT_EQ(GetControlMapping(&charts), TARSEL_ERROR_LATER_PACKET);
 
   arm().AddFault(Fault{FaultKind::kNoAnswer, 304, Fault::kAny, -1});
-  EXPECT_EQ(MoveHome(), TARSEL_ERROR_FIRST_PACKET);  // stops waiting on a dead queue query
+  EXPECT_EQ(MoveHome(), TARSEL_ERROR_NO_ANSWER);  // stops waiting on a dead queue query
   arm().ClearFaults();
 
   arm().UnplugAfter(1);
   EXPECT_EQ(GetAngularPosition(joints), TARSEL_OK);
-  EXPECT_EQ(GetAngularPosition(joints), TARSEL_ERROR_FIRST_PACKET);
-  EXPECT_EQ(EraseAllTrajectories(), TARSEL_ERROR_FIRST_PACKET);
-  EXPECT_EQ(InitFingers(), TARSEL_ERROR_FIRST_PACKET);
+  EXPECT_EQ(GetAngularPosition(joints), TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(EraseAllTrajectories(), TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(InitFingers(), TARSEL_ERROR_NO_ANSWER);
 }
 
 }  // namespace

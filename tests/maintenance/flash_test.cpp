@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -204,6 +205,9 @@ TEST_F(FlashTest, FileProblemsSendNothingAndWaitNothing) {
   int pipeEnds[2];
   ASSERT_EQ(pipe(pipeEnds), 0);
   const std::string pipePath = "/proc/self/fd/" + std::to_string(pipeEnds[0]);
+  // A named pipe nobody writes to: opening it for reading must not wait.
+  const fs::path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string path;
     int expected;
@@ -211,6 +215,7 @@ TEST_F(FlashTest, FileProblemsSendNothingAndWaitNothing) {
       {(dir_ / "missing.bin").string(), TARSEL_ERROR_FILE_OPEN},
       {dir_.string(), TARSEL_ERROR_FILE_READ},  // a directory opens but has no bytes
       {pipePath, TARSEL_ERROR_FILE_READ},
+      {fifo.string(), TARSEL_ERROR_FILE_READ},
       {sparse.string(), TARSEL_ERROR_IMAGE_TOO_LARGE},
   };
   const std::size_t filesBefore = OpenFileCount();
@@ -246,10 +251,12 @@ TEST_F(FlashTest, RefusedStartIsReportedAndNoPageIsSent) {
   const struct {
     Step step;
     int expected;
+    Waits waits;
   } cases[] = {
-      {Step{Kind::kVerdict, -1}, TARSEL_ERROR_FIRST_PACKET},
-      {Step{Kind::kVerdict, 0x4000}, TARSEL_ERROR_ANSWER_ERROR_BIT},
-      {Step{Kind::kUntouched}, TARSEL_ERROR_FIRST_PACKET},
+      {Step{Kind::kVerdict, -1}, TARSEL_ERROR_FIRST_PACKET, kStartWaitOnly},
+      {Step{Kind::kVerdict, 0x4000}, TARSEL_ERROR_ANSWER_ERROR_BIT, kStartWaitOnly},
+      // A silent arm has nothing to prepare: no 2-second wait.
+      {Step{Kind::kUntouched}, TARSEL_ERROR_NO_ANSWER, Waits{}},
   };
   for (const auto& c : cases) {
     tarsel::recording::Reset();
@@ -257,10 +264,15 @@ TEST_F(FlashTest, RefusedStartIsReportedAndNoPageIsSent) {
     Sleeps().clear();
     int calls = 0;
     const int result = ProgramFlashWithProgress(
-        path.c_str(), [](int, int, void* user) { ++*static_cast<int*>(user); }, &calls);
+        path.c_str(),
+        [](int, int, int, void* user) {
+          ++*static_cast<int*>(user);
+          return 1;
+        },
+        &calls);
     EXPECT_EQ(result, c.expected);
     EXPECT_EQ(tarsel::recording::RequestCommands(), std::vector<int>{13});
-    EXPECT_EQ(Sleeps(), kStartWaitOnly);
+    EXPECT_EQ(Sleeps(), c.waits);
     EXPECT_EQ(calls, 0);
   }
 }
@@ -269,7 +281,7 @@ TEST_F(FlashTest, WithoutOpenLinkReportsNotInitialised) {
   CloseAPI();
   EXPECT_EQ(ProgramFlash(WriteImage(Noise(10)).c_str()), TARSEL_ERROR_NOT_INITIALIZED);
   EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(Sleeps(), kStartWaitOnly);
+  EXPECT_TRUE(Sleeps().empty());  // no arm to prepare
 }
 
 struct Refusal {
@@ -322,30 +334,61 @@ TEST_F(FlashTest, FirstRefusedPageDecidesAndLaterPagesStillGo) {
   }
 }
 
-TEST_F(FlashTest, ProgressCountsPagesAsTheyAreSent) {
-  struct Call {
-    int sent, total;
-    std::size_t packetsOnWire;
-    bool operator==(const Call&) const = default;
+// What the callback hears, and how the transfer ends when it asks to stop or
+// the arm falls silent: pages after the stop are never sent.
+struct ProgressCase {
+  const char* name;
+  short refusedPage;  // page (from 0) whose first packet is refused, -1: none
+  short silentPage;   // page from which the arm no longer answers, -1: never
+  int stopAfter;      // the callback returns 0 once this many pages went, -1: never
+  int expected;
+  std::vector<std::vector<int>> calls;  // {page, total, pageResult, packets on the wire}
+};
+
+TEST_F(FlashTest, ProgressHearsEachPageAndCanStopTheTransfer) {
+  const std::string path = WriteImage(Noise(2 * 2048 + 5));  // three pages
+  const std::vector<ProgressCase> cases = {
+      {"refused page still counts as sent", 0, -1, -1, 2003,
+       {{0, 3, 1, 1}, {1, 3, 2003, 2}, {2, 3, 1, 42}, {3, 3, 1, 82}}},
+      {"stop after the first page", -1, -1, 1, 2009, {{0, 3, 1, 1}, {1, 3, 1, 41}}},
+      {"stop before any page", -1, -1, 0, 2009, {{0, 3, 1, 1}}},
+      {"stop after a refused page keeps its code", 0, -1, 1, 2003,
+       {{0, 3, 1, 1}, {1, 3, 2003, 2}}},
+      {"stop on the last page changes nothing", -1, -1, 3, 1,
+       {{0, 3, 1, 1}, {1, 3, 1, 41}, {2, 3, 1, 81}, {3, 3, 1, 121}}},
+      {"silent arm ends the transfer", -1, 1, -1, 2008,
+       {{0, 3, 1, 1}, {1, 3, 1, 41}, {2, 3, 2008, 42}}},
   };
-  std::vector<Call> calls;
-  const std::string path = WriteImage(Noise(2048 + 5));
-  tarsel::recording::SetResponder([](const Packet& request, Packet& answer) {
-    tarsel::recording::AutoAnswer(request, answer);
-    if (request.CommandId == 12 && request.PacketIndex == 1 && OffsetOf(request) == 0) {
-      answer.CommandId = -1;  // a refused page still counts as sent
-    }
-    return true;
-  });
-  const int result = ProgramFlashWithProgress(
-      path.c_str(),
-      [](int sent, int total, void* user) {
-        static_cast<std::vector<Call>*>(user)->push_back({sent, total, Sent().size()});
-      },
-      &calls);
-  EXPECT_EQ(result, TARSEL_ERROR_FIRST_PACKET);
-  const std::vector<Call> expected = {{0, 2, 1}, {1, 2, 2}, {2, 2, 42}};
-  EXPECT_EQ(calls, expected);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tarsel::recording::Reset();
+    tarsel::recording::SetResponder([&c](const Packet& request, Packet& answer) {
+      if (request.CommandId == 12 && c.silentPage >= 0 &&
+          OffsetOf(request) >= static_cast<std::uint32_t>(c.silentPage) * 2048) {
+        return true;  // answer left untouched: nothing arrived
+      }
+      tarsel::recording::AutoAnswer(request, answer);
+      if (request.CommandId == 12 && request.PacketIndex == 1 && c.refusedPage >= 0 &&
+          OffsetOf(request) == static_cast<std::uint32_t>(c.refusedPage) * 2048) {
+        answer.CommandId = -1;
+      }
+      return true;
+    });
+    struct Heard {
+      const ProgressCase* c;
+      std::vector<std::vector<int>> calls;
+    } heard{&c, {}};
+    const int result = ProgramFlashWithProgress(
+        path.c_str(),
+        [](int page, int total, int pageResult, void* user) {
+          auto* h = static_cast<Heard*>(user);
+          h->calls.push_back({page, total, pageResult, static_cast<int>(Sent().size())});
+          return h->c->stopAfter < 0 || page < h->c->stopAfter ? 1 : 0;
+        },
+        &heard);
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(heard.calls, c.calls);
+  }
 }
 
 TEST_F(FlashTest, NullProgressCallbackIsAllowed) {

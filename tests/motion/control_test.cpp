@@ -236,7 +236,7 @@ TEST_F(MoveHomeTest, LinkThatGoesAwayEndsTheWait) {
     if (request.CommandId == 304) answer.Data[0] = 4;
     return true;
   });
-  EXPECT_EQ(MoveHome(), TARSEL_ERROR_FIRST_PACKET);
+  EXPECT_EQ(MoveHome(), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(tarsel::recording::RequestCommands(), (std::vector<int>{311, 304, 304, 47, 49}));
 }
 

@@ -40,7 +40,7 @@ TEST_P(BareCommand, SendsOneEmptyPacketAndReportsTheVerdict) {
   EXPECT_EQ(Bytes(p.Data, p.Data + 56), Bytes(56, 0));
 
   tarsel::recording::Script({tarsel::recording::Step{tarsel::recording::Step::Kind::kUntouched}});
-  EXPECT_EQ(c.send(), TARSEL_ERROR_FIRST_PACKET);
+  EXPECT_EQ(c.send(), TARSEL_ERROR_NO_ANSWER);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, BareCommand, ::testing::ValuesIn(kBare),

@@ -112,11 +112,11 @@ INSTANTIATE_TEST_SUITE_P(
     Table, HostSeesFaults,
     ::testing::Values(
         // Silence leaves the answer untouched, which the host judges a failure.
-        HostFault{{FaultKind::kNoAnswer, 105, Fault::kAny, -1}, 105, TARSEL_ERROR_FIRST_PACKET},
+        HostFault{{FaultKind::kNoAnswer, 105, Fault::kAny, -1}, 105, TARSEL_ERROR_NO_ANSWER},
         HostFault{{FaultKind::kErrorBit, 105, Fault::kAny, -1}, 105, TARSEL_ERROR_ANSWER_ERROR_BIT},
         HostFault{{FaultKind::kNegativeVerdict, 200, 1, -1}, 200, TARSEL_ERROR_FIRST_PACKET},
         HostFault{{FaultKind::kNegativeVerdict, 200, 7, -1}, 200, TARSEL_ERROR_LATER_PACKET},
-        HostFault{{FaultKind::kNoAnswer, 200, 3, -1}, 200, TARSEL_ERROR_LATER_PACKET}));
+        HostFault{{FaultKind::kNoAnswer, 200, 3, -1}, 200, TARSEL_ERROR_NO_ANSWER}));
 
 TEST_F(SimLink, SilenceLeavesTheAnswerUntouched) {
   Instance().AddFault({FaultKind::kNoAnswer, Fault::kAny, Fault::kAny, 1});
@@ -139,8 +139,8 @@ TEST_F(SimLink, UnpluggedArmFailsEveryLaterCommand) {
   EXPECT_EQ(Bare(302), TARSEL_OK);
   EXPECT_EQ(Bare(303), TARSEL_OK);
   Bytes payload;
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(105, payload), TARSEL_ERROR_FIRST_PACKET);
-  EXPECT_EQ(Bare(302), TARSEL_ERROR_FIRST_PACKET);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(105, payload), TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(Bare(302), TARSEL_ERROR_NO_ANSWER);
   Instance().UnplugAfter(-1);
 }
 

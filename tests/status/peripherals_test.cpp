@@ -85,7 +85,7 @@ TEST_F(PeripheralInventoryRead, FailedExchangeAppendsNothing) {
       {{Step{Kind::kVerdict, -1}}, TARSEL_ERROR_FIRST_PACKET},
       {{Step{}, Step{}, Step{Kind::kVerdict, -1}}, TARSEL_ERROR_LATER_PACKET},
       {{Step{}, Step{Kind::kVerdict, 0x4000}}, TARSEL_ERROR_ANSWER_ERROR_BIT},
-      {{Step{Kind::kUntouched}}, TARSEL_ERROR_FIRST_PACKET},
+      {{Step{Kind::kUntouched}}, TARSEL_ERROR_NO_ANSWER},
       {{Step{Kind::kAuto, 0, 0x8000}}, TARSEL_ERROR_BAD_ANSWER_SIZE},
   };
   for (const auto& c : cases) {

@@ -531,7 +531,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailingArm{"silent",
                    {"status"},
                    "noanswer:62",
-                   Failed("GetQuickStatus", TARSEL_ERROR_FIRST_PACKET)},
+                   Failed("GetQuickStatus", TARSEL_ERROR_NO_ANSWER)},
         FailingArm{"later_packet",
                    {"config", "dump"},
                    "negative:1:2",

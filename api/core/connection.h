@@ -1,0 +1,63 @@
+// Connections: the way each command reaches one arm. A connection exchanges
+// one packet at a time and owns the lock that keeps a command's packets
+// together. Every command runs over the calling thread's current connection:
+// the process-wide default one (the link library's four functions, bound by
+// InitAPI), unless a ConnectionScope has put another in place.
+#pragma once
+
+#include <mutex>
+
+#include "tarsel/packet.h"
+
+namespace tarsel {
+
+class Connection {
+ public:
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  virtual ~Connection() = default;
+
+  // Held for the whole of one command (all its packets), and by whatever
+  // opens or closes the link under the connection. Never held across the
+  // pauses of a composite operation.
+  std::mutex& Mutex() { return mutex_; }
+
+  // Whether commands may run now. Called with Mutex() held.
+  virtual bool IsOpen() const = 0;
+
+  // One packet out, one back. Returns 1 when an answer arrived and answer
+  // holds it, or 2008 when none did (time-out, unplugged, short read); answer
+  // is then unspecified. Called with Mutex() held, only while IsOpen().
+  virtual int Exchange(const Packet& request, Packet& answer) = 0;
+
+ private:
+  std::mutex mutex_;
+};
+
+// The connection of the flat API: the link library bound by InitAPI.
+Connection& DefaultConnection();
+
+// The connection commands on this thread run over.
+Connection& CurrentConnection();
+
+// Makes connection the calling thread's current one for the scope's life.
+class ConnectionScope {
+ public:
+  explicit ConnectionScope(Connection& connection);
+  ~ConnectionScope();
+  ConnectionScope(const ConnectionScope&) = delete;
+  ConnectionScope& operator=(const ConnectionScope&) = delete;
+
+ private:
+  Connection* previous_;
+};
+
+// Whether a command's code means the link no longer reaches the arm (no
+// answer, or no open link): composite operations stop on it instead of
+// running out their cycles against silence.
+constexpr bool LinkLost(int code) {
+  return code == 2008 || code == 2001;
+}
+
+}  // namespace tarsel

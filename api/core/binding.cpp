@@ -1,11 +1,15 @@
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/connection.h"
 #include "core/framing.h"
+#include "core/link_library.h"
 #include "tarsel/core.h"
 #include "tarsel/result.h"
 
@@ -28,16 +32,23 @@ constexpr const char* kCommLayerFile = "Tarsel.API.CommLayerUbuntu.so";
 // runtime that wraps dlopen (a sanitizer's interceptor) makes the loader see
 // the wrapper as the caller and skip that run path; loading from this
 // library's own folder by full path then does what the run path would have.
-void* OpenBesideThisLibrary() {
+std::string ThisLibraryFolder() {
   Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&OpenBesideThisLibrary), &self) == 0 ||
+  if (dladdr(reinterpret_cast<void*>(&ThisLibraryFolder), &self) == 0 ||
       self.dli_fname == nullptr) {
-    return nullptr;
+    return {};
   }
   const std::string path = self.dli_fname;
   const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return nullptr;
-  return dlopen((path.substr(0, slash + 1) + kCommLayerFile).c_str(), RTLD_NOW | RTLD_GLOBAL);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::mutex g_loadErrorMutex;
+std::string g_loadError;
+
+void RememberLoadError(const char* message) {
+  std::lock_guard lock(g_loadErrorMutex);
+  g_loadError = message != nullptr ? message : "";
 }
 
 // True only between an InitAPI that returned 1 and the next CloseAPI: the
@@ -78,6 +89,7 @@ class BoundLink final : public tarsel::Connection {
 };
 
 thread_local tarsel::Connection* t_current = nullptr;
+thread_local const tarsel::StopCheck* t_stop = nullptr;
 
 int CloseLocked() {
   int result = TARSEL_OK;
@@ -126,6 +138,59 @@ ConnectionScope::~ConnectionScope() {
   t_current = previous_;
 }
 
+StopScope::StopScope(StopCheck check) : check_(std::move(check)), previous_(t_stop) {
+  t_stop = &check_;
+}
+
+StopScope::~StopScope() {
+  t_stop = previous_;
+}
+
+int PendingStop() {
+  return t_stop != nullptr && *t_stop ? (*t_stop)() : 0;
+}
+
+void* OpenLinkLibrary(int flags) {
+  void* handle = dlopen(kCommLayerFile, flags);
+  if (handle == nullptr) {
+    // Keep the loader's own reason: it names what was missing or broken.
+    const char* first = dlerror();
+    const std::string reason = first != nullptr ? first : "";
+    const std::string folder = ThisLibraryFolder();
+    if (!folder.empty()) handle = dlopen((folder + kCommLayerFile).c_str(), flags);
+    if (handle == nullptr) RememberLoadError(reason.c_str());
+  }
+  if (handle != nullptr) RememberLoadError(nullptr);
+  return handle;
+}
+
+void* OpenSimulatorLinkLibrary(int flags) {
+  std::vector<std::string> candidates;
+  if (const char* chosen = std::getenv("TARSEL_SIM_LINK"); chosen != nullptr && *chosen != 0) {
+    candidates.emplace_back(chosen);
+  } else {
+    const std::string folder = ThisLibraryFolder();
+    candidates.push_back(folder + "tarsel/sim/" + kCommLayerFile);  // installed
+    candidates.push_back(folder + "../sim/lib/" + kCommLayerFile);  // build tree
+  }
+  std::string reasons;
+  for (const std::string& path : candidates) {
+    if (void* handle = dlopen(path.c_str(), flags)) {
+      RememberLoadError(nullptr);
+      return handle;
+    }
+    const char* why = dlerror();
+    reasons += (reasons.empty() ? "" : "; ") + std::string(why != nullptr ? why : path);
+  }
+  RememberLoadError(reasons.c_str());
+  return nullptr;
+}
+
+std::string LastLoadError() {
+  std::lock_guard lock(g_loadErrorMutex);
+  return g_loadError;
+}
+
 bool LinkOpen() {
   std::lock_guard lock(DefaultConnection().Mutex());
   return DefaultConnection().IsOpen();
@@ -142,8 +207,7 @@ int InitAPI() {
   if (commLayer_Handle != nullptr) CloseLocked();
 
   int result = TARSEL_OK;
-  commLayer_Handle = dlopen(kCommLayerFile, RTLD_NOW | RTLD_GLOBAL);
-  if (commLayer_Handle == nullptr) commLayer_Handle = OpenBesideThisLibrary();
+  commLayer_Handle = tarsel::OpenLinkLibrary(RTLD_NOW | RTLD_GLOBAL);
   if (commLayer_Handle == nullptr) {
     isInitCommLoaded = isCloseCommLoaded = isGetDeviceCountLoaded = isSendPacketLoaded = 0;
     return TARSEL_ERROR_LOAD_COMM_LAYER;

@@ -5,6 +5,7 @@
 // InitAPI), unless a ConnectionScope has put another in place.
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 #include "tarsel/packet.h"
@@ -52,6 +53,28 @@ class ConnectionScope {
  private:
   Connection* previous_;
 };
+
+// A reason to stop a long operation early, asked between its steps on the
+// thread that runs it: returns 0 to go on, or the result code to stop with
+// (a time limit that passed, an interrupt the caller saw). The flat API sets
+// none, so its long operations run as they always have.
+using StopCheck = std::function<int()>;
+
+// Installs check for the calling thread for the scope's life.
+class StopScope {
+ public:
+  explicit StopScope(StopCheck check);
+  ~StopScope();
+  StopScope(const StopScope&) = delete;
+  StopScope& operator=(const StopScope&) = delete;
+
+ private:
+  StopCheck check_;
+  const StopCheck* previous_;
+};
+
+// 0, or the code the calling thread's stop check asks to stop with.
+int PendingStop();
 
 // Whether a command's code means the link no longer reaches the arm (no
 // answer, or no open link): composite operations stop on it instead of

@@ -36,6 +36,8 @@ const char* GetResultMessage(int code) {
       return "no answer from the arm";
     case TARSEL_ERROR_CANCELLED:
       return "stopped at the caller's request";
+    case TARSEL_ERROR_TIME_LIMIT:
+      return "the operation did not finish within its time limit";
     case TARSEL_ERROR_ARGUMENT:
       return "argument refused; nothing was sent";
     case TARSEL_ERROR_FILE_OPEN:

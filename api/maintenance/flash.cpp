@@ -140,6 +140,7 @@ int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress, v
           progress == nullptr || progress(static_cast<int>(n + 1), total, code, user) != 0;
       // A silent arm would let every remaining page time out as well.
       if (tarsel::LinkLost(code)) return code;
+      if (const int stop = tarsel::PendingStop(); stop != 0 && n + 1 < count) return stop;
       if (!goOn && n + 1 < count) {
         return result != TARSEL_OK ? result : static_cast<int>(TARSEL_ERROR_CANCELLED);
       }

@@ -1,5 +1,6 @@
 // Control modes, joystick samples, the home move and the two control queries.
 #include "core/exchange.h"
+#include "core/connection.h"
 #include "core/pause.h"
 #include "motion/motion_codec.h"
 #include "tarsel/result.h"
@@ -62,7 +63,9 @@ int SendJoystickCommand(JoystickCommand command) {
 // gone away would otherwise be polled for ever); the two mode commands are
 // still sent so that a link that recovers leaves the arm in Cartesian control.
 // The result is the home command's code, or the failed query's code when the
-// home command itself succeeded.
+// home command itself succeeded. A stop asked for by the caller (a time limit,
+// an interrupt; none in the flat API) erases the queue, which halts the arm,
+// and ends the wait with the stop's code.
 int MoveHome() {
   int result = tarsel::SendBare(kMoveHome);
   tarsel::Pause(kHomeSettle);
@@ -70,6 +73,10 @@ int MoveHome() {
   TrajectoryFIFO fifo{};
   int query = GetGlobalTrajectoryInfo(fifo);
   while (query == TARSEL_OK && fifo.PointCount != 0) {
+    if (const int stop = tarsel::PendingStop(); stop != 0) {
+      EraseAllTrajectories();
+      return stop;
+    }
     query = GetGlobalTrajectoryInfo(fifo);
     if (query != TARSEL_OK) break;
     tarsel::Pause(kQueuePollGap);

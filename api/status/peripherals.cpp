@@ -93,6 +93,11 @@ int InitFingers() {
       result = tarsel::LinkLost(sent) ? sent : read;
       break;
     }
+    // A stop the caller asked for (none in the flat API).
+    if (const int stop = tarsel::PendingStop(); stop != 0) {
+      result = stop;
+      break;
+    }
     tarsel::Pause(kCyclePauseUs);
   }
   EraseAllTrajectories();

@@ -23,6 +23,7 @@ enum TarselResult {
   TARSEL_ERROR_BAD_ANSWER_SIZE = 2007,     /* answer size negative or never reached */
   TARSEL_ERROR_NO_ANSWER = 2008,           /* no answer from the arm (time-out, unplugged) */
   TARSEL_ERROR_CANCELLED = 2009,           /* the caller asked the operation to stop */
+  TARSEL_ERROR_TIME_LIMIT = 2010,          /* the operation did not finish in its time limit */
   TARSEL_ERROR_ARGUMENT = 2100,            /* argument refused before anything was sent */
   TARSEL_ERROR_FILE_OPEN = 5001,           /* the firmware file could not be opened */
   TARSEL_ERROR_NO_MEMORY = 5002,           /* the library ran out of memory */

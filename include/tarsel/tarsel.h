@@ -4,7 +4,9 @@
  * pkg-config: tarsel-arm-control). Call InitAPI first and CloseAPI last;
  * every function returns an int result code, TARSEL_OK (1) on success, and
  * GetResultMessage turns any code into text. Functions block until the arm
- * has answered; do not call two of them at the same time. */
+ * has answered; they may be called from several threads at once (see
+ * tarsel/core.h). C++17 programs may prefer tarsel/arm.hpp: an Arm object per
+ * arm, records returned by value, errors as exceptions. */
 #ifndef TARSEL_TARSEL_H
 #define TARSEL_TARSEL_H
 

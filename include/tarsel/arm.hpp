@@ -1,0 +1,216 @@
+// The C++ interface of the Tarsel arm (C++17).
+//
+//   #include <tarsel/arm.hpp>
+//
+//   tarsel::Arm arm;                                  // the first arm found
+//   AngularPosition joints = arm.GetAngularPosition();
+//   arm.MoveHome(std::chrono::seconds(30));
+//
+// An Arm owns one open connection to one arm and closes it when destroyed.
+// Every member function exchanges one command (or runs one long operation)
+// and throws tarsel::Error when the result code is not 1. Records are the
+// flat API's own (tarsel/tarsel.h). Several Arms may be open at once, one per
+// arm; one Arm may be used from several threads (each command's packets go
+// out together; what interleaved commands mean stays the caller's business,
+// as in the flat API).
+//
+// Without an arm: tarsel::Arm::Simulated() opens a simulated arm in this
+// process. With the environment variable TARSEL_SIM=N set, ListArms() lists N
+// simulated arms and Arm() opens the first, so a program written for the
+// real arm runs unchanged against the simulator.
+#ifndef TARSEL_ARM_HPP
+#define TARSEL_ARM_HPP
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarsel/tarsel.h"
+
+namespace tarsel {
+
+// A result code other than 1, as an exception. what() is the code's message
+// (GetResultMessage); code() the code; where() the function that failed.
+class TARSEL_API Error : public std::runtime_error {
+ public:
+  Error(int code, std::string where);
+  int code() const noexcept { return code_; }
+  const std::string& where() const noexcept { return where_; }
+
+ private:
+  int code_;
+  std::string where_;
+};
+
+// One arm the library can reach.
+struct ArmInfo {
+  std::string path;          // stable identity: "usb:<bus>-<ports>" or "sim:<n>"
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  int bus = 0;               // 0 for a simulated arm
+  int address = 0;
+  std::string serial;        // "" when the arm does not say
+  std::string product;       // "" when the arm does not say
+  bool simulated = false;
+};
+
+// Lists the arms on the USB bus (or, with TARSEL_SIM=N, N simulated arms),
+// ordered by path. A link library without the listing functions gives one
+// entry (path "default") when it can be loaded. Throws Error(2002) when no
+// link library can be loaded, Error(1001) when libusb cannot start.
+TARSEL_API std::vector<ArmInfo> ListArms();
+
+// How a simulated arm is set up (see the simulator's documentation).
+struct SimOptions {
+  int hand = 3;             // 3 or 2 fingers
+  double time_scale = 1.0;  // simulated seconds per real second
+  int finger_points = 5;    // finger-closing points before a finger reports ready
+  std::string faults;       // fault list, e.g. "error:105" (empty: none)
+};
+
+// Progress of ProgramFlash: (pages sent, pages in all); return false to stop
+// before the next page.
+using FlashProgress = std::function<bool(int pagesSent, int pagesTotal)>;
+
+// The two values of the spasm filter.
+struct SpasmFilter {
+  std::vector<float> values;
+  int setting = 0;
+};
+
+class TARSEL_API Arm {
+ public:
+  // Opens the first arm (a simulated one with TARSEL_SIM=N). Throws Error:
+  // 2002 (no link library), 1001, 1014 (no arm, or no permission to open it),
+  // 1015 (its interface is held by another program).
+  Arm();
+  // Opens the arm info describes (from ListArms). Throws as Arm().
+  explicit Arm(const ArmInfo& info);
+  // A simulated arm of this process's own, set up by options; no loader path
+  // needed. Throws Error(2002) when the simulator's link library cannot be
+  // found (TARSEL_SIM_LINK names it), Error(2100) for options out of range.
+  static Arm Simulated(const SimOptions& options = {});
+
+  ~Arm();  // closes the arm; never throws
+  Arm(Arm&& other) noexcept;
+  Arm& operator=(Arm&& other) noexcept;
+  Arm(const Arm&) = delete;
+  Arm& operator=(const Arm&) = delete;
+
+  // Closes the arm now. A command running in another thread finishes first;
+  // every later call throws Error(2001). Closing twice is harmless.
+  void Close() noexcept;
+  bool IsOpen() const noexcept;
+  const ArmInfo& Info() const noexcept;
+
+  // --- Positions and read-outs ---------------------------------------------
+  CartesianPosition GetCartesianPosition();
+  AngularPosition GetAngularPosition();
+  CartesianPosition GetCartesianCommand();
+  AngularPosition GetAngularCommand();
+  CartesianPosition GetCartesianForce();
+  AngularPosition GetAngularForce();
+  AngularPosition GetAngularCurrent();
+  AngularPosition GetAngularCurrentMotor();
+  AngularPosition GetAngularVelocity();
+  AngularPosition GetAngularForceGravityFree();
+  AngularAcceleration GetActuatorAcceleration();
+
+  // --- Control modes and joystick -----------------------------------------
+  void StartControlAPI();
+  void StopControlAPI();
+  void SetAngularControl();
+  void SetCartesianControl();
+  int GetControlType();
+  SingularityVector GetSingularityVector();
+  void SendJoystickCommand(const JoystickCommand& command);
+  unsigned int ValidateCartesianTransition();
+
+  // Sends the arm home and waits until its queue is empty. When limit passes
+  // first, the queue is erased (the arm stops) and Error(2010) is thrown.
+  void MoveHome(std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+  // --- Trajectories ---------------------------------------------------------
+  void SendAdvanceTrajectory(const TrajectoryPoint& point);
+  void SendBasicTrajectory(const TrajectoryPoint& point);
+  void EraseAllTrajectories();
+  TrajectoryFIFO GetGlobalTrajectoryInfo();
+  TrajectoryPoint GetActualTrajectoryInfo();
+
+  // --- Force and impedance control -----------------------------------------
+  void StartForceControl();
+  void StopForceControl();
+  void StartCurrentLimitation();
+  void StopCurrentLimitation();
+  void SetCartesianForceMinMax(const CartesianInfo& min, const CartesianInfo& max);
+  void SetCartesianInertiaDamping(const CartesianInfo& inertia, const CartesianInfo& damping);
+  void SetAngularTorqueMinMax(const AngularInfo& min, const AngularInfo& max);
+  void SetAngularInertiaDamping(const AngularInfo& inertia, const AngularInfo& damping);
+
+  // --- Configuration ----------------------------------------------------------
+  ClientConfigurations GetClientConfigurations();
+  void SetClientConfigurations(const ClientConfigurations& config);
+  ControlMappingCharts GetControlMapping();
+  void SetControlMapping(const ControlMappingCharts& charts);
+  ZoneList GetProtectionZone();
+  void SetProtectionZone(const ZoneList& zones);
+  void EraseAllProtectionZones();
+  // Texts of at most 20 bytes (Error(2100) when longer), padded with zeros.
+  void SetSerialNumber(std::string_view serial);
+  void SetModel(std::string_view model, std::string_view accessCode);
+  void SetFrameType(int frameType);
+  void RestoreFactoryDefault();
+  void SetDevValue(const std::vector<float>& values);
+  std::vector<float> GetDevValue();
+  void SetSpasmFilterValues(const std::vector<float>& values, int filterSetting);
+  SpasmFilter GetSpasmFilterValues();
+
+  // --- Status -------------------------------------------------------------------
+  GeneralInformations GetGeneralInformations();
+  Gripper GetGripperStatus();
+  QuickStatus GetQuickStatus();
+  ForcesInfo GetForcesInfo();
+  SensorsInfo GetSensorsInfo();
+  unsigned int GetSystemErrorCount();
+  SystemError GetSystemError(unsigned int index);
+  void ClearErrorLog();
+  std::vector<PeripheralInfo> GetPeripheralInventory();
+  // Initialises the fingers. When limit passes first, the queue is erased
+  // and Error(2010) is thrown.
+  void InitFingers(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+  // --- Maintenance ----------------------------------------------------------------
+  void SetJointZero(int address);
+  void SetActuatorAddress(int address, int newAddress);
+  void SetActuatorPID(int address, float p, float i, float d);
+  void SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD);
+  void SetTorqueZero(int address);
+  void SetTorqueGain(int address, int gain);
+  std::vector<float> GetPositionCurrentActuators();
+  std::vector<int> GetAPIVersion();
+  std::vector<int> GetCodeVersion();
+  // Programs the firmware image in the file at path. progress may stop the
+  // transfer between pages (Error(2009) when every page sent was accepted);
+  // an exception it throws stops the transfer and is rethrown here. A
+  // transfer that stops early leaves an incomplete image in the arm.
+  void ProgramFlash(const std::string& path, FlashProgress progress = {});
+
+  // Runs body with this arm's connection as the calling thread's current one,
+  // so flat functions called inside reach this arm, and throws Error when
+  // body returns a code other than 1. For code that mixes both interfaces.
+  void Call(const char* where, const std::function<int()>& body);
+
+ private:
+  struct Impl;
+  explicit Arm(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tarsel
+
+#endif  // TARSEL_ARM_HPP

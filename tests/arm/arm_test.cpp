@@ -1,0 +1,262 @@
+// The C++ interface against simulated arms. The same program runs twice
+// under CTest: with TARSEL_SIM=2 (two arms in this process, through the
+// simulator's link library) and under tarsel-sim-usb with two arms on the
+// virtual USB bus (through the real link library and libusb).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tarsel/arm.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+using tarsel::Arm;
+using tarsel::Error;
+
+TrajectoryPoint JointPoint(float a1) {
+  TrajectoryPoint point;
+  point.InitStruct();
+  point.Position.Type = 2;
+  AngularInfo& j = point.Position.Actuators;
+  j.Actuator1 = a1;
+  j.Actuator2 = 200;
+  j.Actuator3 = 40;
+  j.Actuator4 = 240;
+  j.Actuator5 = 80;
+  j.Actuator6 = 90;
+  return point;
+}
+
+void WaitForEmptyQueue(Arm& arm) {
+  for (int i = 0; i < 3000 && arm.GetGlobalTrajectoryInfo().PointCount != 0; ++i) {
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+// The code of the tarsel::Error that body throws, or 1 when it throws none.
+int CodeOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), GetResultMessage(e.code()));
+    return e.code();
+  }
+  return TARSEL_OK;
+}
+
+TEST(ArmList, ListsTheArmsWithStablePaths) {
+  const auto arms = tarsel::ListArms();
+  ASSERT_EQ(arms.size(), 2u);
+  EXPECT_NE(arms[0].path, arms[1].path);
+  EXPECT_LT(arms[0].path, arms[1].path);
+  for (const auto& info : arms) {
+    EXPECT_EQ(info.vendor_id, 0xF055);
+    EXPECT_TRUE(info.simulated || info.path.rfind("usb:", 0) == 0) << info.path;
+  }
+  EXPECT_EQ(tarsel::ListArms()[1].path, arms[1].path);
+}
+
+// One call per export family; a member bound to the wrong export shows as a
+// failure or as a record of the wrong kind.
+TEST(ArmFamilies, EveryFamilyRunsOverTheArm) {
+  Arm arm;
+  ASSERT_TRUE(arm.IsOpen());
+  const struct {
+    const char* name;
+    std::function<void(Arm&)> call;
+  } calls[] = {
+      {"read-outs",
+       [](Arm& a) {
+         const AngularPosition joints = a.GetAngularPosition();
+         EXPECT_NE(joints.Actuators.Actuator1 + joints.Actuators.Actuator3, 0.0f);
+         a.GetCartesianPosition();
+         a.GetAngularVelocity();
+         a.GetActuatorAcceleration();
+       }},
+      {"control",
+       [](Arm& a) {
+         a.StartControlAPI();
+         a.SetCartesianControl();
+         a.SetAngularControl();
+         a.GetControlType();
+         a.GetSingularityVector();
+       }},
+      {"trajectories",
+       [](Arm& a) {
+         a.SendBasicTrajectory(JointPoint(190));
+         a.EraseAllTrajectories();
+         EXPECT_EQ(a.GetGlobalTrajectoryInfo().PointCount, 0);
+         a.GetActualTrajectoryInfo();
+       }},
+      {"force",
+       [](Arm& a) {
+         a.StartForceControl();
+         a.StopForceControl();
+         a.SetAngularTorqueMinMax(AngularInfo{}, AngularInfo{});
+       }},
+      {"configuration",
+       [](Arm& a) {
+         ClientConfigurations config = a.GetClientConfigurations();
+         config.FloatValue1 = 0.11f;
+         a.SetClientConfigurations(config);
+         EXPECT_EQ(a.GetClientConfigurations().FloatValue1, 0.11f);
+         a.SetSerialNumber("TSL-CPP-1");
+         EXPECT_EQ(a.GetDevValue().size(), 14u);
+         EXPECT_EQ(a.GetSpasmFilterValues().values.size(), 4u);
+         a.GetProtectionZone();
+       }},
+      {"status",
+       [](Arm& a) {
+         a.GetGeneralInformations();
+         a.GetQuickStatus();
+         a.ClearErrorLog();
+         EXPECT_EQ(a.GetSystemErrorCount(), 0u);
+         EXPECT_EQ(a.GetPeripheralInventory().size(), 15u);
+       }},
+      {"maintenance",
+       [](Arm& a) {
+         EXPECT_EQ(a.GetAPIVersion(), (std::vector<int>{5, 0, 6}));
+         EXPECT_EQ(a.GetCodeVersion().size(), 37u);
+         a.SetActuatorPID(16, 1, 2, 3);
+         a.GetPositionCurrentActuators();
+       }},
+  };
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(CodeOf([&] { c.call(arm); }), TARSEL_OK);
+  }
+}
+
+TEST(ArmErrors, CodesComeBackAsExceptions) {
+  tarsel::SimOptions faulty;
+  faulty.faults = "error:105;noanswer:104";
+  Arm arm = Arm::Simulated(faulty);
+  Arm moved = Arm::Simulated();
+  Arm empty = std::move(moved);
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    int code;
+  } cases[] = {
+      {"error bit", [&] { arm.GetAngularPosition(); }, TARSEL_ERROR_ANSWER_ERROR_BIT},
+      {"silence", [&] { arm.GetCartesianPosition(); }, TARSEL_ERROR_NO_ANSWER},
+      {"text too long", [&] { arm.SetSerialNumber(std::string(21, 'x')); }, TARSEL_ERROR_ARGUMENT},
+      {"short vector", [&] { arm.SetDevValue({1, 2}); }, TARSEL_ERROR_ARGUMENT},
+      {"moved-from arm", [&] { moved.GetQuickStatus(); }, TARSEL_ERROR_NOT_INITIALIZED},
+      {"missing firmware", [&] { arm.ProgramFlash("/nonexistent/fw.bin"); },
+       TARSEL_ERROR_FILE_OPEN},
+      {"bad simulator option", [] { tarsel::SimOptions o; o.hand = 4; Arm::Simulated(o); },
+       TARSEL_ERROR_ARGUMENT},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CodeOf(c.call), c.code) << c.name;
+  EXPECT_EQ(CodeOf([&] { empty.GetQuickStatus(); }), TARSEL_OK);
+}
+
+TEST(ArmLongOperations, TimeLimitStopsTheArm) {
+  tarsel::SimOptions slow;
+  slow.time_scale = 0.05;  // a home move takes minutes
+  Arm arm = Arm::Simulated(slow);
+  arm.SendBasicTrajectory(JointPoint(100));
+  EXPECT_EQ(CodeOf([&] { arm.MoveHome(200ms); }), TARSEL_ERROR_TIME_LIMIT);
+  EXPECT_EQ(arm.GetGlobalTrajectoryInfo().PointCount, 0);  // erased: the arm stopped
+  const AngularPosition a = arm.GetAngularPosition();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(arm.GetAngularPosition().Actuators.Actuator1, a.Actuators.Actuator1);
+}
+
+TEST(ArmLongOperations, ProgressCanStopAFlash) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("tarsel-arm-fw-" + std::to_string(getpid()) + ".bin");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::vector<unsigned char> image(3 * 2048, 0x11);
+    std::fwrite(image.data(), 1, image.size(), f);
+    std::fclose(f);
+  }
+  Arm arm = Arm::Simulated();
+  std::vector<int> seen;
+  EXPECT_EQ(CodeOf([&] {
+              arm.ProgramFlash(path, [&](int sent, int) {
+                seen.push_back(sent);
+                return sent < 1;
+              });
+            }),
+            TARSEL_ERROR_CANCELLED);
+  EXPECT_EQ(seen, (std::vector<int>{0, 1}));
+  // An exception from the callback stops the transfer and comes back as is.
+  EXPECT_THROW(arm.ProgramFlash(path, [](int, int) -> bool { throw std::logic_error("stop"); }),
+               std::logic_error);
+  std::filesystem::remove(path);
+}
+
+// Two arms in one process: one moves while a second thread reads both.
+TEST(TwoArms, OneMovesWhileBothAreRead) {
+  const auto arms = tarsel::ListArms();
+  ASSERT_EQ(arms.size(), 2u);
+  Arm first(arms[0]);
+  Arm second(arms[1]);
+  const AngularPosition secondBefore = second.GetAngularPosition();
+  const AngularPosition firstBefore = first.GetAngularPosition();
+
+  std::atomic<bool> moving{true};
+  std::atomic<int> reads{0};
+  std::thread reader([&] {
+    while (moving) {
+      first.GetAngularPosition();
+      const AngularPosition still = second.GetAngularPosition();
+      EXPECT_EQ(still.Actuators.Actuator1, secondBefore.Actuators.Actuator1);
+      ++reads;
+    }
+  });
+  first.StartControlAPI();
+  first.SetAngularControl();
+  first.SendBasicTrajectory(JointPoint(firstBefore.Actuators.Actuator1 + 20));
+  WaitForEmptyQueue(first);
+  moving = false;
+  reader.join();
+
+  EXPECT_GT(reads.load(), 0);
+  EXPECT_NEAR(first.GetAngularPosition().Actuators.Actuator1,
+              firstBefore.Actuators.Actuator1 + 20, 0.5);
+  EXPECT_EQ(second.GetAngularPosition().Actuators.Actuator1, secondBefore.Actuators.Actuator1);
+}
+
+// Closing an arm another thread is using: that thread's calls end cleanly,
+// and every call after the close throws 2001.
+TEST(ArmClose, CloseWhileAnotherThreadCalls) {
+  Arm arm;
+  std::atomic<bool> closed{false};
+  std::atomic<int> okAfterClose{0};
+  std::atomic<int> okBefore{0};
+  std::thread user([&] {
+    for (;;) {
+      const bool after = closed;
+      const int code = CodeOf([&] { arm.GetQuickStatus(); });
+      if (code == TARSEL_OK) (after ? okAfterClose : okBefore)++;
+      if (after && code == TARSEL_ERROR_NOT_INITIALIZED) break;
+    }
+  });
+  while (okBefore < 3) std::this_thread::yield();
+  arm.Close();
+  closed = true;
+  user.join();
+  EXPECT_EQ(okAfterClose.load(), 0);
+  EXPECT_FALSE(arm.IsOpen());
+  EXPECT_EQ(CodeOf([&] { arm.GetAngularPosition(); }), TARSEL_ERROR_NOT_INITIALIZED);
+  arm.Close();  // twice is harmless
+  Arm again;     // the arm can be opened anew
+  EXPECT_EQ(CodeOf([&] { again.GetAngularPosition(); }), TARSEL_OK);
+}
+
+}  // namespace

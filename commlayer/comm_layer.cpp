@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "usb_exchange.h"
+
 libusb_context* LibContext = nullptr;
 libusb_device_handle* miraHandle = nullptr;
 
@@ -28,26 +30,8 @@ namespace {
 
 bool g_claimed = false;
 
-// Set when a request went out but its answer did not come in: the arm may
-// still send that answer, and the next read would take it for its own.
+// Whether the last exchange lost its answer (see ExchangePacket).
 bool g_answerOwed = false;
-
-// Reads that empty the IN endpoint of a late answer before the next request.
-// Bounded: at most kDrainReads reads of kDrainTimeoutMs each, and only after
-// an exchange that lost its answer, so a healthy exchange pays nothing.
-constexpr int kDrainReads = 3;
-constexpr unsigned kDrainTimeoutMs = 2;
-
-void DrainLateAnswers(libusb_device_handle* handle) {
-  unsigned char discard[TARSEL_PACKET_SIZE];
-  for (int i = 0; i < kDrainReads; ++i) {
-    int transferred = 0;
-    if (libusb_interrupt_transfer(handle, TARSEL_USB_ENDPOINT_IN, discard, TARSEL_PACKET_SIZE,
-                                  &transferred, kDrainTimeoutMs) != 0) {
-      break;
-    }
-  }
-}
 
 void PrintWriteFailure(int rc) {
   switch (rc) {
@@ -104,36 +88,12 @@ int GetDeviceCount(int* count) {
 }
 
 Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
-  unsigned char out[TARSEL_PACKET_SIZE] = {};
-  unsigned char in[TARSEL_PACKET_SIZE] = {};
-  tarsel::EncodePacket(request, out);
-
   if (miraHandle == nullptr) {
     PrintWriteFailure(LIBUSB_ERROR_NO_DEVICE);
     return answer;
   }
-  if (g_answerOwed) {
-    DrainLateAnswers(miraHandle);
-    g_answerOwed = false;
-  }
-  int transferred = 0;
-  const int wrote =
-      libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_OUT, out, TARSEL_PACKET_SIZE,
-                                &transferred, TARSEL_USB_TIMEOUT_MS);
-  if (wrote != 0) {
-    PrintWriteFailure(wrote);
-    return answer;
-  }
-  transferred = 0;
-  const int read =
-      libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_IN, in, TARSEL_PACKET_SIZE,
-                                &transferred, TARSEL_USB_TIMEOUT_MS);
-  // A truncated answer is a failed read: the arm always sends whole packets,
-  // and zero-filled bytes must not pass for data.
-  if (read == 0 && transferred == TARSEL_PACKET_SIZE) {
-    answer = tarsel::DecodePacket(in);
-  } else {
-    g_answerOwed = true;
-  }
+  const tarsel::link::ExchangeOutcome outcome =
+      tarsel::link::ExchangePacket(miraHandle, g_answerOwed, request, answer);
+  if (outcome.writeError != 0) PrintWriteFailure(outcome.writeError);
   return answer;
 }

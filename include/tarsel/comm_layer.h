@@ -1,6 +1,9 @@
-/* The USB link library "Tarsel.API.CommLayerUbuntu.so": one arm, one packet
- * exchange at a time. The API library loads it at run time; applications
- * normally do not call it directly. */
+/* The USB link library "Tarsel.API.CommLayerUbuntu.so". The API library
+ * loads it at run time and reaches one arm through four functions
+ * (InitCommunication, CloseCommunication, GetDeviceCount, SendPacket) and the
+ * process-wide state below; applications normally do not call those directly.
+ * The TarselLink* functions reach any number of arms, each through a handle
+ * of its own. */
 #ifndef TARSEL_COMM_LAYER_H
 #define TARSEL_COMM_LAYER_H
 
@@ -71,6 +74,78 @@ TARSEL_API extern unsigned char isCloseLoaded;
 /* Empty asynchronous-transfer callbacks; no transfer uses them. */
 TARSEL_API void cb_response_in(libusb_transfer* transfer);
 TARSEL_API void cb_response_out(libusb_transfer* transfer);
+
+/* --- Several arms, one handle each ---------------------------------------
+ * These functions share nothing with the four above: every handle has a
+ * libusb context of its own, so handles are independent of each other and of
+ * InitCommunication's link (an arm open there can be opened here too only if
+ * its interface is free). */
+
+/* Sizes of the text fields of TarselArmLinkInfo, terminator included. */
+#define TARSEL_ARM_PATH_SIZE 32
+#define TARSEL_ARM_TEXT_SIZE 64
+
+/* One arm on the bus, as TarselLinkListArms reports it. */
+typedef struct TarselArmLinkInfo {
+  /* Where the arm is, stable while it stays plugged into the same port:
+   * "usb:" then the bus number, "-" and the port numbers from the root hub
+   * joined by "." (e.g. "usb:1-2.3", as Linux names the device in sysfs);
+   * "usb:<bus>@<address>" when the port numbers are not known. The
+   * simulated arm's link library names its arms "sim:1", "sim:2", ...
+   * NUL-terminated, at most TARSEL_ARM_PATH_SIZE - 1 characters. */
+  char path[TARSEL_ARM_PATH_SIZE];
+  unsigned short vendorId;  /* TARSEL_USB_VENDOR_ID */
+  unsigned short productId; /* TARSEL_USB_PRODUCT_ID */
+  unsigned char bus;        /* bus number */
+  unsigned char address;    /* device address on the bus (changes on replug) */
+  /* The serial-number and product string descriptors (ASCII, NUL-terminated,
+   * cut to TARSEL_ARM_TEXT_SIZE - 1 characters); "" when the device has none
+   * or they cannot be read. */
+  char serial[TARSEL_ARM_TEXT_SIZE];
+  char product[TARSEL_ARM_TEXT_SIZE];
+} TarselArmLinkInfo;
+
+/* An open arm: created by TarselLinkOpenArm, freed by TarselLinkCloseArm. */
+typedef struct TarselArmLink TarselArmLink;
+
+/* Lists the arms on the bus (vendor id TARSEL_USB_VENDOR_ID, product id
+ * TARSEL_USB_PRODUCT_ID) ordered by path: by bus, then by port numbers
+ * compared as numbers. Fills arms[0 .. capacity - 1] with the first ones and
+ * sets *count to the number found, which may exceed capacity. arms may be
+ * null when capacity is 0 (to learn the count). Opens no arm for good; a
+ * device's string descriptors are read (opening it briefly) only for the
+ * entries filled and only when the device announces them.
+ * Returns 1 (listed; *count set), 1001 (libusb could not be initialised;
+ * *count is 0), 2100 (count null, capacity negative, or arms null with
+ * capacity above 0; nothing is written), 5002 (out of memory; *count is 0). */
+TARSEL_API int TarselLinkListArms(TarselArmLinkInfo* arms, int capacity, int* count);
+
+/* Opens the arm at path (a path as TarselLinkListArms reports it; null or
+ * "": the first arm listed) and claims its interface 0. On success *link
+ * receives a new handle, owned by the caller, who must close it with
+ * TarselLinkCloseArm. On failure *link is null and nothing stays open.
+ * Returns 1 (open), 1001 (libusb could not be initialised), 1014 (no arm at
+ * path, or it could not be opened), 1015 (claiming interface 0 failed, e.g.
+ * another handle or InitCommunication holds it), 2100 (link null),
+ * 5002 (out of memory). */
+TARSEL_API int TarselLinkOpenArm(const char* path, TarselArmLink** link);
+
+/* One exchange on an open arm: writes request to endpoint 0x02, then reads
+ * one 64-byte answer from endpoint 0x82, each with a 50 ms time-out, as
+ * SendPacket does. After an exchange on this handle whose answer did not
+ * arrive, the next one first empties the IN endpoint of that late answer (at
+ * most three reads of 2 ms). Prints nothing.
+ * Returns 1 (a whole answer arrived; *answer overwritten), 2008 (no whole
+ * answer: the write or the read failed or timed out, the answer was short,
+ * or the arm is gone; *answer untouched), 2100 (link, request or answer
+ * null; nothing is sent).
+ * Calls on different handles may run at the same time on different threads;
+ * one handle must be used by one thread at a time (the caller serialises). */
+TARSEL_API int TarselLinkExchange(TarselArmLink* link, const Packet* request, Packet* answer);
+
+/* Releases interface 0, closes the arm and frees the handle, which must not
+ * be used afterwards. A null link is harmless. Returns 1. */
+TARSEL_API int TarselLinkCloseArm(TarselArmLink* link);
 
 }  // extern "C"
 

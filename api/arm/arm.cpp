@@ -3,6 +3,7 @@
 // arm_commands.cpp.
 #include "tarsel/arm.hpp"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -98,6 +99,7 @@ struct Arm::Impl {
   // and the arm is reached through the flat API's default connection.
   std::unique_ptr<ArmConnection> own;
   bool flatOpen = false;
+  std::function<int()> stopCheck;
 
   Connection& connection() { return own ? static_cast<Connection&>(*own) : DefaultConnection(); }
 
@@ -189,6 +191,21 @@ bool Arm::IsOpen() const noexcept {
 const ArmInfo& Arm::Info() const noexcept {
   static const ArmInfo none;
   return impl_ ? impl_->info : none;
+}
+
+void Arm::SetStopCheck(std::function<int()> check) {
+  if (impl_) impl_->stopCheck = std::move(check);
+}
+
+std::function<int()> Arm::StopCheckFor(std::chrono::milliseconds limit) const {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  std::function<int()> user = impl_ ? impl_->stopCheck : std::function<int()>();
+  return [end, user] {
+    if (user) {
+      if (const int code = user(); code != 0) return code;
+    }
+    return std::chrono::steady_clock::now() >= end ? static_cast<int>(TARSEL_ERROR_TIME_LIMIT) : 0;
+  };
 }
 
 void Arm::Call(const char* where, const std::function<int()>& body) {

@@ -34,12 +34,6 @@ struct Text20 {
   char chars[20] = {};
 };
 
-// Stops a long operation once its time limit has passed.
-StopCheck Deadline(std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  return [end] { return std::chrono::steady_clock::now() >= end ? TARSEL_ERROR_TIME_LIMIT : 0; };
-}
-
 }  // namespace
 
 #define TARSEL_ARM_READ(Name, Record) \
@@ -101,7 +95,7 @@ void Arm::SendJoystickCommand(const JoystickCommand& command) {
 }
 
 void Arm::MoveHome(std::chrono::milliseconds limit) {
-  StopScope stop(Deadline(limit));
+  StopScope stop(StopCheckFor(limit));
   Call("MoveHome", [] { return ::MoveHome(); });
 }
 
@@ -185,7 +179,7 @@ SystemError Arm::GetSystemError(unsigned int index) {
 }
 
 void Arm::InitFingers(std::chrono::milliseconds limit) {
-  StopScope stop(Deadline(limit));
+  StopScope stop(StopCheckFor(limit));
   Call("InitFingers", [] { return ::InitFingers(); });
 }
 
@@ -236,6 +230,7 @@ int OnFlashPage(int page, int total, int /*pageResult*/, void* user) {
 
 void Arm::ProgramFlash(const std::string& path, FlashProgress progress) {
   FlashContext context{&progress, nullptr};
+  StopScope stop(StopCheckFor(std::chrono::hours(24 * 365)));
   int code = TARSEL_OK;
   Call("ProgramFlash", [&] {
     code = ::ProgramFlashWithProgress(path.c_str(), OnFlashPage, &context);

@@ -200,6 +200,14 @@ class TARSEL_API Arm {
   // transfer that stops early leaves an incomplete image in the arm.
   void ProgramFlash(const std::string& path, FlashProgress progress = {});
 
+  // A check asked between the steps of the long operations (MoveHome,
+  // InitFingers, ProgramFlash) on the thread that runs them, about ten times
+  // a second or more: it returns 0 to go on, or a result code to stop with.
+  // A motion that stops erases the trajectory queue (the arm halts); a
+  // firmware transfer stops between pages. Then Error(code) is thrown. For language bindings that must notice an interrupt; an
+  // empty function removes the check.
+  void SetStopCheck(std::function<int()> check);
+
   // Runs body with this arm's connection as the calling thread's current one,
   // so flat functions called inside reach this arm, and throws Error when
   // body returns a code other than 1. For code that mixes both interfaces.
@@ -208,6 +216,8 @@ class TARSEL_API Arm {
  private:
   struct Impl;
   explicit Arm(std::unique_ptr<Impl> impl);
+  // The stop check of a long operation: the user's check, then limit.
+  std::function<int()> StopCheckFor(std::chrono::milliseconds limit) const;
   std::unique_ptr<Impl> impl_;
 };
 

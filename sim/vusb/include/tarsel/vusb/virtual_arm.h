@@ -1,12 +1,17 @@
 // A virtual arm on a virtual USB bus, for running the real link library and
 // an unmodified libusb without hardware.
 //
-// VirtualArm builds a umockdev test bed holding one USB device with the arm's
-// identity (vendor id, product id 0, interface 0 of class 0xFF, interrupt
-// endpoints 0x02 out and 0x82 in, 64 bytes each) and serves the usbfs
-// requests libusb makes on it. Every packet the host writes goes to a
-// responder, whose answer is what the host's next read returns. Fault knobs
-// make the device refuse or fail transfers the way a real one can.
+// VirtualArm builds a umockdev test bed holding one or more USB devices with
+// the arm's identity (vendor id, product id 0, interface 0 of class 0xFF,
+// interrupt endpoints 0x02 out and 0x82 in, 64 bytes each) and serves the
+// usbfs requests libusb makes on them. Every packet the host writes to a
+// device goes to that device's responder, whose answer is what the host's
+// next read from it returns. Fault knobs make a device refuse or fail
+// transfers the way a real one can.
+//
+// Device i (counted from 0) sits on bus 1 at port i + 1 of the root hub
+// (sysfs name "1-<i + 1>") with device number i + 2. It serves no control
+// transfers; its descriptors announce no strings.
 //
 // Two ways to use it:
 //  - In-process: the program itself runs under the umockdev preload library
@@ -54,19 +59,22 @@ using RawResponder = std::function<std::optional<Bytes>(const Bytes& request)>;
 struct DeviceOptions {
   std::uint16_t vendor_id = TARSEL_USB_VENDOR_ID;
   std::uint16_t product_id = TARSEL_USB_PRODUCT_ID;
-  bool present = true;  // false: an empty bus, no device at all
+  bool present = true;  // false: an empty bus (the devices exist, unplugged)
 };
 
-class VirtualArm {
+// One arm on the virtual bus: its responder, its fault knobs and what the
+// host did to it. Owned by its VirtualArm.
+class VirtualDevice {
  public:
-  // Creates the test bed and plugs the device in. Throws std::runtime_error
-  // when umockdev cannot build it, std::logic_error while another VirtualArm
-  // exists. Without a responder the device accepts every packet and never
-  // answers.
-  explicit VirtualArm(Responder responder = {}, DeviceOptions options = {});
-  ~VirtualArm();
-  VirtualArm(const VirtualArm&) = delete;
-  VirtualArm& operator=(const VirtualArm&) = delete;
+  ~VirtualDevice();
+  VirtualDevice(const VirtualDevice&) = delete;
+  VirtualDevice& operator=(const VirtualDevice&) = delete;
+
+  // Where it sits: its place on the bus (0 for the first device), its
+  // device number on bus 1, its port path ("1-2", the sysfs name).
+  int Index() const;
+  int Address() const;
+  std::string PortPath() const;
 
   void SetResponder(Responder responder);
   void SetRawResponder(RawResponder responder);
@@ -105,10 +113,60 @@ class VirtualArm {
   std::size_t QueuedAnswers() const;  // answers not yet read by the host
   void ClearLog();                    // forgets all of the above but the queue
 
-  // --- Running another program against the device. -------------------------
+ private:
+  friend class VirtualArm;
+  struct State;
+  explicit VirtualDevice(int index);
+  std::unique_ptr<State> state_;
+};
+
+class VirtualArm {
+ public:
+  // Most devices one bus holds (device numbers 2 to 127).
+  static constexpr std::size_t kMaxDevices = 126;
+
+  // Creates the test bed and plugs one device in. Throws std::runtime_error
+  // when umockdev cannot build it, std::logic_error while another VirtualArm
+  // exists. Without a responder the device accepts every packet and never
+  // answers.
+  explicit VirtualArm(Responder responder = {}, DeviceOptions options = {});
+  // The same with one device per responder (1 to kMaxDevices; otherwise
+  // std::invalid_argument), all with options' identity.
+  explicit VirtualArm(std::vector<Responder> responders, DeviceOptions options = {});
+  ~VirtualArm();
+  VirtualArm(const VirtualArm&) = delete;
+  VirtualArm& operator=(const VirtualArm&) = delete;
+
+  std::size_t DeviceCount() const;
+  // Device i, counted from 0 (std::out_of_range beyond DeviceCount()). With
+  // options.present false the devices exist but are not on the bus.
+  VirtualDevice& Device(std::size_t i);
+  const VirtualDevice& Device(std::size_t i) const;
+
+  // --- The first device (Device(0)): the members of VirtualDevice. ---------
+  void SetResponder(Responder responder);
+  void SetRawResponder(RawResponder responder);
+  void PushAnswer(const Packet& answer);
+  void StallOut();
+  void FailOut(int error);
+  void FailIn(int error);
+  void ShortIn(int length);
+  void RefuseClaim(int error);
+  void Unplug();
+  void ClearFaults();
+  std::vector<Bytes> OutPackets() const;
+  int OutSubmissions() const;
+  int InSubmissions() const;
+  int Claims() const;
+  int Requests() const;
+  std::vector<unsigned long> UnknownRequests() const;
+  std::size_t QueuedAnswers() const;
+  void ClearLog();
+
+  // --- Running another program against the devices. ------------------------
   // The test bed's root folder (what the preload finds through UMOCKDEV_DIR).
   std::string RootDir() const;
-  // The variables a child needs to see this device: LD_PRELOAD (the preload
+  // The variables a child needs to see the devices: LD_PRELOAD (the preload
   // library first), UMOCKDEV_DIR, and ASAN_OPTIONS with
   // verify_asan_link_order=0 (AddressSanitizer refuses the preload otherwise).
   std::vector<std::string> ChildEnvironment() const;
@@ -116,8 +174,8 @@ class VirtualArm {
   // plus ChildEnvironment(). Returns its pid, or -1 (errno set).
   pid_t Spawn(const std::vector<std::string>& argv) const;
   // Spawn, then wait: returns the child's exit status, 128 + signal number
-  // when a signal ended it, or -1 when it could not be started. The device
-  // keeps serving while this waits.
+  // when a signal ended it, or -1 when it could not be started. The devices
+  // keep serving while this waits.
   int Run(const std::vector<std::string>& argv) const;
 
  private:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "commands.h"
 
@@ -130,6 +131,15 @@ SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lo
       env.problems.push_back("TARSEL_SIM_FINGER_POINTS: expected a count, got \"" + *points + "\"");
     }
   }
+  if (auto arms = get("TARSEL_SIM_ARMS"); arms && !arms->empty()) {
+    int n = 0;
+    if (ParseInteger(*arms, n) && n >= 1 && n <= kMaxSimulatedArms) {
+      env.arms = n;
+    } else {
+      env.problems.push_back("TARSEL_SIM_ARMS: expected 1 to " + std::to_string(kMaxSimulatedArms) +
+                             ", got \"" + *arms + "\"");
+    }
+  }
   if (auto faults = get("TARSEL_SIM_FAULT")) {
     env.faultsGiven = true;
     ParseFaults(*faults, env);
@@ -143,6 +153,50 @@ SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lo
 
 SimEnvironment ReadEnvironment() {
   return ReadEnvironment([](const char* name) { return std::getenv(name); });
+}
+
+SimEnvironment ReadOptionText(const std::string& text) {
+  static const std::map<std::string, std::string> kVariables = {
+      {"hand", "TARSEL_SIM_HAND"},
+      {"time_scale", "TARSEL_SIM_TIME_SCALE"},
+      {"finger_points", "TARSEL_SIM_FINGER_POINTS"},
+      {"fault", "TARSEL_SIM_FAULT"},
+      {"trace", "TARSEL_SIM_TRACE"}};
+  std::map<std::string, std::string> values;  // by variable name
+  std::vector<std::string> problems;
+  std::string* faultList = nullptr;  // the fault list an item without "=" goes on with
+  for (const std::string& raw : Split(text, ",")) {
+    const std::string item = Trim(raw);
+    if (item.empty()) continue;
+    const auto equals = item.find('=');
+    if (equals == std::string::npos) {
+      if (faultList != nullptr) {
+        *faultList += "," + item;
+      } else {
+        problems.push_back("expected key=value, got \"" + item + "\"");
+      }
+      continue;
+    }
+    const std::string key = Trim(item.substr(0, equals));
+    faultList = nullptr;
+    const auto variable = kVariables.find(key);
+    if (variable == kVariables.end()) {
+      problems.push_back("unknown option \"" + key + "\"");
+      continue;
+    }
+    const auto [entry, added] = values.emplace(variable->second, Trim(item.substr(equals + 1)));
+    if (!added) {
+      problems.push_back("option \"" + key + "\" given twice");
+      continue;
+    }
+    if (key == "fault") faultList = &entry->second;
+  }
+  SimEnvironment env = ReadEnvironment([&values](const char* name) -> const char* {
+    const auto it = values.find(name);
+    return it == values.end() ? nullptr : it->second.c_str();
+  });
+  env.problems.insert(env.problems.begin(), problems.begin(), problems.end());
+  return env;
 }
 
 void Configure(SimulatedArm& arm, const SimEnvironment& env) {

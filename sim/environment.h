@@ -11,6 +11,9 @@
 
 namespace tarsel::sim {
 
+// Most arms the simulator puts on one bus (TARSEL_SIM_ARMS).
+constexpr int kMaxSimulatedArms = 32;
+
 // The settings the variables give. A variable that is not set (or is
 // malformed) leaves its optional empty, so that Configure keeps what the arm
 // has; options holds the given settings over the defaults, for a new arm.
@@ -19,6 +22,7 @@ struct SimEnvironment {
   std::optional<HandType> hand;         // TARSEL_SIM_HAND
   std::optional<double> timeScale;      // TARSEL_SIM_TIME_SCALE
   std::optional<int> fingerInitPoints;  // TARSEL_SIM_FINGER_POINTS
+  std::optional<int> arms;              // TARSEL_SIM_ARMS: arms on the bus
   // TARSEL_SIM_FAULT, when set (even empty), replaces every fault and the
   // unplugging with its list.
   bool faultsGiven = false;
@@ -33,6 +37,15 @@ struct SimEnvironment {
 // A malformed setting is ignored and described in problems.
 SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lookup);
 SimEnvironment ReadEnvironment();
+
+// Reads the same settings from an option text, e.g.
+// "hand=2,time_scale=10,finger_points=5,fault=error:105,noanswer:200:3:1".
+// The keys hand, time_scale, finger_points, fault and trace take the values
+// of TARSEL_SIM_HAND, _TIME_SCALE, _FINGER_POINTS, _FAULT and _TRACE. Items
+// are separated by commas; an item without "=" goes on with the fault list
+// before it. An unknown key, a key given twice or an item without "=" that
+// follows no fault list is described in problems, as is every malformed value.
+SimEnvironment ReadOptionText(const std::string& text);
 
 // Parses a fault list such as "error:105,noanswer:304:*:2,unplug:50" into env.
 void ParseFaults(const std::string& text, SimEnvironment& env);

@@ -62,11 +62,13 @@ TEST(SimEnvironment, ReadsEveryVariable) {
                                    {"TARSEL_SIM_TIME_SCALE", " 12.5 "},
                                    {"TARSEL_SIM_FINGER_POINTS", "0"},
                                    {"TARSEL_SIM_TRACE", "1"},
+                                   {"TARSEL_SIM_ARMS", "32"},
                                    {"TARSEL_SIM_FAULT", "unplug:7, absent"}});
   EXPECT_EQ(env.hand, HandType::kTwoFingers);
   EXPECT_EQ(env.timeScale, 12.5);
   EXPECT_EQ(env.fingerInitPoints, 0);
   EXPECT_TRUE(env.trace);
+  EXPECT_EQ(env.arms, 32);
   EXPECT_EQ(env.options.hand, HandType::kTwoFingers);
   EXPECT_EQ(env.options.timeScale, 12.5);
   EXPECT_TRUE(env.faultsGiven);
@@ -112,6 +114,7 @@ TEST_P(BadSettings, AreIgnoredAndReported) {
   EXPECT_FALSE(env.hand);
   EXPECT_FALSE(env.timeScale);
   EXPECT_FALSE(env.fingerInitPoints);
+  EXPECT_FALSE(env.arms);
   EXPECT_TRUE(env.faults.empty());
   EXPECT_FALSE(env.absent);
   EXPECT_EQ(env.unplugAfter, -1);
@@ -127,12 +130,74 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{"TARSEL_SIM_FINGER_POINTS", "3x"}, std::pair{"TARSEL_SIM_FAULT", "explode"},
         std::pair{"TARSEL_SIM_FAULT", "error:abc"}, std::pair{"TARSEL_SIM_FAULT", "error:1:2:0"},
         std::pair{"TARSEL_SIM_FAULT", "error:1:2:3:4"}, std::pair{"TARSEL_SIM_FAULT", "unplug"},
-        std::pair{"TARSEL_SIM_FAULT", "unplug:-3"}, std::pair{"TARSEL_SIM_FAULT", "absent:1"}));
+        std::pair{"TARSEL_SIM_FAULT", "unplug:-3"}, std::pair{"TARSEL_SIM_FAULT", "absent:1"},
+        std::pair{"TARSEL_SIM_ARMS", "0"}, std::pair{"TARSEL_SIM_ARMS", "33"},
+        std::pair{"TARSEL_SIM_ARMS", "2.5"}));
 
 TEST(SimEnvironment, GoodFaultsSurviveABadNeighbour) {
   const SimEnvironment env = From({{"TARSEL_SIM_FAULT", "error:105;bogus,,noanswer:21"}});
   EXPECT_EQ(env.faults.size(), 2u);
   EXPECT_EQ(env.problems.size(), 1u);
 }
+
+// --- Option texts -------------------------------------------------------------
+
+TEST(SimOptionText, EmptyGivesNothing) {
+  for (const char* text : {"", " ", ",,"}) {
+    const SimEnvironment env = tarsel::sim::ReadOptionText(text);
+    EXPECT_TRUE(env.problems.empty()) << text;
+    EXPECT_FALSE(env.hand || env.timeScale || env.fingerInitPoints || env.faultsGiven || env.trace)
+        << text;
+  }
+}
+
+TEST(SimOptionText, KeysStandForTheVariables) {
+  const SimEnvironment env = tarsel::sim::ReadOptionText(
+      "hand=2, time_scale = 2.5,finger_points=0,trace=1,fault=error:105");
+  ASSERT_TRUE(env.problems.empty()) << env.problems.front();
+  EXPECT_EQ(env.options.hand, HandType::kTwoFingers);
+  EXPECT_EQ(env.options.timeScale, 2.5);
+  EXPECT_EQ(env.options.fingerInitPoints, 0);
+  EXPECT_TRUE(env.trace);
+  ASSERT_EQ(env.faults.size(), 1u);
+  EXPECT_EQ(env.faults[0].kind, FaultKind::kErrorBit);
+  EXPECT_EQ(env.faults[0].command, 105);
+}
+
+// Items without "=" go on with the fault list, wherever it stands.
+struct FaultListCase {
+  const char* text;
+  std::size_t faults;
+  long unplugAfter;
+};
+
+class FaultLists : public ::testing::TestWithParam<FaultListCase> {};
+
+TEST_P(FaultLists, TakeTheItemsThatFollowThem) {
+  const SimEnvironment env = tarsel::sim::ReadOptionText(GetParam().text);
+  ASSERT_TRUE(env.problems.empty()) << env.problems.front();
+  EXPECT_TRUE(env.faultsGiven);
+  EXPECT_EQ(env.faults.size(), GetParam().faults);
+  EXPECT_EQ(env.unplugAfter, GetParam().unplugAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FaultLists,
+                         ::testing::Values(FaultListCase{"fault=", 0, -1},
+                                           FaultListCase{"fault=error:105,noanswer:200:3:1", 2, -1},
+                                           FaultListCase{"fault=noanswer,unplug:9,hand=3", 1, 9},
+                                           FaultListCase{"hand=3,fault=error;negative:*:1,error:7",
+                                                         3, -1}));
+
+class BadOptionTexts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BadOptionTexts, AreReported) {
+  const SimEnvironment env = tarsel::sim::ReadOptionText(GetParam());
+  EXPECT_FALSE(env.problems.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BadOptionTexts,
+                         ::testing::Values("hand", "=2", "speed=3", "HAND=2", "hand=2,hand=3",
+                                           "error:105,hand=2", "hand=2,noanswer",
+                                           "hand=2,fault=error:x", "time_scale=0", "arms=2"));
 
 }  // namespace

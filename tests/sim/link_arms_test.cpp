@@ -1,0 +1,221 @@
+// The handle functions of the drop-in link library: TARSEL_SIM_ARMS arms on
+// the simulated bus, each with a state of its own, and private arms made
+// from an option text.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "elf_tools.h"
+#include "environment.h"
+#include "sim_control.h"
+#include "tarsel/comm_layer.h"
+#include "tarsel/result.h"
+
+namespace {
+
+using tarsel::sim::ArmOf;
+using tarsel::sim::HandType;
+using tarsel::sim::Instance;
+
+const char* const kVariables[] = {"TARSEL_SIM_ARMS", "TARSEL_SIM_FAULT", "TARSEL_SIM_HAND"};
+
+struct LinkCloser {
+  void operator()(TarselArmLink* link) const { TarselLinkCloseArm(link); }
+};
+using Link = std::unique_ptr<TarselArmLink, LinkCloser>;
+
+Packet Request(short command, short size) {
+  Packet p{};
+  p.PacketIndex = 1;
+  p.PacketCount = 1;
+  p.CommandId = command;
+  p.PayloadSize = size;
+  p.Data[0] = static_cast<unsigned char>(size);
+  return p;
+}
+
+// The verdict word of one exchange, or the link's code when it failed.
+int Verdict(TarselArmLink* link, short command, short size = 0) {
+  const Packet request = Request(command, size);
+  Packet answer{};
+  const int code = TarselLinkExchange(link, &request, &answer);
+  return code == TARSEL_OK ? answer.CommandId : -code;
+}
+
+class SimArms : public ::testing::Test {
+ protected:
+  void SetUp() override { Clear(); }
+  void TearDown() override { Clear(); }
+  static void Clear() {
+    for (const char* v : kVariables) unsetenv(v);
+  }
+
+  Link Open(const char* path) {
+    TarselArmLink* link = nullptr;
+    EXPECT_EQ(TarselLinkOpenArm(path, &link), TARSEL_OK) << path;
+    Link opened(link);
+    if (link != nullptr) {
+      ArmOf(link)->SetClock(clock_.Source());
+      ArmOf(link)->PowerCycle();
+    }
+    return opened;
+  }
+
+  tarsel::sim::ManualClock clock_;
+};
+
+std::vector<TarselArmLinkInfo> List() {
+  TarselArmLinkInfo arms[tarsel::sim::kMaxSimulatedArms + 1];
+  int count = -1;
+  EXPECT_EQ(TarselLinkListArms(arms, tarsel::sim::kMaxSimulatedArms + 1, &count), TARSEL_OK);
+  return std::vector<TarselArmLinkInfo>(arms, arms + (count > 0 ? count : 0));
+}
+
+struct BusCase {
+  const char* arms;   // TARSEL_SIM_ARMS, null: unset
+  const char* fault;  // TARSEL_SIM_FAULT, null: unset
+  int listed;
+};
+
+class SimBus : public SimArms, public ::testing::WithParamInterface<BusCase> {};
+
+TEST_P(SimBus, ListsTheConfiguredArms) {
+  const BusCase& c = GetParam();
+  if (c.arms != nullptr) setenv("TARSEL_SIM_ARMS", c.arms, 1);
+  if (c.fault != nullptr) setenv("TARSEL_SIM_FAULT", c.fault, 1);
+  const std::vector<TarselArmLinkInfo> arms = List();
+  ASSERT_EQ(arms.size(), static_cast<std::size_t>(c.listed));
+  for (int i = 0; i < c.listed; ++i) {
+    const TarselArmLinkInfo& arm = arms[static_cast<std::size_t>(i)];
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "SIM-%04d", i + 1);
+    EXPECT_EQ(std::string(arm.path), "sim:" + std::to_string(i + 1));
+    EXPECT_EQ(arm.vendorId, TARSEL_USB_VENDOR_ID);
+    EXPECT_EQ(arm.productId, TARSEL_USB_PRODUCT_ID);
+    EXPECT_STREQ(arm.serial, serial);
+    EXPECT_STREQ(arm.product, "Tarsel simulated arm");
+  }
+  // Every listed path opens, the next one does not.
+  for (const TarselArmLinkInfo& arm : arms) Open(arm.path);
+  const std::string beyond = "sim:" + std::to_string(c.listed + 1);
+  TarselArmLink* link = nullptr;
+  EXPECT_EQ(TarselLinkOpenArm(beyond.c_str(), &link), TARSEL_ERROR_NO_ARM);
+  EXPECT_EQ(link, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SimBus,
+                         ::testing::Values(BusCase{nullptr, nullptr, 1}, BusCase{"2", nullptr, 2},
+                                           BusCase{"12", nullptr, 12},
+                                           BusCase{"many", nullptr, 1},  // ignored, reported
+                                           BusCase{"3", "absent", 0}));
+
+TEST_F(SimArms, PathsOpenOnlyAsListed) {
+  setenv("TARSEL_SIM_ARMS", "2", 1);
+  for (const char* path : {"sim:0", "sim:02", "sim:", "usb:1-1", "sim:1 "}) {
+    TarselArmLink* link = nullptr;
+    EXPECT_EQ(TarselLinkOpenArm(path, &link), TARSEL_ERROR_NO_ARM) << path;
+  }
+  const Link first = Open(nullptr);
+  EXPECT_EQ(ArmOf(first.get()), &Instance());
+  EXPECT_EQ(TarselLinkOpenArm("sim:1", nullptr), TARSEL_ERROR_ARGUMENT);
+  int count = 0;
+  EXPECT_EQ(TarselLinkListArms(nullptr, 1, &count), TARSEL_ERROR_ARGUMENT);
+  EXPECT_EQ(TarselLinkListArms(nullptr, 0, nullptr), TARSEL_ERROR_ARGUMENT);
+}
+
+// What is done to one arm leaves the other as it was; "sim:1" is the arm of
+// the four plain functions.
+TEST_F(SimArms, EachArmKeepsItsOwnState) {
+  setenv("TARSEL_SIM_ARMS", "2", 1);
+  const Link one = Open("sim:1");
+  const Link two = Open("sim:2");
+  ASSERT_NE(ArmOf(one.get()), ArmOf(two.get()));
+  ASSERT_EQ(ArmOf(one.get()), &Instance());
+  const auto poweredOn = ArmOf(one.get())->Joints();
+
+  EXPECT_EQ(Verdict(two.get(), 311), 311);  // move home
+  clock_.Advance(5.0);
+  EXPECT_NE(ArmOf(two.get())->Joints(), poweredOn);
+  EXPECT_EQ(ArmOf(one.get())->Joints(), poweredOn);
+
+  ASSERT_EQ(InitCommunication(), TARSEL_OK);
+  Packet answer{};
+  int reserved = 0;
+  SendPacket(Request(302, 0), answer, reserved);  // API control on
+  CloseCommunication();
+  EXPECT_EQ(answer.CommandId, 302);
+  EXPECT_TRUE(ArmOf(one.get())->ApiControl());
+  EXPECT_FALSE(ArmOf(two.get())->ApiControl());
+  ArmOf(one.get())->PowerCycle();
+}
+
+TEST_F(SimArms, SilenceIs2008AndLeavesTheAnswer) {
+  const Link link = Open("sim:1");
+  ArmOf(link.get())->UnplugAfter(0);
+  const Packet request = Request(105, 1);
+  Packet answer;
+  std::memset(&answer, 0x5A, sizeof answer);
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(TarselLinkExchange(link.get(), &request, &answer), TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(answer.CommandId, 0x5A5A);
+  ArmOf(link.get())->UnplugAfter(-1);
+  EXPECT_EQ(TarselLinkExchange(link.get(), nullptr, &answer), TARSEL_ERROR_ARGUMENT);
+}
+
+TEST_F(SimArms, CreatedArmTakesItsOptions) {
+  TarselArmLink* raw = nullptr;
+  ASSERT_EQ(TarselSimCreateArm("hand=2, time_scale=10,finger_points=0,fault=error:105,noanswer:104",
+                               &raw),
+            TARSEL_OK);
+  const Link link(raw);
+  tarsel::sim::SimulatedArm* arm = ArmOf(link.get());
+  ASSERT_NE(arm, nullptr);
+  EXPECT_NE(arm, &Instance());
+  EXPECT_EQ(arm->Hand(), HandType::kTwoFingers);
+  EXPECT_EQ(arm->TimeScale(), 10.0);
+  EXPECT_TRUE(arm->FingersInitialized());
+  EXPECT_EQ(Verdict(link.get(), 105, 1), 105 | 0x4000);
+  EXPECT_EQ(Verdict(link.get(), 104, 1), -TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(Verdict(link.get(), 106, 1), 106);
+  EXPECT_EQ(List().size(), 1u) << "a created arm is not on the bus";
+
+  // The variables do not reach a created arm.
+  setenv("TARSEL_SIM_HAND", "2", 1);
+  ASSERT_EQ(TarselSimCreateArm(nullptr, &raw), TARSEL_OK);
+  const Link plain(raw);
+  EXPECT_EQ(ArmOf(plain.get())->Hand(), HandType::kThreeFingers);
+  EXPECT_EQ(Verdict(plain.get(), 105, 1), 105);
+}
+
+TEST_F(SimArms, BadOptionTextCreatesNothing) {
+  for (const char* options : {"hand=4", "speed=2", "fault=absent", "hand=2,hand=3"}) {
+    TarselArmLink* link = reinterpret_cast<TarselArmLink*>(&link);  // anything but null
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(TarselSimCreateArm(options, &link), TARSEL_ERROR_ARGUMENT) << options;
+    EXPECT_NE(::testing::internal::GetCapturedStderr(), "") << options;
+    EXPECT_EQ(link, nullptr) << options;
+  }
+  EXPECT_EQ(TarselSimCreateArm("", nullptr), TARSEL_ERROR_ARGUMENT);
+}
+
+// The library's calls to its own link functions stay inside it: none goes
+// through a relocation that a link library loaded before it, exporting the
+// same names, could take.
+TEST(SimLinkLibrary, BindsItsOwnLinkFunctions) {
+  const std::string relocations =
+      tarsel::testing::RunCommand(std::string(TARSEL_READELF) + " -rW '" TARSEL_SIM_LINK "'");
+  ASSERT_NE(relocations, "");
+  for (const char* name : {"InitCommunication", "CloseCommunication", "GetDeviceCount",
+                           "SendPacket", "TarselLinkListArms", "TarselLinkOpenArm",
+                           "TarselLinkExchange", "TarselLinkCloseArm", "TarselSimCreateArm"}) {
+    EXPECT_EQ(relocations.find(std::string(" ") + name + " "), std::string::npos) << name;
+    EXPECT_TRUE(tarsel::testing::DynamicSymbols(TARSEL_SIM_LINK).count(name)) << name;
+  }
+}
+
+}  // namespace

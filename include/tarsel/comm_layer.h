@@ -79,7 +79,8 @@ TARSEL_API void cb_response_out(libusb_transfer* transfer);
  * These functions share nothing with the four above: every handle has a
  * libusb context of its own, so handles are independent of each other and of
  * InitCommunication's link (an arm open there can be opened here too only if
- * its interface is free). */
+ * its interface is free). InitCommunication opens the first arm libusb
+ * finds, which need not be the first one TarselLinkListArms lists. */
 
 /* Sizes of the text fields of TarselArmLinkInfo, terminator included. */
 #define TARSEL_ARM_PATH_SIZE 32

@@ -1,21 +1,20 @@
 // The arm's command numbers, each with the one shape it is exchanged in and
-// the size of its payload.
+// the size of its payload, as the command catalogue lists them.
 #pragma once
+
+#include "core/catalogue.h"
 
 namespace tarsel::sim {
 
-enum class Shape {
-  kRead,   // one request per answer packet; size: the answer's payload bytes
-  kWrite,  // a message of ceil(size / 56) packets; size: the payload it must carry
-  kBare,   // one packet without data
-  kPage,   // a firmware page: 40 packets of a page offset and 52 image bytes
-};
+using tarsel::Shape;
 
 struct CommandInfo {
   int id;
   Shape shape;
+  // kRead: the answer's payload bytes; kWrite and kPage: the payload the
+  // message must carry; kBare: 0.
   int size;
-  const char* name;
+  const char* name;  // the host function that sends it
 };
 
 // The command with number id, or nullptr for a number the arm does not know.

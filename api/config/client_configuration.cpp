@@ -1,4 +1,5 @@
 // The client configuration block: command 1 reads it, command 0 writes it.
+#include "core/catalogue.h"
 #include "config/config_codec.h"
 #include "core/exchange.h"
 #include "motion/motion_codec.h"
@@ -11,8 +12,8 @@ using tarsel::PayloadWriter;
 using tarsel::config::kClientConfigurationSize;
 using tarsel::config::kStoredPositionSize;
 
-constexpr int kReadCommand = 1;
-constexpr int kWriteCommand = 0;
+constexpr int kReadCommand = tarsel::command::GetClientConfigurations;
+constexpr int kWriteCommand = tarsel::command::SetClientConfigurations;
 
 // Slots carried for a count: the count itself, clamped to 0..20.
 int CarriedSlots(int count) {

@@ -1,6 +1,7 @@
 // The control-mapping charts: command 41 reads them, command 40 writes them.
 // The payload is nearly a byte image of the records; the reader passes over
 // ChartsValue1, every EntryValue2 and the last 2 bytes of each entry.
+#include "core/catalogue.h"
 #include "config/config_codec.h"
 #include "core/exchange.h"
 #include "tarsel/result.h"
@@ -12,8 +13,8 @@ using tarsel::PayloadWriter;
 using tarsel::config::kControlMappingChartsSize;
 using tarsel::config::kControlMappingSize;
 
-constexpr int kReadCommand = 41;
-constexpr int kWriteCommand = 40;
+constexpr int kReadCommand = tarsel::command::GetControlMapping;
+constexpr int kWriteCommand = tarsel::command::SetControlMapping;
 
 // One entry, 204 bytes: the record's 202 bytes of data, then 2 zero bytes.
 void WriteEntry(PayloadWriter& w, const ControlMappingEntry& e) {

@@ -1,4 +1,5 @@
 // The protection zones: command 39 reads the list, 38 writes it, 37 erases it.
+#include "core/catalogue.h"
 #include "config/config_codec.h"
 #include "core/exchange.h"
 #include "tarsel/result.h"
@@ -10,9 +11,9 @@ using tarsel::PayloadWriter;
 using tarsel::config::kZoneListSize;
 using tarsel::config::kZoneSize;
 
-constexpr int kReadCommand = 39;
-constexpr int kWriteCommand = 38;
-constexpr int kEraseCommand = 37;
+constexpr int kReadCommand = tarsel::command::GetProtectionZone;
+constexpr int kWriteCommand = tarsel::command::SetProtectionZone;
+constexpr int kEraseCommand = tarsel::command::EraseAllProtectionZones;
 
 // A zone point, 48 bytes: 8 zero bytes, X Y Z, 12 zero bytes, the three
 // rotations, 4 zero bytes.

@@ -2,6 +2,7 @@
 // factory reset, the dev values and the spasm filter.
 #include <cstring>
 
+#include "core/catalogue.h"
 #include "config/config_codec.h"
 #include "core/exchange.h"
 #include "maintenance/maintenance_codec.h"
@@ -15,14 +16,14 @@ using tarsel::config::kDevValueCount;
 using tarsel::config::kSpasmFilterValueCount;
 using tarsel::config::kVectorPayloadSize;
 
-constexpr int kSerialNumberCommand = 61;
-constexpr int kModelCommand = 65;
-constexpr int kFrameTypeCommand = 64;
-constexpr int kFactoryDefaultCommand = 45;
-constexpr int kSetDevValueCommand = 5000;
-constexpr int kGetDevValueCommand = 5001;
-constexpr int kSetSpasmFilterCommand = 504;
-constexpr int kGetSpasmFilterCommand = 505;
+constexpr int kSerialNumberCommand = tarsel::command::SetSerialNumber;
+constexpr int kModelCommand = tarsel::command::SetModel;
+constexpr int kFrameTypeCommand = tarsel::command::SetFrameType;
+constexpr int kFactoryDefaultCommand = tarsel::command::RestoreFactoryDefault;
+constexpr int kSetDevValueCommand = tarsel::command::SetDevValue;
+constexpr int kGetDevValueCommand = tarsel::command::GetDevValue;
+constexpr int kSetSpasmFilterCommand = tarsel::command::SetSpasmFilterValues;
+constexpr int kGetSpasmFilterCommand = tarsel::command::GetSpasmFilterValues;
 
 // The model access code, stored masked so that it never lies in the library
 // as readable text; it is unmasked one character at a time when needed.

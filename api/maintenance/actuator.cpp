@@ -1,18 +1,19 @@
 // Per-actuator zeroing and tuning, and the actuators' position and current
 // read-out. Each is one write or read command.
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "maintenance/maintenance_codec.h"
 #include "tarsel/maintenance.h"
 
 namespace {
 
-constexpr int kSetJointZero = 14;
-constexpr int kSetActuatorAddress = 52;
-constexpr int kSetActuatorPID = 53;
-constexpr int kSetActuatorPIDFilter = 54;
-constexpr int kSetTorqueZero = 55;
-constexpr int kSetTorqueGain = 56;
-constexpr int kGetPositionCurrentActuators = 112;
+constexpr int kSetJointZero = tarsel::command::SetJointZero;
+constexpr int kSetActuatorAddress = tarsel::command::SetActuatorAddress;
+constexpr int kSetActuatorPID = tarsel::command::SetActuatorPID;
+constexpr int kSetActuatorPIDFilter = tarsel::command::SetActuatorPIDFilter;
+constexpr int kSetTorqueZero = tarsel::command::SetTorqueZero;
+constexpr int kSetTorqueGain = tarsel::command::SetTorqueGain;
+constexpr int kGetPositionCurrentActuators = tarsel::command::GetPositionCurrentActuators;
 
 // Addresses travel as the unsigned 32-bit form of the caller's int.
 unsigned int Address(int address) {

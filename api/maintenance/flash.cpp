@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "core/catalogue.h"
 #include "core/connection.h"
 #include "core/framing.h"
 #include "core/guard.h"
@@ -18,8 +19,8 @@
 
 namespace {
 
-constexpr int kBeginProgramming = 13;
-constexpr unsigned short kFlashPage = 12;
+constexpr int kBeginProgramming = tarsel::command::BeginFlash;
+constexpr unsigned short kFlashPage = tarsel::command::FlashPage;
 // The arm needs 2 s after the start command whatever its answer, and 10 ms
 // more before the first page once it has accepted.
 constexpr unsigned kBeginWaitUs = 2000000;

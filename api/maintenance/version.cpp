@@ -2,12 +2,13 @@
 // running on the arm.
 #include <cstdint>
 
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "tarsel/maintenance.h"
 
 namespace {
 
-constexpr int kGetCodeVersion = 36;
+constexpr int kGetCodeVersion = tarsel::command::GetCodeVersion;
 
 // One version word: byte 2 holds the most significant number, byte 1 the
 // next, byte 0 the least; byte 3 carries nothing. Appends the three numbers,

@@ -1,4 +1,5 @@
 // Control modes, joystick samples, the home move and the two control queries.
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "core/connection.h"
 #include "core/pause.h"
@@ -7,15 +8,15 @@
 
 namespace {
 
-constexpr int kGetControlType = 10;
-constexpr int kSetAngularControl = 47;
-constexpr int kSetCartesianControl = 49;
-constexpr int kValidateCartesianTransition = 118;
-constexpr int kStartControlAPI = 302;
-constexpr int kStopControlAPI = 303;
-constexpr int kSendJoystickCommand = 305;
-constexpr int kGetSingularityVector = 310;
-constexpr int kMoveHome = 311;
+constexpr int kGetControlType = tarsel::command::GetControlType;
+constexpr int kSetAngularControl = tarsel::command::SetAngularControl;
+constexpr int kSetCartesianControl = tarsel::command::SetCartesianControl;
+constexpr int kValidateCartesianTransition = tarsel::command::ValidateCartesianTransition;
+constexpr int kStartControlAPI = tarsel::command::StartControlAPI;
+constexpr int kStopControlAPI = tarsel::command::StopControlAPI;
+constexpr int kSendJoystickCommand = tarsel::command::SendJoystickCommand;
+constexpr int kGetSingularityVector = tarsel::command::GetSingularityVector;
+constexpr int kMoveHome = tarsel::command::MoveHome;
 
 // Waits of the home move, in microseconds.
 constexpr unsigned kHomeSettle = 40000;     // after the home command and between mode switches

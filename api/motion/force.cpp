@@ -1,18 +1,19 @@
 // Force control and impedance settings: four bare switches and four settings
 // that each send two records side by side in one packet.
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "motion/motion_codec.h"
 
 namespace {
 
-constexpr int kStartForceControl = 57;
-constexpr int kStopForceControl = 58;
-constexpr int kStartCurrentLimitation = 59;
-constexpr int kStopCurrentLimitation = 60;
-constexpr int kSetCartesianForceMinMax = 500;
-constexpr int kSetCartesianInertiaDamping = 501;
-constexpr int kSetAngularTorqueMinMax = 502;
-constexpr int kSetAngularInertiaDamping = 503;
+constexpr int kStartForceControl = tarsel::command::StartForceControl;
+constexpr int kStopForceControl = tarsel::command::StopForceControl;
+constexpr int kStartCurrentLimitation = tarsel::command::StartCurrentLimitation;
+constexpr int kStopCurrentLimitation = tarsel::command::StopCurrentLimitation;
+constexpr int kSetCartesianForceMinMax = tarsel::command::SetCartesianForceMinMax;
+constexpr int kSetCartesianInertiaDamping = tarsel::command::SetCartesianInertiaDamping;
+constexpr int kSetAngularTorqueMinMax = tarsel::command::SetAngularTorqueMinMax;
+constexpr int kSetAngularInertiaDamping = tarsel::command::SetAngularInertiaDamping;
 
 // Two records side by side in one payload, the first at offset 0, the second
 // at 24; neither is compared with the other.

@@ -1,6 +1,7 @@
 // The read-outs of the arm's present state. They form one family: each is a
 // read of one command whose answer is decoded into one of three records; only
 // the command number and the record differ.
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "motion/motion_codec.h"
 
@@ -25,35 +26,35 @@ int ReadOut(Record& out) {
 }  // namespace
 
 int GetCartesianPosition(CartesianPosition& position) {
-  return ReadOut<104>(position);
+  return ReadOut<tarsel::command::GetCartesianPosition>(position);
 }
 int GetAngularPosition(AngularPosition& position) {
-  return ReadOut<105>(position);
+  return ReadOut<tarsel::command::GetAngularPosition>(position);
 }
 int GetCartesianCommand(CartesianPosition& command) {
-  return ReadOut<106>(command);
+  return ReadOut<tarsel::command::GetCartesianCommand>(command);
 }
 int GetAngularCommand(AngularPosition& command) {
-  return ReadOut<107>(command);
+  return ReadOut<tarsel::command::GetAngularCommand>(command);
 }
 int GetCartesianForce(CartesianPosition& force) {
-  return ReadOut<108>(force);
+  return ReadOut<tarsel::command::GetCartesianForce>(force);
 }
 int GetAngularForce(AngularPosition& force) {
-  return ReadOut<109>(force);
+  return ReadOut<tarsel::command::GetAngularForce>(force);
 }
 int GetAngularCurrent(AngularPosition& current) {
-  return ReadOut<110>(current);
+  return ReadOut<tarsel::command::GetAngularCurrent>(current);
 }
 int GetAngularCurrentMotor(AngularPosition& current) {
-  return ReadOut<113>(current);
+  return ReadOut<tarsel::command::GetAngularCurrentMotor>(current);
 }
 int GetAngularVelocity(AngularPosition& velocity) {
-  return ReadOut<114>(velocity);
+  return ReadOut<tarsel::command::GetAngularVelocity>(velocity);
 }
 int GetAngularForceGravityFree(AngularPosition& force) {
-  return ReadOut<116>(force);
+  return ReadOut<tarsel::command::GetAngularForceGravityFree>(force);
 }
 int GetActuatorAcceleration(AngularAcceleration& acceleration) {
-  return ReadOut<117>(acceleration);
+  return ReadOut<tarsel::command::GetActuatorAcceleration>(acceleration);
 }

@@ -1,15 +1,16 @@
 // The arm's trajectory queue: feeding it points, emptying it, reading its
 // state and the point being executed.
+#include "core/catalogue.h"
 #include "core/exchange.h"
 #include "motion/motion_codec.h"
 
 namespace {
 
-constexpr int kSendAdvanceTrajectory = 300;
-constexpr int kEraseAllTrajectories = 301;
-constexpr int kGetGlobalTrajectoryInfo = 304;
-constexpr int kGetActualTrajectoryInfo = 307;
-constexpr int kSendBasicTrajectory = 308;
+constexpr int kSendAdvanceTrajectory = tarsel::command::SendAdvanceTrajectory;
+constexpr int kEraseAllTrajectories = tarsel::command::EraseAllTrajectories;
+constexpr int kGetGlobalTrajectoryInfo = tarsel::command::GetGlobalTrajectoryInfo;
+constexpr int kGetActualTrajectoryInfo = tarsel::command::GetActualTrajectoryInfo;
+constexpr int kSendBasicTrajectory = tarsel::command::SendBasicTrajectory;
 
 // The point being executed comes back in the full 148-byte form, except that
 // LimitationFlag is carried as a float there and is truncated toward zero.

@@ -1,11 +1,12 @@
 // The arm's error log: entry count, one entry by index, clearing.
+#include "core/catalogue.h"
 #include "status/status_codec.h"
 
 namespace {
 
-constexpr int kSystemErrorCommand = 21;
-constexpr int kSystemErrorCountCommand = 23;
-constexpr int kClearErrorLogCommand = 25;
+constexpr int kSystemErrorCommand = tarsel::command::GetSystemError;
+constexpr int kSystemErrorCountCommand = tarsel::command::GetSystemErrorCount;
+constexpr int kClearErrorLogCommand = tarsel::command::ClearErrorLog;
 
 int DecodeErrorCount(int& offset, const Payload& payload, unsigned int& count) {
   tarsel::PayloadReader(offset, payload).Field(count);

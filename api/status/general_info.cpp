@@ -1,11 +1,12 @@
 // General information and gripper status: the two largest status blocks.
+#include "core/catalogue.h"
 #include "motion/motion_codec.h"
 #include "status/status_codec.h"
 
 namespace {
 
-constexpr int kGeneralInformationsCommand = 200;
-constexpr int kGripperCommand = 103;
+constexpr int kGeneralInformationsCommand = tarsel::command::GetGeneralInformations;
+constexpr int kGripperCommand = tarsel::command::GetGripperStatus;
 
 }  // namespace
 

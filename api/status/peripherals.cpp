@@ -1,4 +1,5 @@
 // Peripheral inventory and the host-driven finger initialisation.
+#include "core/catalogue.h"
 #include "core/connection.h"
 #include "core/pause.h"
 #include "status/status_codec.h"
@@ -6,7 +7,7 @@
 
 namespace {
 
-constexpr int kPeripheralInventoryCommand = 403;
+constexpr int kPeripheralInventoryCommand = tarsel::command::GetPeripheralInventory;
 constexpr int kPeripheralCount = 15;
 
 // Finger initialisation: the fingers are driven closed by a repeated basic

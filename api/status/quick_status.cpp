@@ -1,11 +1,12 @@
 // Quick status, forces and sensors: compact one-packet snapshots.
+#include "core/catalogue.h"
 #include "status/status_codec.h"
 
 namespace {
 
-constexpr int kQuickStatusCommand = 62;
-constexpr int kForcesCommand = 115;
-constexpr int kSensorsCommand = 111;
+constexpr int kQuickStatusCommand = tarsel::command::GetQuickStatus;
+constexpr int kForcesCommand = tarsel::command::GetForcesInfo;
+constexpr int kSensorsCommand = tarsel::command::GetSensorsInfo;
 
 }  // namespace
 

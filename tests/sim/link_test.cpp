@@ -202,7 +202,7 @@ TEST_F(SimLink, TraceDescribesEveryExchange) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(Bare(311), TARSEL_OK);
   const std::string trace = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(trace.find("311 move home"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("311 MoveHome"), std::string::npos) << trace;
   EXPECT_NE(trace.find("verdict 311"), std::string::npos) << trace;
   CloseAPI();
   setenv("TARSEL_SIM_TRACE", "0", 1);

@@ -21,8 +21,45 @@ struct FlashOptions {
   bool force = false;
 };
 
-int OnFlashProgress(int pagesSent, int pagesTotal, int pageResult, void* user) {
-  if (pageResult == TARSEL_OK) static_cast<ProgressBar*>(user)->Update(pagesSent, pagesTotal);
+// What the transfer has come to. Pages go out in order and the first one
+// the arm does not accept stops it, so the pages accepted are 1 to accepted.
+struct Transfer {
+  ProgressBar bar{"Flashing"};
+  int total = 0;
+  int accepted = 0;
+  int failedPage = 0;  // the page the arm did not accept, 0 while none
+  int failedCode = TARSEL_OK;
+  bool interrupted = false;
+
+  // "page 17 of 513 was the last the arm accepted; the arm now holds an
+  // incomplete image"
+  std::string Outcome() const {
+    if (accepted == 0) {
+      return fmt::format("the arm accepted none of the {} pages; it now holds an incomplete image",
+                         total);
+    }
+    return fmt::format(
+        "page {} of {} was the last the arm accepted; the arm now holds an incomplete image",
+        accepted, total);
+  }
+};
+
+// Stops the transfer between pages on a page the arm did not accept or on
+// Ctrl-C; the bar shows accepted pages only.
+int OnFlashProgress(int page, int pagesTotal, int pageResult, void* user) {
+  Transfer& t = *static_cast<Transfer*>(user);
+  t.total = pagesTotal;
+  if (pageResult != TARSEL_OK) {
+    t.failedPage = page;
+    t.failedCode = pageResult;
+    return 0;
+  }
+  t.accepted = page;
+  t.bar.Update(page, pagesTotal);
+  if (Interrupted()) {
+    t.interrupted = true;
+    return 0;
+  }
   return 1;
 }
 
@@ -48,9 +85,22 @@ void RunFlash(const Context& context, const FlashOptions& o) {
              "prepare.\n",
              o.path, size, pages);
   std::fflush(stderr);
-  ProgressBar bar("Flashing");
-  const int code = ProgramFlashWithProgress(o.path.c_str(), OnFlashProgress, &bar);
-  bar.Finish();
+  CatchInterrupts();
+  Transfer transfer;
+  const int code = ProgramFlashWithProgress(o.path.c_str(), OnFlashProgress, &transfer);
+  transfer.bar.Finish();
+  // A Ctrl-C during the last page comes too late to stop anything: the image
+  // is whole, and the code says so.
+  if (code != TARSEL_OK && transfer.failedPage > 0) {
+    throw Failure(fmt::format(
+        "{}\n{}",
+        DescribeFailure(fmt::format("page {} of {}", transfer.failedPage, transfer.total),
+                        transfer.failedCode),
+        transfer.Outcome()));
+  }
+  if (code != TARSEL_OK && transfer.interrupted) {
+    throw Failure("interrupted: " + transfer.Outcome(), InterruptedStatus());
+  }
   Check(code, "ProgramFlashWithProgress");
   fmt::print("Programmed {} bytes in {} pages.\n", size, pages);
 }

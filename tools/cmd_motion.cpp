@@ -1,6 +1,8 @@
 // tarsel positions, home, move, fingers init.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -121,10 +123,38 @@ void RunPositions(const Context& context, const PositionsOptions& o) {
 
 // --- home and move ----------------------------------------------------------
 
+// MoveHome blocks until the arm is home, so it runs on a worker thread while
+// this one watches for Ctrl-C. Erasing the queue stops the arm; MoveHome's
+// next queue poll finds it empty and returns.
 void RunHome(const Context& context) {
   Session session(context.connect);
+  CatchInterrupts();
   const Clock::time_point start = Clock::now();
-  Check(MoveHome(), "MoveHome");
+  std::promise<int> result;
+  std::future<int> home = result.get_future();
+  std::thread worker = StartUninterrupted([&result] { result.set_value(MoveHome()); });
+  int erased = 0;  // EraseAllTrajectories' last code; 0 until Ctrl-C
+  Clock::time_point lastErase;
+  while (home.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+    if (!Interrupted() || erased > TARSEL_OK) continue;
+    // Erased again until MoveHome returns: a Ctrl-C that came before the
+    // home command went out would otherwise let the arm go home after all.
+    if (erased == 0 || Clock::now() - lastErase > std::chrono::milliseconds(100)) {
+      erased = EraseAllTrajectories();
+      lastErase = Clock::now();
+    }
+  }
+  worker.join();
+  const int code = home.get();
+  if (erased > TARSEL_OK) {
+    throw Failure(fmt::format("interrupted, but {}; the arm may still be moving",
+                              DescribeFailure("EraseAllTrajectories", erased)));
+  }
+  if (erased == TARSEL_OK) {
+    throw Failure("interrupted: the trajectory queue was erased and the arm stopped short of home",
+                  InterruptedStatus());
+  }
+  Check(code, "MoveHome");
   fmt::print("The arm is home ({:.1f} s); it is left in Cartesian control.\n", SecondsSince(start));
 }
 
@@ -148,7 +178,8 @@ void WaitForEmptyQueue(double timeout) {
     if (Interrupted()) {
       // Ctrl-C means stop: the queued points are dropped, so the arm halts.
       Check(EraseAllTrajectories(), "EraseAllTrajectories");
-      throw Failure("interrupted: the trajectory queue was erased and the arm stopped");
+      throw Failure("interrupted: the trajectory queue was erased and the arm stopped",
+                    InterruptedStatus());
     }
     if (SecondsSince(start) > timeout) {
       throw Failure(fmt::format("the trajectory queue still holds {} point{} after {} s",
@@ -156,6 +187,37 @@ void WaitForEmptyQueue(double timeout) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// How far from its target an arm that has settled may stand and still count
+// as there: a degree a joint, a centimetre for the hand. A real arm settles
+// well within both; a point out of reach leaves it much further off.
+constexpr float kJointTolerance = 1.0f;  // degrees
+constexpr float kHandTolerance = 0.01f;  // metres
+
+// For a joint target: every joint further than the tolerance from it, as
+// "A6 is at 720.000 deg, 280.000 from 1000.000"; empty when all are close.
+std::string JointsAway(const Sample& reached, const std::vector<float>& joints) {
+  std::string away;
+  for (std::size_t i = 0; i < 6; ++i) {
+    const float off = std::fabs(reached.values[i] - joints[i]);
+    if (!(off <= kJointTolerance)) {
+      away += fmt::format("{}A{} is at {:.3f} deg, {:.3f} from {:.3f}", away.empty() ? "" : "; ",
+                          i + 1, reached.values[i], off, joints[i]);
+    }
+  }
+  return away;
+}
+
+// For a Cartesian target: the hand's distance from the target position when
+// beyond the tolerance ("the hand is 2.154 m from it"); empty otherwise.
+std::string HandAway(const Sample& reached, const std::vector<float>& pose) {
+  const float dx = reached.values[0] - pose[0];
+  const float dy = reached.values[1] - pose[1];
+  const float dz = reached.values[2] - pose[2];
+  const float distance = std::sqrt(dx * dx + dy * dy + dz * dz);
+  if (distance <= kHandTolerance) return {};
+  return fmt::format("the hand is {:.3f} m from it", distance);
 }
 
 void RunMove(const Context& context, const MoveOptions& o) {
@@ -192,8 +254,14 @@ void RunMove(const Context& context, const MoveOptions& o) {
   const Clock::time_point start = Clock::now();
   WaitForEmptyQueue(o.timeout);
   const Sample reached = ReadSample(cartesian);
-  fmt::print("Point reached ({:.1f} s).\n{}\n{}\n", SecondsSince(start), Header(cartesian, false),
-             Row(reached, cartesian, nullptr));
+  const std::string away =
+      cartesian ? HandAway(reached, o.cartesian) : JointsAway(reached, o.joints);
+  fmt::print("{} ({:.1f} s).\n{}\n{}\n", away.empty() ? "Point reached" : "Point not reached",
+             SecondsSince(start), Header(cartesian, false), Row(reached, cartesian, nullptr));
+  if (!away.empty()) {
+    throw Failure(
+        fmt::format("the arm settled away from the point, which is out of reach: {}", away));
+  }
 }
 
 // --- fingers ------------------------------------------------------------------
@@ -233,15 +301,17 @@ void AddMotionCommands(CLI::App& app, const Context& context) {
                 "The hand's Cartesian pose, not the joints");
   pos->add_flag("--watch,-w", positions->watch, "Keep printing until Ctrl-C (or --count)");
   pos->add_option("--rate,-r", positions->rate, "Samples per second when repeating")
-      ->check(CLI::Range(0.01, 1000.0))
+      ->check(Between(0.01, 1000.0))
       ->capture_default_str();
   pos->add_option("--count,-n", positions->count, "Print this many samples, then stop")
-      ->check(CLI::PositiveNumber);
+      ->check(AtLeast(1));
   pos->add_flag("--json", positions->json, "Print JSON (one object a line when repeating)");
   pos->callback([&context, positions] { RunPositions(context, *positions); });
 
   CLI::App* home = app.add_subcommand(
-      "home", "Move the arm home and wait until it is there (it ends in Cartesian control)");
+      "home",
+      "Move the arm home and wait until it is there (it ends in Cartesian control); "
+      "Ctrl-C stops it");
   home->callback([&context] { RunHome(context); });
 
   auto move = std::make_shared<MoveOptions>();
@@ -255,7 +325,7 @@ void AddMotionCommands(CLI::App& app, const Context& context) {
       ->expected(3);
   mv->add_flag("--wait", move->wait, "Wait until the trajectory queue is empty");
   mv->add_option("--timeout", move->timeout, "Seconds --wait waits at most")
-      ->check(CLI::PositiveNumber)
+      ->check(AboveZero())
       ->capture_default_str();
   mv->add_flag("--take-control", move->takeControl, "Take API control of the arm first");
   mv->callback([&context, move] { RunMove(context, *move); });

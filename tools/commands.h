@@ -3,6 +3,11 @@
 // command line gave and throw Failure on any error.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <CLI/CLI.hpp>
 
 #include "session.h"
@@ -20,10 +25,24 @@ void AddErrorCommands(CLI::App& app, const Context& context);   // errors list|c
 void AddBlockCommands(CLI::App& app, const Context& context);   // config, zones, mapping
 void AddFlashCommand(CLI::App& app, const Context& context);    // flash
 
-// Ctrl-C handling for commands that run until stopped: after
-// CatchInterrupts, the first SIGINT or SIGTERM only sets the flag that
-// Interrupted reports, so the loop ends and the arm is closed properly.
+// Ctrl-C handling for commands that run until stopped or that must stop the
+// arm first: after CatchInterrupts, the first SIGINT or SIGTERM only sets the
+// flag that Interrupted reports, so the command ends its work and the arm is
+// closed properly; a second one ends the tool at once.
 void CatchInterrupts();
 bool Interrupted();
+// The exit status of a command stopped that way: 128 + the signal's number
+// (130 for Ctrl-C, 143 for SIGTERM).
+int InterruptedStatus();
+// Runs work on a new thread that never receives SIGINT or SIGTERM, so they
+// reach the thread that watches Interrupted.
+std::thread StartUninterrupted(std::function<void()> work);
+
+// Checks of numeric options whose messages give the allowed values plainly:
+// "--rate: 5000 is out of range; allowed 0.01 to 1000".
+CLI::Validator Between(double low, double high);  // low to high, both included
+CLI::Validator AboveZero();                       // any number above 0
+CLI::Validator AtLeast(int low);                  // whole numbers from low up
+CLI::Validator OneOf(std::vector<std::string> values);
 
 }  // namespace tarsel::tool

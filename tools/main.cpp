@@ -1,7 +1,18 @@
 // tarsel: the command-line tool of the Tarsel arm.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <functional>
+#include <limits>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <fmt/core.h>
 #include <CLI/CLI.hpp>
@@ -14,14 +25,92 @@ namespace tarsel::tool {
 
 namespace {
 
+// The number of the signal that asked the tool to stop, 0 while none has.
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) {
-  g_interrupted = 1;
+void OnInterrupt(int signal) {
+  g_interrupted = signal;
+}
+
+// --- Misspelt commands ---------------------------------------------------------
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) that turn
+// a into b, letters compared without case.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  auto same = [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  };
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same(a[i - 1], b[j - 1]) ? 0 : 1)});
+      if (i > 1 && j > 1 && same(a[i - 1], b[j - 2]) && same(a[i - 2], b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The command name closest to word: at most one edit away for words of up to
+// four letters, two for longer ones. Empty when none is that close.
+std::string ClosestName(const std::string& word, const std::vector<std::string>& names) {
+  const std::size_t allowed = word.size() <= 4 ? 1 : 2;
+  std::string best;
+  std::size_t bestDistance = allowed + 1;
+  for (const std::string& name : names) {
+    const std::size_t distance = EditDistance(word, name);
+    if (distance < bestDistance) {
+      best = name;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+// When the command line stopped short of a command because a word named none
+// ("tarsel statsu", "tarsel errors lsit"), the message that names the word
+// and the closest command; empty otherwise.
+std::string UnknownCommand(const CLI::App& app) {
+  std::vector<const CLI::App*> chain = {&app};
+  while (!chain.back()->get_subcommands().empty()) {
+    chain.push_back(chain.back()->get_subcommands().front());
+  }
+  const CLI::App& last = *chain.back();
+  if (last.get_require_subcommand_min() == 0) return {};
+  std::vector<std::string> names;
+  // Option groups are subcommands without a name.
+  for (const CLI::App* sub : last.get_subcommands([](const CLI::App*) { return true; })) {
+    if (!sub->get_name().empty()) names.push_back(sub->get_name());
+  }
+  if (names.empty()) return {};
+  // Words that matched nothing fall through to the top of the command line.
+  std::string word;
+  for (auto level = chain.rbegin(); level != chain.rend() && word.empty(); ++level) {
+    for (const std::string& arg : (*level)->remaining()) {
+      if (!arg.empty() && arg[0] != '-') {
+        word = arg;
+        break;
+      }
+    }
+  }
+  if (word.empty()) return {};
+  std::string prefix;
+  for (std::size_t i = 1; i < chain.size(); ++i) prefix += chain[i]->get_name() + " ";
+  std::string message = fmt::format("unknown command '{}{}'", prefix, word);
+  const std::string closest = ClosestName(word, names);
+  if (!closest.empty()) message += fmt::format("; did you mean '{}{}'?", prefix, closest);
+  return message;
 }
 
 constexpr const char* kFooter =
-    R"(Exit status: 0 success, 1 failure (the arm, the API, a file), 2 bad arguments.
+    R"(Exit status: 0 success, 1 failure (the arm, the API, a file), 2 bad arguments,
+130 Ctrl-C stopped home, move --wait or flash (after stopping the arm or the
+transfer; 143 for SIGTERM).
 
 Without an arm, --sim runs against the simulated arm: the tool loads the
 simulator's link library (TARSEL_SIM_LINK names it; otherwise the tool looks in
@@ -46,11 +135,11 @@ int Run(int argc, char** argv) {
       app.add_flag("--sim", context.connect.sim, "Run against the simulated arm, not over USB");
   app.add_option("--sim-hand", context.connect.simHand,
                  "Simulated hand: 3 or 2 fingers (TARSEL_SIM_HAND)")
-      ->check(CLI::IsMember({"2", "3"}))
+      ->check(OneOf({"2", "3"}))
       ->needs(sim);
   app.add_option("--sim-speed", context.connect.simSpeed,
                  "Simulated seconds per real second, e.g. 10 (TARSEL_SIM_TIME_SCALE)")
-      ->check(CLI::PositiveNumber)
+      ->check(AboveZero())
       ->needs(sim);
   app.add_option("--sim-fault", context.connect.simFault,
                  "Faults to inject, e.g. error:105 or absent (TARSEL_SIM_FAULT)")
@@ -65,9 +154,17 @@ int Run(int argc, char** argv) {
   AddBlockCommands(app, context);
   AddFlashCommand(app, context);
 
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return fmt::format("tarsel: {}\nRun with --help for more information.\n", e.what());
+  });
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    if (const std::string unknown = UnknownCommand(app); !unknown.empty()) {
+      fmt::print(stderr, "tarsel: {}\nRun with --help for more information.\n", unknown);
+      return kExitUsage;
+    }
     // Help and --version end with status 0; every refused command line with 2.
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   }
@@ -88,6 +185,90 @@ void CatchInterrupts() {
 
 bool Interrupted() {
   return g_interrupted != 0;
+}
+
+int InterruptedStatus() {
+  return 128 + (g_interrupted != 0 ? static_cast<int>(g_interrupted) : SIGINT);
+}
+
+std::thread StartUninterrupted(std::function<void()> work) {
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, &before);
+  std::thread thread(std::move(work));
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return thread;
+}
+
+// --- Numeric options -----------------------------------------------------------
+
+namespace {
+
+std::string Plain(double value) {
+  return fmt::format("{}", value);
+}
+
+// Reads text as a number, whole when asked; false when it is none.
+bool ReadNumber(const std::string& text, bool whole, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  if (whole) {
+    const long long n = std::strtoll(text.c_str(), &end, 10);
+    value = errno == ERANGE ? (n < 0 ? -HUGE_VAL : HUGE_VAL) : static_cast<double>(n);
+  } else {
+    value = std::strtod(text.c_str(), &end);
+  }
+  return end == text.c_str() + text.size();
+}
+
+// allowed ends the message ("5000 is out of range; allowed 0.01 to 1000");
+// shown is what --help shows after the type ("FLOAT:0.01 to 1000").
+CLI::Validator NumberCheck(double low, bool lowIncluded, double high, bool whole,
+                           std::string allowed, std::string shown) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        double value = 0;
+        if (!ReadNumber(text, whole, value)) {
+          return fmt::format("{} is not {}", text, whole ? "a whole number" : "a number");
+        }
+        const bool above = lowIncluded ? value >= low : value > low;
+        if (above && value <= high) return {};
+        return fmt::format("{} is out of range; allowed {}", text, allowed);
+      },
+      std::move(shown));
+}
+
+}  // namespace
+
+CLI::Validator Between(double low, double high) {
+  const std::string range = Plain(low) + " to " + Plain(high);
+  return NumberCheck(low, true, high, false, range, range);
+}
+
+CLI::Validator AboveZero() {
+  return NumberCheck(0, false, std::numeric_limits<double>::max(), false, "any number above 0",
+                     "above 0");
+}
+
+CLI::Validator AtLeast(int low) {
+  const std::string range = fmt::format("{} or more", low);
+  return NumberCheck(low, true, std::numeric_limits<int>::max(), true, range, range);
+}
+
+CLI::Validator OneOf(std::vector<std::string> values) {
+  std::string allowed;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    allowed += (i == 0 ? "" : i + 1 == values.size() ? " or " : ", ") + values[i];
+  }
+  return CLI::Validator(
+      [values, allowed](std::string& text) -> std::string {
+        if (std::find(values.begin(), values.end(), text) != values.end()) return {};
+        return fmt::format("{} is not allowed; allowed {}", text, allowed);
+      },
+      allowed);
 }
 
 }  // namespace tarsel::tool

@@ -1,14 +1,19 @@
 // The built tarsel tool run against the simulated arm: output and exit status
 // of every command, bad arguments and a failing arm.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -63,14 +68,16 @@ class Tool : public ::testing::Test {
     return Finish(Start(args, env));
   }
 
-  // Starts the tool and returns its process id; Finish waits for it.
-  pid_t Start(const std::vector<std::string>& args, const Env& env = {}) {
+  // Starts the tool and returns its process id; Finish waits for it. Its
+  // standard error goes to errPipe when one is given.
+  pid_t Start(const std::vector<std::string>& args, const Env& env = {}, int errPipe = -1) {
     const fs::path out = dir_ / "stdout";
     const fs::path err = dir_ / "stderr";
     const pid_t child = ::fork();
     if (child == 0) {
       const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int e =
+          errPipe >= 0 ? errPipe : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int in = ::open("/dev/null", O_RDONLY);
       if (o < 0 || e < 0 || in < 0) ::_exit(126);
       ::dup2(o, 1);
@@ -101,6 +108,51 @@ class Tool : public ::testing::Test {
     r.out = ReadFile(dir_ / "stdout");
     r.err = ReadFile(dir_ / "stderr");
     return r;
+  }
+
+  // Runs the tool with its standard error on a pipe, reads that until cue
+  // appears, sends Ctrl-C (SIGINT) and reads the rest. Tools that trace the
+  // simulator's exchanges there cannot run on past the cue for long: once
+  // the pipe is full they wait for the reader, so the signal lands while the
+  // work is still going on, however slow the machine.
+  Result Interrupt(const std::vector<std::string>& args, const Env& env, const std::string& cue) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    const pid_t child = Start(args, env, fds[1]);
+    ::close(fds[1]);
+    std::string err;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    EXPECT_TRUE(ReadUntil(fds[0], err, cue, deadline)) << "no \"" << cue << "\" within a minute:\n"
+                                                       << err;
+    ::kill(child, SIGINT);
+    if (!ReadUntil(fds[0], err, "", deadline + std::chrono::seconds(60))) {
+      ADD_FAILURE() << "the tool did not end after Ctrl-C";
+      ::kill(child, SIGKILL);
+    }
+    ::close(fds[0]);
+    Result r = Finish(child);
+    r.err = err;
+    return r;
+  }
+
+  // Appends what fd delivers to text until text holds cue, or with an empty
+  // cue until the pipe is closed. False when the deadline passes first, or
+  // the pipe closes before cue came.
+  static bool ReadUntil(int fd, std::string& text, const std::string& cue,
+                        std::chrono::steady_clock::time_point deadline) {
+    char buffer[4096];
+    while (cue.empty() || text.find(cue) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return cue.empty();
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
   }
 
   // The tool against the simulated arm, motion a hundred times faster.
@@ -259,21 +311,74 @@ TEST_F(Tool, MoveWaitGivesUpAfterTheTimeout) {
                          "tarsel: the trajectory queue still holds [0-9]+ points? after 0.05 s\n"));
 }
 
-TEST_F(Tool, CtrlCDuringAWaitStopsTheArm) {
-  const pid_t tool = Start(
-      {"--sim", "--sim-trace", "move", "--joints", "90", "90", "90", "90", "90", "90", "--wait"});
-  ASSERT_GT(tool, 0);
-  // Interrupt once the tool polls the queue (command 304 in the trace).
-  for (int i = 0; i < 500 && ReadFile(Path("stderr")).find(" 304 ") == std::string::npos; ++i) {
-    ::usleep(10 * 1000);
-  }
-  ::kill(tool, SIGINT);
-  const Result r = Finish(tool);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("sim:   301 "));  // the queue was erased
-  EXPECT_THAT(r.err, ::testing::EndsWith("tarsel: interrupted: the trajectory queue was erased "
-                                         "and the arm stopped\n"));
+// A move cut short by Ctrl-C: the queue is erased (command 301), the arm
+// stops, and the tool says so and ends with 130. The slow simulated clock
+// keeps every move going for minutes, and the cue is the first queue poll.
+struct InterruptedMove {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+class Interrupted : public Tool, public ::testing::WithParamInterface<InterruptedMove> {};
+
+TEST_P(Interrupted, ErasesTheQueueAndSaysSo) {
+  std::vector<std::string> args = {"--sim", "--sim-speed", "0.01", "--sim-trace"};
+  args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+  const Result r = Interrupt(args, {}, " 304 ");
+  EXPECT_EQ(r.status, 130);
+  EXPECT_THAT(r.err, HasSubstr("sim:   301 "));
+  EXPECT_THAT(r.err,
+              ::testing::EndsWith(std::string("tarsel: interrupted: ") + GetParam().message));
+  EXPECT_EQ(r.out, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    CtrlC, Interrupted,
+    ::testing::Values(
+        InterruptedMove{"move_wait",
+                        {"move", "--joints", "90", "90", "90", "90", "90", "90", "--wait"},
+                        "the trajectory queue was erased and the arm stopped\n"},
+        InterruptedMove{"home",
+                        {"home"},
+                        "the trajectory queue was erased and the arm stopped short of home\n"}),
+    [](const auto& info) { return info.param.name; });
+
+// A point the arm cannot reach: the simulated arm keeps its joints within
+// -720 .. 720 degrees and takes a Cartesian target out of reach to the
+// closest pose it finds, so the queue empties with the arm short of it.
+struct Unreachable {
+  const char* name;
+  std::vector<std::string> target;
+  const char* message;  // regular expression of the last line
+};
+
+class OutOfReach : public Tool, public ::testing::WithParamInterface<Unreachable> {};
+
+TEST_P(OutOfReach, SaysHowFarOffTheArmStopped) {
+  std::vector<std::string> args = {"move"};
+  args.insert(args.end(), GetParam().target.begin(), GetParam().target.end());
+  args.push_back("--wait");
+  const Result r = Sim(args);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.out, ::testing::StartsWith("Point not reached ("));
+  EXPECT_THAT(r.err, ::testing::MatchesRegex(
+                         std::string("tarsel: the arm settled away from the point, which is out "
+                                     "of reach: ") +
+                         GetParam().message + "\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, OutOfReach,
+    ::testing::Values(Unreachable{"joints_past_their_limits",
+                                  {"--joints", "-1000", "20", "100", "0", "60", "1000"},
+                                  "A1 is at -720\\.000 deg, 280\\.000 from -1000\\.000; "
+                                  "A6 is at 720\\.000 deg, 280\\.000 from 1000\\.000"},
+                      // Three metres ahead: more than a metre beyond the arm's reach.
+                      Unreachable{"pose_too_far",
+                                  {"--cartesian", "3", "0", "0.5", "0", "0", "0"},
+                                  "the hand is [1-9][0-9]*\\.[0-9]{3} m from it"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(Tool, FingersInitOnBothHands) {
   for (const auto& [hand, text] :
@@ -452,13 +557,74 @@ TEST_F(Tool, FlashRefusesEmptyAndMissingImages) {
   EXPECT_THAT(r.err, HasSubstr("cannot open"));
 }
 
-TEST_F(Tool, FlashReportsARefusedPage) {
+// A page the arm does not take stops the transfer there; the bar never
+// shows it, and the message names the page and the last one accepted.
+struct FlashFault {
+  const char* name;
+  const char* fault;  // TARSEL_SIM_FAULT
+  std::string end;    // the end of standard error, from the last progress line
+};
+
+class FlashFaults : public Tool, public ::testing::WithParamInterface<FlashFault> {};
+
+TEST_P(FlashFaults, StopAtTheFailedPage) {
   const fs::path image = Path("image.bin");
-  WriteFile(image, std::string(3000, '\x01'));
-  const Env env = {{"LD_PRELOAD", TARSEL_QUICK_SLEEP}, {"TARSEL_SIM_FAULT", "negative:12:1:1"}};
+  WriteFile(image, std::string(7000, '\x01'));  // four pages
+  const Env env = {{"LD_PRELOAD", TARSEL_QUICK_SLEEP}, {"TARSEL_SIM_FAULT", GetParam().fault}};
   const Result r = Sim({"flash", image.string()}, env);
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr(Failed("ProgramFlashWithProgress", TARSEL_ERROR_FIRST_PACKET)));
+  EXPECT_THAT(r.err, ::testing::EndsWith(GetParam().end));
+  EXPECT_EQ(r.out, "");
+}
+
+std::string PageFailed(int page, int code) {
+  return "tarsel: page " + std::to_string(page) + " of 4 failed: " + std::to_string(code) + " (" +
+         GetResultMessage(code) + ")\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, FlashFaults,
+    ::testing::Values(
+        FlashFault{"first_page_refused", "negative:12:*:1",
+                   "Flashing 0/4 pages 0%\n" + PageFailed(1, TARSEL_ERROR_FIRST_PACKET) +
+                       "the arm accepted none of the 4 pages; it now holds an incomplete image\n"},
+        FlashFault{"later_packet_refused", "negative:12:7:1",
+                   "Flashing 0/4 pages 0%\n" + PageFailed(1, TARSEL_ERROR_LATER_PACKET) +
+                       "the arm accepted none of the 4 pages; it now holds an incomplete image\n"},
+        // Exchange 101 goes unanswered: the start command, two pages of 40
+        // packets, then the twentieth packet of page 3.
+        FlashFault{"silent_in_page_3", "unplug:100",
+                   "Flashing 2/4 pages 50%\n" + PageFailed(3, TARSEL_ERROR_NO_ANSWER) +
+                       "page 2 of 4 was the last the arm accepted; the arm now holds an "
+                       "incomplete image\n"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Tool, CtrlCDuringFlashStopsBetweenPages) {
+  // 500 pages, whose trace is far more than a pipe holds.
+  const fs::path image = Path("image.bin");
+  WriteFile(image, std::string(500 * 2048 - 1, '\x5a'));
+  const std::string page = "sim:    12 ";
+  const Result r = Interrupt({"--sim", "--sim-trace", "flash", image.string()},
+                             {{"LD_PRELOAD", TARSEL_QUICK_SLEEP}}, page);
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.out, "");
+  const std::string last = r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(
+      last, m,
+      std::regex("tarsel: interrupted: page ([0-9]+) of 500 was the last the arm accepted; "
+                 "the arm now holds an incomplete image\n")))
+      << last;
+  const int accepted = std::stoi(m[1]);
+  EXPECT_LT(accepted, 500);
+  // No page went out after the last one accepted (a trace line cut short by
+  // the signal can only lower the count).
+  int packets = 0;
+  for (auto at = r.err.find(page); at != std::string::npos; at = r.err.find(page, at + 1)) {
+    ++packets;
+  }
+  EXPECT_LE(packets, 40 * accepted);
+  EXPECT_GT(packets, 0);
 }
 
 // --- bad arguments ------------------------------------------------------------------
@@ -493,7 +659,36 @@ INSTANTIATE_TEST_SUITE_P(
                      "Exactly 1 option from [--joints,--cartesian] is required"},
         BadArguments{"letters", {"--sim", "move", "--joints", "1", "2", "x", "4", "5", "6"}, "x"},
         BadArguments{"rate", {"--sim", "positions", "--rate", "-5"}, "--rate"},
-        BadArguments{"hand", {"--sim", "--sim-hand", "4", "status"}, "--sim-hand"},
+        BadArguments{"rate_too_high",
+                     {"--sim", "positions", "--rate", "5000"},
+                     "tarsel: --rate: 5000 is out of range; allowed 0.01 to 1000\n"},
+        BadArguments{"no_samples",
+                     {"--sim", "positions", "--count", "0"},
+                     "tarsel: --count: 0 is out of range; allowed 1 or more\n"},
+        BadArguments{"part_sample",
+                     {"--sim", "positions", "--count", "2.5"},
+                     "tarsel: --count: 2.5 is not a whole number\n"},
+        BadArguments{"no_time",
+                     {"--sim", "move", "--joints", "1", "2", "3", "4", "5", "6", "--timeout", "0"},
+                     "tarsel: --timeout: 0 is out of range; allowed any number above 0\n"},
+        BadArguments{"speed_word",
+                     {"--sim", "--sim-speed", "fast", "status"},
+                     "tarsel: --sim-speed: fast is not a number\n"},
+        BadArguments{"hand",
+                     {"--sim", "--sim-hand", "4", "status"},
+                     "tarsel: --sim-hand: 4 is not allowed; allowed 2 or 3\n"},
+        BadArguments{"misspelt_command",
+                     {"statsu"},
+                     "tarsel: unknown command 'statsu'; did you mean 'status'?\n"},
+        BadArguments{"misspelt_after_options",
+                     {"--sim", "--sim-fault", "error:105", "posiitons", "--json"},
+                     "tarsel: unknown command 'posiitons'; did you mean 'positions'?\n"},
+        BadArguments{"misspelt_second_word",
+                     {"errors", "lsit"},
+                     "tarsel: unknown command 'errors lsit'; did you mean 'errors list'?\n"},
+        BadArguments{"short_misspelt", {"hom"}, "did you mean 'home'?\n"},
+        BadArguments{"unknown_command", {"frobnicate"}, "tarsel: unknown command 'frobnicate'\n"},
+        BadArguments{"short_word_two_edits_off", {"hzze"}, "unknown command 'hzze'\n"},
         BadArguments{
             "hand_without_sim", {"--sim-hand", "2", "status"}, "--sim-hand requires --sim"},
         BadArguments{"load_without_file", {"--sim", "config", "load"}, "FILE is required"},

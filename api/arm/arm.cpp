@@ -77,13 +77,14 @@ ArmInfo DefaultInfo(bool simulated) {
   return info;
 }
 
-// The options text the simulator's link library takes: one key=value a line.
+// The options text the simulator's link library takes: key=value items
+// separated by commas, the fault list last (its own commas go on with it).
 std::string OptionsText(const SimOptions& o) {
   char scale[64];
   std::snprintf(scale, sizeof scale, "%.17g", o.time_scale);
-  std::string text = "hand=" + std::to_string(o.hand) + "\ntime_scale=" + scale +
-                     "\nfinger_points=" + std::to_string(o.finger_points);
-  if (!o.faults.empty()) text += "\nfault=" + o.faults;
+  std::string text = "hand=" + std::to_string(o.hand) + ",time_scale=" + scale +
+                     ",finger_points=" + std::to_string(o.finger_points);
+  if (!o.faults.empty()) text += ",fault=" + o.faults;
   return text;
 }
 

@@ -219,6 +219,15 @@ void Arm::Call(const char* where, const std::function<int()>& body) {
   if (code != TARSEL_OK) throw Error(code, where);
 }
 
+FlatCallsTo::FlatCallsTo(Arm& arm) {
+  if (!arm.impl_) throw Error(TARSEL_ERROR_NOT_INITIALIZED, "FlatCallsTo");
+  if (!RouteFlatCalls(&arm.impl_->connection())) throw Error(TARSEL_ERROR_ARGUMENT, "FlatCallsTo");
+}
+
+FlatCallsTo::~FlatCallsTo() {
+  RouteFlatCalls(nullptr);
+}
+
 std::vector<ArmInfo> ListArms() {
   const char* where = "ListArms";
   const bool simulated = SimulatedArmCount() > 0;

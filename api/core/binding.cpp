@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -89,6 +90,7 @@ class BoundLink final : public tarsel::Connection {
 };
 
 thread_local tarsel::Connection* t_current = nullptr;
+std::atomic<tarsel::Connection*> g_route{nullptr};
 thread_local const tarsel::StopCheck* t_stop = nullptr;
 
 int CloseLocked() {
@@ -127,7 +129,18 @@ Connection& DefaultConnection() {
 }
 
 Connection& CurrentConnection() {
-  return t_current != nullptr ? *t_current : DefaultConnection();
+  if (t_current != nullptr) return *t_current;
+  Connection* routed = g_route.load(std::memory_order_acquire);
+  return routed != nullptr ? *routed : DefaultConnection();
+}
+
+bool RouteFlatCalls(Connection* connection) {
+  if (connection == nullptr) {
+    g_route.store(nullptr, std::memory_order_release);
+    return true;
+  }
+  Connection* expected = nullptr;
+  return g_route.compare_exchange_strong(expected, connection, std::memory_order_acq_rel);
 }
 
 ConnectionScope::ConnectionScope(Connection& connection) : previous_(t_current) {

@@ -39,8 +39,15 @@ class Connection {
 // The connection of the flat API: the link library bound by InitAPI.
 Connection& DefaultConnection();
 
-// The connection commands on this thread run over.
+// The connection commands on this thread run over: the thread's own (a
+// ConnectionScope), else the process-wide route (RouteFlatCalls), else the
+// default one.
 Connection& CurrentConnection();
+
+// Sends the flat API's commands of every thread without a scope of its own
+// to connection (null: back to the default connection). Returns false, and
+// changes nothing, when a route is already set and connection is not null.
+bool RouteFlatCalls(Connection* connection);
 
 // Makes connection the calling thread's current one for the scope's life.
 class ConnectionScope {

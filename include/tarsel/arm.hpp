@@ -214,11 +214,26 @@ class TARSEL_API Arm {
   void Call(const char* where, const std::function<int()>& body);
 
  private:
+  friend class FlatCallsTo;
   struct Impl;
   explicit Arm(std::unique_ptr<Impl> impl);
   // The stop check of a long operation: the user's check, then limit.
   std::function<int()> StopCheckFor(std::chrono::milliseconds limit) const;
   std::unique_ptr<Impl> impl_;
+};
+
+// While one lives, the flat functions of tarsel/tarsel.h reach arm instead of
+// the arm InitAPI opened, from every thread (a thread inside an Arm member
+// still reaches that Arm). For programs written against the flat functions
+// that must choose among several arms: open the Arm, then route the flat
+// calls to it; InitAPI is not needed. arm must outlive the FlatCallsTo; one
+// may exist at a time (a second throws Error(2100)).
+class TARSEL_API FlatCallsTo {
+ public:
+  explicit FlatCallsTo(Arm& arm);
+  ~FlatCallsTo();
+  FlatCallsTo(const FlatCallsTo&) = delete;
+  FlatCallsTo& operator=(const FlatCallsTo&) = delete;
 };
 
 }  // namespace tarsel

@@ -230,6 +230,15 @@ TEST(TwoArms, OneMovesWhileBothAreRead) {
   EXPECT_NEAR(first.GetAngularPosition().Actuators.Actuator1,
               firstBefore.Actuators.Actuator1 + 20, 0.5);
   EXPECT_EQ(second.GetAngularPosition().Actuators.Actuator1, secondBefore.Actuators.Actuator1);
+
+  // The flat functions reach whichever arm they are routed to.
+  for (Arm* target : {&second, &first}) {
+    tarsel::FlatCallsTo route(*target);
+    EXPECT_EQ(CodeOf([&] { tarsel::FlatCallsTo twice(first); }), TARSEL_ERROR_ARGUMENT);
+    AngularPosition flat{};
+    ASSERT_EQ(::GetAngularPosition(flat), TARSEL_OK);
+    EXPECT_EQ(flat.Actuators.Actuator1, target->GetAngularPosition().Actuators.Actuator1);
+  }
 }
 
 // Closing an arm another thread is using: that thread's calls end cleanly,

@@ -24,6 +24,7 @@ void AddMotionCommands(CLI::App& app, const Context& context);  // positions, ho
 void AddErrorCommands(CLI::App& app, const Context& context);   // errors list|clear
 void AddBlockCommands(CLI::App& app, const Context& context);   // config, zones, mapping
 void AddFlashCommand(CLI::App& app, const Context& context);    // flash
+void AddArmsCommand(CLI::App& app, const Context& context);     // arms
 
 // Ctrl-C handling for commands that run until stopped or that must stop the
 // arm first: after CatchInterrupts, the first SIGINT or SIGTERM only sets the

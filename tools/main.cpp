@@ -116,8 +116,11 @@ Without an arm, --sim runs against the simulated arm: the tool loads the
 simulator's link library (TARSEL_SIM_LINK names it; otherwise the tool looks in
 <build>/sim/lib beside its own bin folder, and in ../lib/tarsel/sim when
 installed). The simulator also reads TARSEL_SIM_HAND, TARSEL_SIM_TIME_SCALE,
-TARSEL_SIM_FINGER_POINTS, TARSEL_SIM_FAULT and TARSEL_SIM_TRACE (see
-sim/README.md); --sim-hand, --sim-speed, --sim-fault and --sim-trace set them.)";
+TARSEL_SIM_FINGER_POINTS, TARSEL_SIM_FAULT, TARSEL_SIM_TRACE and
+TARSEL_SIM_ARMS (see sim/README.md); --sim-hand, --sim-speed, --sim-fault,
+--sim-trace and --sim-arms set them.
+
+With several arms, `tarsel arms` lists them and --arm PATH chooses one.)";
 
 int Run(int argc, char** argv) {
   CLI::App app{
@@ -147,12 +150,19 @@ int Run(int argc, char** argv) {
   app.add_flag("--sim-trace", context.connect.simTrace,
                "Print every exchange with the simulated arm on stderr (TARSEL_SIM_TRACE)")
       ->needs(sim);
+  app.add_option("--sim-arms", context.connect.simArms,
+                 "How many simulated arms there are, e.g. 2 (TARSEL_SIM_ARMS)")
+      ->check(AtLeast(1))
+      ->needs(sim);
+  app.add_option("--arm", context.connect.arm,
+                 "The arm to use, by the path `tarsel arms` lists (default: the first)");
 
   AddStatusCommands(app, context);
   AddMotionCommands(app, context);
   AddErrorCommands(app, context);
   AddBlockCommands(app, context);
   AddFlashCommand(app, context);
+  AddArmsCommand(app, context);
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return fmt::format("tarsel: {}\nRun with --help for more information.\n", e.what());

@@ -9,6 +9,7 @@
 
 #include <fmt/core.h>
 
+#include "tarsel/arm.hpp"
 #include "tarsel/core.h"
 #include "tarsel/result.h"
 
@@ -72,34 +73,60 @@ std::vector<std::string> SimLinkCandidates() {
   return candidates;
 }
 
-Session::Session(const ConnectOptions& options) {
-  if (options.sim) {
-    // The simulator reads its settings from the environment when the link
-    // opens, so they are set before anything is loaded.
-    SetVariable("TARSEL_SIM_HAND", options.simHand);
-    SetVariable("TARSEL_SIM_TIME_SCALE", options.simSpeed);
-    SetVariable("TARSEL_SIM_FAULT", options.simFault);
-    if (options.simTrace) SetVariable("TARSEL_SIM_TRACE", "1");
+void* LoadSimulator(const ConnectOptions& options) {
+  if (!options.sim) return nullptr;
+  // The simulator reads its settings from the environment when the link
+  // opens, so they are set before anything is loaded.
+  SetVariable("TARSEL_SIM_HAND", options.simHand);
+  SetVariable("TARSEL_SIM_TIME_SCALE", options.simSpeed);
+  SetVariable("TARSEL_SIM_FAULT", options.simFault);
+  SetVariable("TARSEL_SIM_ARMS", options.simArms);
+  if (options.simTrace) SetVariable("TARSEL_SIM_TRACE", "1");
 
-    const std::vector<std::string> candidates = SimLinkCandidates();
-    std::string tried;
-    for (const std::string& path : candidates) {
-      if (!Exists(path)) {
-        tried += fmt::format("\n  {} (not found)", path);
-        continue;
-      }
-      // Loaded globally under its SONAME, the library is what InitAPI's
-      // load by bare file name finds: no USB link is ever touched.
-      simHandle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
-      if (simHandle_ != nullptr) break;
-      const char* why = ::dlerror();
-      tried += fmt::format("\n  {} ({})", path, why != nullptr ? why : "cannot be loaded");
+  const std::vector<std::string> candidates = SimLinkCandidates();
+  std::string tried;
+  for (const std::string& path : candidates) {
+    if (!Exists(path)) {
+      tried += fmt::format("\n  {} (not found)", path);
+      continue;
     }
-    if (simHandle_ == nullptr) {
-      throw Failure(
-          fmt::format("--sim: the simulated arm's link library {} could not be loaded; tried:{}\n"
-                      "Set {} to its path (it is built in <build>/sim/lib).",
-                      kLinkFileName, tried, kSimLinkVariable));
+    // Loaded globally under its SONAME, the library is what InitAPI's
+    // load by bare file name finds: no USB link is ever touched.
+    if (void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
+      // The arm listing and opening by path look for the same library.
+      SetVariable("TARSEL_SIM_LINK", path);
+      SetVariable("TARSEL_SIM", options.simArms.empty() ? "1" : options.simArms);
+      return handle;
+    }
+    const char* why = ::dlerror();
+    tried += fmt::format("\n  {} ({})", path, why != nullptr ? why : "cannot be loaded");
+  }
+  throw Failure(
+      fmt::format("--sim: the simulated arm's link library {} could not be loaded; tried:{}\n"
+                  "Set {} to its path (it is built in <build>/sim/lib).",
+                  kLinkFileName, tried, kSimLinkVariable));
+}
+
+struct Session::ChosenArm {
+  explicit ChosenArm(const ArmInfo& info) : arm(info), route(arm) {}
+  Arm arm;
+  FlatCallsTo route;
+};
+
+Session::Session(const ConnectOptions& options) : simHandle_(LoadSimulator(options)) {
+  if (!options.arm.empty()) {
+    ArmInfo info;
+    info.path = options.arm;
+    info.simulated = options.sim;
+    try {
+      chosen_ = std::make_unique<ChosenArm>(info);
+      return;
+    } catch (const Error& e) {
+      if (simHandle_ != nullptr) ::dlclose(simHandle_);
+      simHandle_ = nullptr;
+      std::string message = DescribeFailure("opening arm " + options.arm, e.code());
+      if (e.code() == TARSEL_ERROR_NO_ARM) message += "\n`tarsel arms` lists the arms there are.";
+      throw Failure(message);
     }
   }
   const int code = InitAPI();
@@ -117,7 +144,11 @@ Session::Session(const ConnectOptions& options) {
 }
 
 Session::~Session() {
-  CloseAPI();
+  if (chosen_) {
+    chosen_.reset();
+  } else {
+    CloseAPI();
+  }
   if (simHandle_ != nullptr) ::dlclose(simHandle_);
 }
 

@@ -3,6 +3,7 @@
 // turning result codes into failures with a readable message.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -41,7 +42,15 @@ struct ConnectOptions {
   std::string simSpeed;   // TARSEL_SIM_TIME_SCALE
   std::string simFault;   // TARSEL_SIM_FAULT
   bool simTrace = false;  // TARSEL_SIM_TRACE=1
+  std::string simArms;    // TARSEL_SIM_ARMS: how many simulated arms
+  std::string arm;        // the arm to open, by path ("usb:1-2", "sim:2"); "": the first
 };
+
+// Loads the simulator's link library when options ask for it, with its
+// settings in the environment, so that both the flat functions and the arm
+// listing reach the simulated arms. Returns the library's handle (the caller
+// closes it), or null without --sim. Throws Failure when it cannot be loaded.
+void* LoadSimulator(const ConnectOptions& options);
 
 // Environment variable naming the simulated arm's link library (a file, or
 // the folder holding it); overrides the places the tool looks in.
@@ -57,8 +66,9 @@ std::vector<std::string> SimLinkCandidates();
 // a time (the API keeps process-wide state).
 class Session {
  public:
-  // Loads the simulator's link library when asked, then calls InitAPI.
-  // Throws Failure naming InitAPI's code when the arm cannot be opened.
+  // Loads the simulator's link library when asked, then calls InitAPI, or,
+  // with options.arm, opens that arm and routes the flat functions to it.
+  // Throws Failure naming the failed code when the arm cannot be opened.
   explicit Session(const ConnectOptions& options);
   ~Session();
   Session(const Session&) = delete;
@@ -67,7 +77,9 @@ class Session {
   bool Simulated() const { return simHandle_ != nullptr; }
 
  private:
+  struct ChosenArm;
   void* simHandle_ = nullptr;
+  std::unique_ptr<ChosenArm> chosen_;
 };
 
 }  // namespace tarsel::tool

@@ -172,6 +172,39 @@ std::string Failed(const std::string& what, int code) {
          ")\n";
 }
 
+// --- several arms -----------------------------------------------------------
+
+struct ArmChoice {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;  // a part of standard output
+  std::string err;  // a part of standard error
+};
+
+class ArmChoices : public Tool, public ::testing::WithParamInterface<ArmChoice> {};
+
+TEST_P(ArmChoices, ListAndChoose) {
+  const ArmChoice& c = GetParam();
+  const Result r = Sim(c.args);
+  EXPECT_EQ(r.status, c.status) << r.err;
+  EXPECT_THAT(r.out, HasSubstr(c.out));
+  EXPECT_THAT(r.err, HasSubstr(c.err));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arms, ArmChoices,
+    ::testing::Values(
+        ArmChoice{"listed", {"--sim-arms", "2", "arms"}, 0, "sim:2 ", ""},
+        ArmChoice{"listed_json", {"--sim-arms", "2", "arms", "--json"}, 0, "\"path\": \"sim:2\"", ""},
+        ArmChoice{"chosen", {"--sim-arms", "2", "--arm", "sim:2", "status"}, 0, "", ""},
+        ArmChoice{"missing",
+                  {"--sim-arms", "2", "--arm", "sim:3", "positions"},
+                  1,
+                  "",
+                  Failed("opening arm sim:3", TARSEL_ERROR_NO_ARM)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- status and version -----------------------------------------------------
 
 TEST_F(Tool, StatusShowsTheArm) {

@@ -6,6 +6,7 @@
 #include "arm_state.h"
 #include "blocks.h"
 #include "commands.h"
+#include "motion/motion_codec.h"
 
 namespace tarsel::sim {
 
@@ -20,15 +21,28 @@ float F(double v) {
   return static_cast<float>(v);
 }
 
-// Cartesian reading of pose and fingers: X, Y, Z, three rotations, fingers.
+FingersPosition Fingers(const Motion::FingerValues& f) {
+  FingersPosition out{};
+  out.Finger1 = F(f[0]);
+  out.Finger2 = F(f[1]);
+  out.Finger3 = F(f[2]);
+  return out;
+}
+
+// The read-out records filled from the state, then written in the form the
+// host decodes them with (one field list for both sides).
 void WriteCartesian(PayloadWriter& w, const kinematics::Pose& p, const Motion::FingerValues& f) {
-  w.Field(F(p.x)).Field(F(p.y)).Field(F(p.z)).Field(F(p.rx)).Field(F(p.ry)).Field(F(p.rz));
-  WriteFloats(w, f);
+  CartesianPosition r{};
+  r.Coordinates = CartesianInfo{F(p.x), F(p.y), F(p.z), F(p.rx), F(p.ry), F(p.rz)};
+  r.Fingers = Fingers(f);
+  tarsel::CartesianPositionForm(w, r);
 }
 
 void WriteAngular(PayloadWriter& w, const Joints& q, const Motion::FingerValues& f) {
-  WriteFloats(w, q);
-  WriteFloats(w, f);
+  AngularPosition r{};
+  r.Actuators = AngularInfo{F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])};
+  r.Fingers = Fingers(f);
+  tarsel::AngularPositionForm(w, r);
 }
 
 std::array<double, 6> Torques(const ArmState& s) {
@@ -293,9 +307,9 @@ void Singularity(PayloadWriter& w, const ArmState& s) {
 
 }  // namespace
 
-Bytes BuildReadAnswer(int command, ArmState& s, std::uint32_t argument, Outcome& outcome) {
+Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outcome) {
   outcome = Outcome::kDone;
-  const CommandInfo* info = FindCommand(command);
+  const CommandInfo* info = FindCommand(id);
   if (info == nullptr || info->shape != Shape::kRead) {
     outcome = Outcome::kRefused;
     return {};
@@ -304,72 +318,72 @@ Bytes BuildReadAnswer(int command, ArmState& s, std::uint32_t argument, Outcome&
   b.reserve(static_cast<std::size_t>(info->size));
   PayloadWriter w(b);
   Motion& m = s.motion;
-  switch (command) {
-    case 1:
+  switch (id) {
+    case command::GetClientConfigurations:
       b = s.clientConfig;
       break;
-    case 41:
+    case command::GetControlMapping:
       b = s.controlMapping;
       break;
-    case 39:
+    case command::GetProtectionZone:
       b = s.zones;
       break;
-    case 5001:
+    case command::GetDevValue:
       b = s.devValues;
       break;
-    case 505:
+    case command::GetSpasmFilterValues:
       b = s.spasmFilter;
       break;
-    case 10:
+    case command::GetControlType:
       w.Field(static_cast<std::int32_t>(s.controlType));
       break;
-    case 21:
+    case command::GetSystemError:
       if (argument >= s.errors.size()) {
         outcome = Outcome::kRefused;
         return {};
       }
       ErrorEntryAnswer(w, s.errors[argument]);
       break;
-    case 23:
+    case command::GetSystemErrorCount:
       w.Field(static_cast<std::uint32_t>(s.errors.size()));
       break;
-    case 36:
+    case command::GetCodeVersion:
       CodeVersions(w, s);
       break;
-    case 62:
+    case command::GetQuickStatus:
       QuickStatus(w, s);
       break;
-    case 103: {
+    case command::GetGripperStatus: {
       char text[20] = "Tarsel hand 3F";
       if (s.hand == HandType::kTwoFingers) text[12] = '2';
       w.Text(text);
       for (int f = 0; f < 3; ++f) FingerBlock(w, s, f);
       break;
     }
-    case 104:
+    case command::GetCartesianPosition:
       WriteCartesian(w, m.PoseOf(m.Position()), m.Fingers());
       break;
-    case 105:
+    case command::GetAngularPosition:
       WriteAngular(w, m.Position(), m.Fingers());
       break;
-    case 106:
+    case command::GetCartesianCommand:
       WriteCartesian(w, m.PoseOf(m.TargetJoints()), m.TargetFingers());
       break;
-    case 107:
+    case command::GetAngularCommand:
       WriteAngular(w, m.TargetJoints(), m.TargetFingers());
       break;
-    case 108:
+    case command::GetCartesianForce:
       w.Zeros(36);
       break;  // no contact: no external force on the hand
-    case 109:
+    case command::GetAngularForce:
       WriteFloats(w, Torques(s));
       w.Zeros(12);
       break;
-    case 110:
+    case command::GetAngularCurrent:
       WriteFloats(w, Currents(s));
       WriteFloats(w, FingerCurrents(s));
       break;
-    case 111: {
+    case command::GetSensorsInfo: {
       w.Field(24.0f).Field(F(TotalCurrent(s)));
       const auto up = kinematics::GravityInFrame(m.Physical(m.Position()), 0);
       WriteFloats(w, up);
@@ -377,49 +391,52 @@ Bytes BuildReadAnswer(int command, ArmState& s, std::uint32_t argument, Outcome&
       WriteFloats(w, FingerTemperatures(s));
       break;
     }
-    case 112: {
+    case command::GetPositionCurrentActuators: {
       const auto currents = Currents(s);
       for (int i = 0; i < 6; ++i) w.Field(F(m.Position()[i])).Field(F(currents[i]));
       break;
     }
-    case 113:
+    case command::GetAngularCurrentMotor:
       WriteFloats(w, MotorCurrents(s));
       WriteFloats(w, FingerCurrents(s));
       break;
-    case 114:
+    case command::GetAngularVelocity:
       WriteAngular(w, m.JointVelocity(), m.FingerVelocity());
       break;
-    case 115:
+    case command::GetForcesInfo:
       w.Zeros(24);
       WriteFloats(w, Torques(s));
       break;
-    case 116:
+    case command::GetAngularForceGravityFree:
       WriteFloats(w, GravityFreeTorques(s));
       w.Zeros(12);
       break;
-    case 117:
+    case command::GetActuatorAcceleration:
       for (int link = 1; link <= 6; ++link) {
         WriteFloats(w, kinematics::GravityInFrame(m.Physical(m.Position()), link));
       }
       break;
-    case 118:
+    case command::ValidateCartesianTransition:
       w.Field(static_cast<std::uint32_t>(NearSingularities(SingularityMeasures(s)) == 0));
       break;
-    case 200:
+    case command::GetGeneralInformations:
       GeneralInformation(w, s, *info);
       break;
-    case 304:
-      w.Field(static_cast<std::int32_t>(m.QueueSize()))
-          .Field(F(m.Progress()))
-          .Field(static_cast<std::int32_t>(Motion::kQueueCapacity - m.QueueSize()));
+    case command::GetGlobalTrajectoryInfo: {
+      TrajectoryFIFO fifo{};
+      fifo.PointCount = static_cast<int>(m.QueueSize());
+      fifo.StatusFloat = F(m.Progress());
+      fifo.StatusInt = static_cast<int>(Motion::kQueueCapacity - m.QueueSize());
+      tarsel::TrajectoryFifoForm(w, fifo);
       break;
-    case 307:
+    }
+    case command::GetActualTrajectoryInfo:
       ActualTrajectory(w, s);
       break;
-    case 310:
+    case command::GetSingularityVector:
       Singularity(w, s);
       break;
-    case 403:
+    case command::GetPeripheralInventory:
       Inventory(w, s);
       break;
     default:

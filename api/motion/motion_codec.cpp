@@ -24,15 +24,11 @@ void Put(PayloadWriter& w, const FingersPosition& f) {
   w.Field(f.Finger1).Field(f.Finger2).Field(f.Finger3);
 }
 
-void Take(PayloadReader& r, CartesianInfo& c) {
-  r.Field(c.X).Field(c.Y).Field(c.Z).Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ);
-}
 void Take(PayloadReader& r, AngularInfo& a) {
-  r.Field(a.Actuator1).Field(a.Actuator2).Field(a.Actuator3);
-  r.Field(a.Actuator4).Field(a.Actuator5).Field(a.Actuator6);
+  tarsel::AngularInfoForm(r, a);
 }
 void Take(PayloadReader& r, FingersPosition& f) {
-  r.Field(f.Finger1).Field(f.Finger2).Field(f.Finger3);
+  tarsel::FingersForm(r, f);
 }
 
 bool UsesCoordinates(int type) {
@@ -108,15 +104,13 @@ void ReadLimits(PayloadReader& r, Limitation& l) {
 
 int DeserializeAngularPosition(int& offset, const Payload& payload, AngularPosition& out) {
   PayloadReader r(offset, payload);
-  Take(r, out.Actuators);
-  Take(r, out.Fingers);
+  tarsel::AngularPositionForm(r, out);
   return 1;
 }
 
 int DeserializeCartesianPosition(int& offset, const Payload& payload, CartesianPosition& out) {
   PayloadReader r(offset, payload);
-  Take(r, out.Coordinates);
-  Take(r, out.Fingers);
+  tarsel::CartesianPositionForm(r, out);
   return 1;
 }
 
@@ -138,7 +132,8 @@ int DeserializeUserPosition(int& offset, const Payload& payload, UserPosition& o
 }
 
 int DeserializeGlobalTrajectory(int& offset, const Payload& payload, TrajectoryFIFO& out) {
-  PayloadReader(offset, payload).Field(out.PointCount).Field(out.StatusFloat).Field(out.StatusInt);
+  PayloadReader r(offset, payload);
+  tarsel::TrajectoryFifoForm(r, out);
   return 1;
 }
 

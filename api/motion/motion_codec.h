@@ -41,6 +41,40 @@ TARSEL_API int DeserializeCartesianValidation(int& offset, const Payload& payloa
 
 namespace tarsel {
 
+// Field lists of the read-out forms, in wire order. One list serves both
+// directions: with a PayloadReader it decodes (the host), with a
+// PayloadWriter it encodes (the simulated arm), so each form is written once.
+template <typename Io, typename Info>
+void CartesianInfoForm(Io& io, Info& c) {
+  io.Field(c.X).Field(c.Y).Field(c.Z).Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ);
+}
+template <typename Io, typename Info>
+void AngularInfoForm(Io& io, Info& a) {
+  io.Field(a.Actuator1).Field(a.Actuator2).Field(a.Actuator3);
+  io.Field(a.Actuator4).Field(a.Actuator5).Field(a.Actuator6);
+}
+template <typename Io, typename Fingers>
+void FingersForm(Io& io, Fingers& f) {
+  io.Field(f.Finger1).Field(f.Finger2).Field(f.Finger3);
+}
+// 36 bytes: six actuator floats, then three finger floats.
+template <typename Io, typename Position>
+void AngularPositionForm(Io& io, Position& p) {
+  AngularInfoForm(io, p.Actuators);
+  FingersForm(io, p.Fingers);
+}
+// 36 bytes: six Cartesian floats, then three finger floats.
+template <typename Io, typename Position>
+void CartesianPositionForm(Io& io, Position& p) {
+  CartesianInfoForm(io, p.Coordinates);
+  FingersForm(io, p.Fingers);
+}
+// 12 bytes: points queued, progress, free places.
+template <typename Io, typename Fifo>
+void TrajectoryFifoForm(Io& io, Fifo& f) {
+  io.Field(f.PointCount).Field(f.StatusFloat).Field(f.StatusInt);
+}
+
 // The UserPosition form's writer, shared with the other records that embed
 // it: the first two float64 fillers are 3.0, the last one is lastFiller.
 void WriteUserPosition(PayloadWriter& writer, const UserPosition& position, double lastFiller);

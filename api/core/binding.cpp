@@ -1,5 +1,6 @@
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "core/connection.h"
 #include "core/framing.h"
+#include "core/guard.h"
 #include "core/link_library.h"
 #include "tarsel/core.h"
 #include "tarsel/result.h"
@@ -237,6 +239,17 @@ int InitAPI() {
   result = fptrInitComm();
   g_linkOpen = result == TARSEL_OK;
   return result;
+}
+
+int GetLinkLoadError(char* text, int size) {
+  if (text == nullptr || size < 1) return TARSEL_ERROR_ARGUMENT;
+  return tarsel::Guarded([&] {
+    const std::string reason = tarsel::LastLoadError();
+    const std::size_t n = std::min(reason.size(), static_cast<std::size_t>(size - 1));
+    std::memcpy(text, reason.data(), n);
+    text[n] = '\0';
+    return static_cast<int>(TARSEL_OK);
+  });
 }
 
 int CloseAPI() {

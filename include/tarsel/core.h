@@ -53,6 +53,13 @@ TARSEL_API int InitAPI();
  * shipped link library), or 1 when no link library is loaded. */
 TARSEL_API int CloseAPI();
 
+/* Why the last load of the link library failed: copies the dynamic loader's
+ * own message (which names the file and what was wrong with it) from the
+ * last InitAPI that returned 2002 into text, cut to size - 1 bytes and
+ * terminated. An empty text when the last load succeeded or none was tried.
+ * The caller owns text. Returns 1, or 2100 when text is null or size < 1. */
+TARSEL_API int GetLinkLoadError(char* text, int size);
+
 /* Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags
  * start at 1 and are cleared when the matching function cannot be bound. */
 TARSEL_API extern void* commLayer_Handle;

@@ -25,7 +25,7 @@ TEST(LinkLibraryExports, NeedsLibusb) {
 
 TEST(ApiLibraryExports, LifecycleAndBindings) {
   ExpectSymbols(DynamicSymbols(TARSEL_API_LIB),
-                {"InitAPI", "CloseAPI", "GetResultMessage", "commLayer_Handle", "fptrInitComm",
+                {"InitAPI", "CloseAPI", "GetResultMessage", "GetLinkLoadError", "commLayer_Handle", "fptrInitComm",
                  "fptrCloseComm", "fptrGetDeviceCount", "fptrSendPacket", "isInitCommLoaded",
                  "isCloseCommLoaded", "isGetDeviceCountLoaded", "isSendPacketLoaded"});
 }

@@ -20,9 +20,14 @@ using tarsel::testing::RunCommand;
 
 // Runs InitAPI and CloseAPI in a fresh process whose loader search path
 // starts with ldPath; returns the probe's one-line report.
-std::string Probe(const std::string& ldPath, const std::string& apiLib = TARSEL_API_LIB) {
+std::string Probe(const std::string& ldPath, const std::string& apiLib = TARSEL_API_LIB,
+                  std::string* loader = nullptr) {
   const std::string out =
       RunCommand("env LD_LIBRARY_PATH='" + ldPath + "' '" TARSEL_PROBE "' '" + apiLib + "' 2>&1");
+  if (loader != nullptr) {
+    const auto at = out.find("loader=");
+    *loader = at == std::string::npos ? "" : out.substr(at + 7, out.find('\n', at) - at - 7);
+  }
   return out.substr(0, out.find('\n'));
 }
 
@@ -54,7 +59,12 @@ TEST(InitApiLoading, MissingLinkLibraryGives2002AndClearsAllFlags) {
   fs::create_directories(dir);
   const fs::path lib = dir / "Tarsel.API.ArmControlUbuntu.so";
   fs::copy_file(TARSEL_API_LIB, lib, fs::copy_options::overwrite_existing);
-  EXPECT_EQ(Probe("", lib.string()), "init=2002 flags=0000 calls=-1 close=1");
+  std::string loader;
+  EXPECT_EQ(Probe("", lib.string(), &loader), "init=2002 flags=0000 calls=-1 close=1");
+  // The loader's own reason names the file it could not find.
+  EXPECT_NE(loader.find("Tarsel.API.CommLayerUbuntu.so"), std::string::npos) << loader;
+  Probe(std::string(TARSEL_STANDIN_DIR) + "/complete", TARSEL_API_LIB, &loader);
+  EXPECT_EQ(loader, "");
   fs::remove_all(dir);
 }
 

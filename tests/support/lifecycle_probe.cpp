@@ -3,6 +3,8 @@
 // their own loader search path:
 //   init=<code> flags=<InitComm><CloseComm><GetDeviceCount><SendPacket>
 //   calls=<InitCommunication calls or -1> close=<code>
+// and, on a second line, the loader's reason for the last failed load:
+//   loader=<text>
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -29,5 +31,9 @@ int main(int argc, char** argv) {
   const auto* calls = static_cast<int*>(dlsym(RTLD_DEFAULT, "partial_link_init_calls"));
   std::printf(" calls=%d", calls ? *calls : -1);
   std::printf(" close=%d\n", close());
+  auto reason = reinterpret_cast<int (*)(char*, int)>(dlsym(api, "GetLinkLoadError"));
+  char text[512] = "";
+  if (reason != nullptr) reason(text, sizeof text);
+  std::printf("loader=%s\n", text);
   return 0;
 }

@@ -1,12 +1,14 @@
-// Answers of the read commands, filled from the simulated state.
+// Answers of the read commands, filled from the simulated state: the
+// positions and trajectory read-outs here, the status read-outs in
+// status_answers.cpp, the sensor model in readings.cpp.
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 
 #include "arm_state.h"
 #include "blocks.h"
 #include "commands.h"
 #include "motion/motion_codec.h"
+#include "readings.h"
+#include "status_answers.h"
 
 namespace tarsel::sim {
 
@@ -14,8 +16,6 @@ namespace {
 
 using tarsel::PayloadWriter;
 using Joints = kinematics::Joints;
-
-constexpr double kRadToDeg = 180.0 / 3.14159265358979323846;
 
 float F(double v) {
   return static_cast<float>(v);
@@ -43,245 +43,6 @@ void WriteAngular(PayloadWriter& w, const Joints& q, const Motion::FingerValues&
   r.Actuators = AngularInfo{F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])};
   r.Fingers = Fingers(f);
   tarsel::AngularPositionForm(w, r);
-}
-
-std::array<double, 6> Torques(const ArmState& s) {
-  std::array<double, 6> t{};
-  for (int i = 0; i < 6; ++i) t[i] = s.TorqueReading(i);
-  return t;
-}
-
-std::array<double, 6> GravityFreeTorques(const ArmState& s) {
-  const auto gravity =
-      kinematics::GravityTorques(s.motion.Physical(s.motion.Position()), s.HandMass());
-  std::array<double, 6> t = Torques(s);
-  for (int i = 0; i < 6; ++i) t[i] -= gravity[i];
-  return t;
-}
-
-// Actuator current (A): a standing current, the holding torque and the speed.
-std::array<double, 6> Currents(const ArmState& s) {
-  const auto torques = Torques(s);
-  const auto& v = s.motion.JointVelocity();
-  std::array<double, 6> c{};
-  for (int i = 0; i < 6; ++i) c[i] = 0.25 + 0.12 * std::fabs(torques[i]) + 0.004 * std::fabs(v[i]);
-  if (s.currentLimitation) {
-    for (double& x : c) x = std::min(x, 1.5);
-  }
-  return c;
-}
-
-std::array<double, 6> MotorCurrents(const ArmState& s) {
-  const auto torques = Torques(s);
-  const auto& v = s.motion.JointVelocity();
-  std::array<double, 6> c{};
-  for (int i = 0; i < 6; ++i) c[i] = 0.1 * std::fabs(torques[i]) + 0.003 * std::fabs(v[i]);
-  return c;
-}
-
-Motion::FingerValues FingerCurrents(const ArmState& s) {
-  Motion::FingerValues c{};
-  for (int f = 0; f < s.FingerCount(); ++f) {
-    c[f] = 0.05 + 0.0001 * std::fabs(s.motion.FingerVelocity()[f]);
-  }
-  return c;
-}
-
-std::array<double, 6> ActuatorTemperatures(const ArmState& s) {
-  const auto currents = Currents(s);
-  std::array<double, 6> t{};
-  for (int i = 0; i < 6; ++i) t[i] = 30.0 + 2.0 * currents[i];
-  return t;
-}
-
-Motion::FingerValues FingerTemperatures(const ArmState& s) {
-  Motion::FingerValues t{};
-  for (int f = 0; f < s.FingerCount(); ++f) t[f] = 28.0;
-  return t;
-}
-
-double TotalCurrent(const ArmState& s) {
-  double total = 0.4;  // the controller itself
-  for (double c : Currents(s)) total += c;
-  for (double c : FingerCurrents(s)) total += c;
-  return total;
-}
-
-// Measures that vanish at the three singularities of the model.
-struct Singularities {
-  double wrist;     // |sin q5|: axes 4 and 6 aligned
-  double elbow;     // |sin q3|: arm stretched
-  double shoulder;  // distance (m) of the wrist centre from the base axis
-  std::array<double, 3> wristCentre;
-};
-
-Singularities SingularityMeasures(const ArmState& s) {
-  const Joints physical = s.motion.Physical(s.motion.Position());
-  const auto frames = kinematics::Frames(physical);
-  const double deg = 1.0 / kRadToDeg;
-  Singularities m;
-  m.wrist = std::fabs(std::sin((physical[4] + kinematics::kDhTable[4].offsetDeg) * deg));
-  m.elbow = std::fabs(std::sin(physical[2] * deg));
-  const auto& c = frames[4].p;
-  m.shoulder = std::sqrt(c[0] * c[0] + c[1] * c[1]);
-  m.wristCentre = {c[0], c[1], c[2]};
-  return m;
-}
-
-int NearSingularities(const Singularities& m) {
-  return (m.wrist < 0.1 ? 1 : 0) + (m.elbow < 0.1 ? 1 : 0) + (m.shoulder < 0.05 ? 1 : 0);
-}
-
-// A version word: byte 2 major, byte 1 minor, byte 0 release.
-std::uint32_t Version(int major, int minor, int release) {
-  return static_cast<std::uint32_t>((major << 16) | (minor << 8) | release);
-}
-
-constexpr std::uint32_t kControllerVersion = (6u << 16) | (1u << 8) | 2u;  // 6.1.2
-constexpr std::uint32_t kActuatorVersion = (3u << 16) | (4u << 8) | 0u;    // 3.4.0
-constexpr std::uint32_t kFingerVersion = (2u << 16) | (0u << 8) | 7u;      // 2.0.7
-
-std::uint32_t FingerAddress(int finger) {
-  return static_cast<std::uint32_t>(0x30 + finger);
-}
-
-void QuickStatus(PayloadWriter& w, const ArmState& s) {
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::uint8_t>(s.FingerInitialized(f) ? 1 : 0));
-  w.Field(std::uint8_t{0});  // unused
-  w.Field(static_cast<std::uint8_t>(s.apiControl));
-  w.Field(static_cast<std::uint8_t>(s.forceControl));
-  w.Field(static_cast<std::uint8_t>(s.currentLimitation));
-  w.Field(static_cast<std::uint8_t>(s.controlType));
-  w.Field(static_cast<std::uint8_t>(s.motion.Moving()));
-  w.Field(static_cast<std::uint8_t>(std::min(s.motion.QueueSize(), 255)));
-  w.Field(static_cast<std::uint8_t>(std::min<std::size_t>(s.errors.size(), 255)));
-  w.Field(static_cast<std::uint8_t>(s.programming));
-  w.Field(static_cast<std::uint8_t>(s.hand == HandType::kThreeFingers ? 0 : 2));
-  w.Field(std::uint8_t{1});  // powered
-  w.Field(std::uint8_t{0});
-}
-
-void FingerBlock(PayloadWriter& w, const ArmState& s, int f) {
-  if (f >= s.FingerCount()) {
-    char text[20] = "absent";
-    w.Text(text).Zeros(112);
-    return;
-  }
-  char text[20] = "Finger 1";
-  text[7] = static_cast<char>('1' + f);
-  const auto target = s.motion.TargetFingers();
-  w.Text(text);
-  w.Field(F(s.motion.Fingers()[f]))
-      .Field(F(s.motion.FingerVelocity()[f]))
-      .Field(F(FingerCurrents(s)[f]))
-      .Field(F(FingerTemperatures(s)[f]))
-      .Field(F(s.motion.limits.fingerMax))
-      .Field(F(s.motion.limits.fingerMin))
-      .Field(F(s.motion.limits.fingerSpeed))
-      .Field(0.0f);                               // grip force: no contact
-  w.Field(s.FingerInitialized(f) ? 1.0f : 0.0f);  // initialised, as a float
-  w.Field(static_cast<std::int32_t>(s.fingerPoints[f]));
-  w.Field(F(target[f]));
-  w.Zeros(10 * 4);  // FloatValue10..19
-  w.Zeros(12);      // not used
-  w.Field(FingerAddress(f)).Field(kFingerVersion);
-  w.Zeros(8);  // ShortValue1..4
-}
-
-void GeneralInformation(PayloadWriter& w, ArmState& s, const CommandInfo&) {
-  Motion& m = s.motion;
-  const auto currents = Currents(s);
-  const auto fingerCurrents = FingerCurrents(s);
-  const double total = TotalCurrent(s);
-  const kinematics::Pose pose = m.PoseOf(m.Position());
-  const Joints physical = m.Physical(m.Position());
-
-  w.Field(s.simTime).Field(static_cast<double>(s.pointsAccepted));
-  w.Field(static_cast<std::uint32_t>(s.controlType)).Field(static_cast<std::uint32_t>(s.frameType));
-  // FloatValue1..12
-  w.Field(24.0f).Field(F(total)).Field(F(24.0 * total)).Field(35.0f);
-  w.Field(F(m.limits.jointSpeed[0])).Field(F(m.limits.jointSpeed[3]));
-  w.Field(F(m.limits.fingerSpeed)).Field(F(m.limits.linearSpeed)).Field(F(m.limits.angularSpeed));
-  w.Field(F(s.timeScale)).Field(F(m.Progress())).Field(0.0f);
-  w.Field(static_cast<std::uint32_t>(m.QueueSize()))
-      .Field(static_cast<std::uint32_t>(Motion::kQueueCapacity));
-  // UShortValue1..12
-  std::uint16_t fingerMask = 0;
-  for (int f = 0; f < 3; ++f) fingerMask |= s.FingerInitialized(f) ? (1u << f) : 0u;
-  w.Field(static_cast<std::uint16_t>(s.apiControl))
-      .Field(static_cast<std::uint16_t>(s.forceControl))
-      .Field(static_cast<std::uint16_t>(s.currentLimitation))
-      .Field(fingerMask)
-      .Field(static_cast<std::uint16_t>(s.hand == HandType::kThreeFingers ? 0 : 2))
-      .Field(static_cast<std::uint16_t>(m.Moving()))
-      .Field(static_cast<std::uint16_t>(s.programming))
-      .Field(static_cast<std::uint16_t>(std::min(s.pagesReceived, 65535)))
-      .Field(static_cast<std::uint16_t>(std::min<std::size_t>(s.errors.size(), 65535)))
-      .Zeros(3 * 2);
-  // UIntValue5..15
-  for (const ActuatorSettings& a : s.actuators) w.Field(a.address);
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::uint32_t>(s.fingerPoints[f]));
-  w.Field(s.homeMoves).Field(s.pointsAccepted);
-  w.Zeros(4);
-  WriteUserPosition(w, RecordOfPose(m, m.Position(), m.Fingers()));
-  WriteUserPosition(w, RecordOfPose(m, m.TargetJoints(), m.TargetFingers()));
-  WriteUserPosition(w, RecordOfPose(m, kHomePose, {0, 0, 0}));
-  WriteUserPosition(w, RecordOfPose(m, kRetractedPose, {0, 0, 0}));
-  // FloatValue13..21
-  w.Field(F(pose.x)).Field(F(pose.y)).Field(F(pose.z));
-  w.Field(F(pose.rx)).Field(F(pose.ry)).Field(F(pose.rz));
-  w.Field(F(kinematics::Manipulability(physical))).Field(F(s.HandMass())).Field(0.0f);
-  WriteFloats(w, ActuatorTemperatures(s));
-  WriteFloats(w, FingerTemperatures(s));
-  for (std::int16_t b : s.buttons) w.Field(b);
-  for (float a : s.axes) w.Field(a);
-  for (std::uint32_t c : s.exchangeCounts) w.Field(c);
-  w.Field(static_cast<std::uint32_t>(s.firmware.size()))
-      .Field(static_cast<std::uint32_t>(s.pagesReceived))
-      .Zeros(8);
-  WriteFloats(w, currents);
-  WriteFloats(w, fingerCurrents);
-  WriteFloats(w, m.Fingers());
-  w.Zeros(6 * 4);  // actuator faults: none
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::int32_t>(s.FingerInitialized(f)));
-  w.Field(static_cast<std::int32_t>(s.errors.size()));
-  // Hand speed (m/s) from the Jacobian and the joint speeds.
-  const auto j = kinematics::Jacobian(physical);
-  double v[3] = {};
-  for (int r = 0; r < 3; ++r) {
-    for (int k = 0; k < 6; ++k) v[r] += j[r][k] * m.JointVelocity()[k] / kRadToDeg;
-  }
-  w.Field(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2])).Field(s.timeScale);
-}
-
-void ErrorEntryAnswer(PayloadWriter& w, const ErrorEntry& e) {
-  w.Field(e.code).Field(e.device).Field(e.severity).Field(e.occurrences).Field(e.timeSeconds);
-  for (bool f : e.flags) w.Field(static_cast<std::uint8_t>(f));
-  w.Field(e.value1).Field(e.value2);
-  for (std::uint32_t d : e.data) w.Field(d);
-}
-
-void Inventory(PayloadWriter& w, const ArmState& s) {
-  // Entry: kind (1 controller, 2 actuator, 3 finger), bus address, firmware
-  // version word, serial number, state (1: running).
-  w.Field(1u).Field(0u).Field(kControllerVersion).Field(1000u).Field(1u);
-  for (int i = 0; i < 6; ++i) {
-    w.Field(2u).Field(s.actuators[i].address).Field(kActuatorVersion);
-    w.Field(static_cast<std::uint32_t>(2001 + i)).Field(1u);
-  }
-  for (int f = 0; f < s.FingerCount(); ++f) {
-    w.Field(3u).Field(FingerAddress(f)).Field(kFingerVersion);
-    w.Field(static_cast<std::uint32_t>(3001 + f)).Field(s.FingerInitialized(f) ? 1u : 0u);
-  }
-}
-
-void CodeVersions(PayloadWriter& w, const ArmState& s) {
-  w.Field(kControllerVersion);
-  for (int i = 0; i < 6; ++i) w.Field(kActuatorVersion);
-  for (int f = 0; f < 3; ++f) w.Field(f < s.FingerCount() ? kFingerVersion : 0u);
-  w.Field(std::uint8_t{3}).Zeros(3);  // hardware revision
-  w.Field(Version(1, 2, 0));          // boot loader
-  w.Field(Version(1, 0, 4));          // USB interface
 }
 
 void ActualTrajectory(PayloadWriter& w, ArmState& s) {
@@ -348,18 +109,14 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
       w.Field(static_cast<std::uint32_t>(s.errors.size()));
       break;
     case command::GetCodeVersion:
-      CodeVersions(w, s);
+      CodeVersionsAnswer(w, s);
       break;
     case command::GetQuickStatus:
-      QuickStatus(w, s);
+      QuickStatusAnswer(w, s);
       break;
-    case command::GetGripperStatus: {
-      char text[20] = "Tarsel hand 3F";
-      if (s.hand == HandType::kTwoFingers) text[12] = '2';
-      w.Text(text);
-      for (int f = 0; f < 3; ++f) FingerBlock(w, s, f);
+    case command::GetGripperStatus:
+      GripperAnswer(w, s);
       break;
-    }
     case command::GetCartesianPosition:
       WriteCartesian(w, m.PoseOf(m.Position()), m.Fingers());
       break;
@@ -420,7 +177,7 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
       w.Field(static_cast<std::uint32_t>(NearSingularities(SingularityMeasures(s)) == 0));
       break;
     case command::GetGeneralInformations:
-      GeneralInformation(w, s, *info);
+      GeneralInformationAnswer(w, s);
       break;
     case command::GetGlobalTrajectoryInfo: {
       TrajectoryFIFO fifo{};
@@ -437,7 +194,7 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
       Singularity(w, s);
       break;
     case command::GetPeripheralInventory:
-      Inventory(w, s);
+      InventoryAnswer(w, s);
       break;
     default:
       break;

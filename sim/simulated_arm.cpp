@@ -245,7 +245,7 @@ struct SimulatedArm::Impl {
     if (request.PacketIndex != 1 || request.PacketCount != 1 || request.PayloadSize != 0) {
       return Refuse(request);
     }
-    if (request.CommandId == 13) page.active = false;
+    if (request.CommandId == command::BeginFlash) page.active = false;
     return ApplyBare(request.CommandId, s) == Outcome::kDone ? Acknowledge(request)
                                                              : Refuse(request);
   }
@@ -337,19 +337,9 @@ void SimulatedArm::SetTimeScale(double scale) {
   impl_->s.timeScale = scale;
 }
 
-double SimulatedArm::TimeScale() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.timeScale;
-}
-
 void SimulatedArm::SetHandType(HandType hand) {
   std::lock_guard lock(impl_->mu);
   impl_->s.hand = hand;
-}
-
-HandType SimulatedArm::Hand() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.hand;
 }
 
 void SimulatedArm::SetFingerInitPoints(int points) {
@@ -379,16 +369,6 @@ void SimulatedArm::UnplugAfter(long n) {
   impl_->silentAfter = n < 0 ? -1 : impl_->exchanges + n;
 }
 
-bool SimulatedArm::Unplugged() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->silentAfter >= 0 && impl_->exchanges >= impl_->silentAfter;
-}
-
-long SimulatedArm::Exchanges() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->exchanges;
-}
-
 namespace {
 
 template <std::size_t N>
@@ -400,88 +380,62 @@ std::array<float, N> ToFloats(const std::array<double, N>& values) {
 
 }  // namespace
 
-std::array<float, 6> SimulatedArm::Joints() const {
+ArmSnapshot SimulatedArm::Snapshot() const {
   std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  return ToFloats(impl_->s.motion.Position());
-}
-
-std::array<float, 3> SimulatedArm::Fingers() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  return ToFloats(impl_->s.motion.Fingers());
-}
-
-std::array<float, 6> SimulatedArm::JointTargets() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  return ToFloats(impl_->s.motion.TargetJoints());
-}
-
-CartesianPose SimulatedArm::Pose() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  const Motion& m = impl_->s.motion;
+  Impl& i = *impl_;
+  i.Update();
+  const ArmState& s = i.s;
+  const Motion& m = s.motion;
+  ArmSnapshot out;
+  out.joints = ToFloats(m.Position());
+  out.fingers = ToFloats(m.Fingers());
+  out.jointTargets = ToFloats(i.s.motion.TargetJoints());
   const kinematics::Pose p = m.PoseOf(m.Position());
-  return {static_cast<float>(p.x),  static_cast<float>(p.y),  static_cast<float>(p.z),
-          static_cast<float>(p.rx), static_cast<float>(p.ry), static_cast<float>(p.rz)};
-}
-
-int SimulatedArm::QueueSize() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  return impl_->s.motion.QueueSize();
-}
-
-int SimulatedArm::ControlType() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.controlType;
-}
-
-bool SimulatedArm::ApiControl() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.apiControl;
-}
-
-bool SimulatedArm::ForceControl() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.forceControl;
-}
-
-bool SimulatedArm::CurrentLimitation() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.currentLimitation;
-}
-
-bool SimulatedArm::FingersInitialized() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  for (int f = 0; f < impl_->s.FingerCount(); ++f) {
-    if (!impl_->s.FingerInitialized(f)) return false;
+  out.pose = {static_cast<float>(p.x),  static_cast<float>(p.y),  static_cast<float>(p.z),
+              static_cast<float>(p.rx), static_cast<float>(p.ry), static_cast<float>(p.rz)};
+  out.queueSize = m.QueueSize();
+  out.moving = m.Moving();
+  out.simTime = s.simTime;
+  out.controlType = s.controlType;
+  out.apiControl = s.apiControl;
+  out.forceControl = s.forceControl;
+  out.currentLimitation = s.currentLimitation;
+  out.hand = s.hand;
+  out.fingerCount = s.FingerCount();
+  out.fingersInitialized = true;
+  for (int f = 0; f < 3; ++f) {
+    out.fingerFlags[static_cast<std::size_t>(f)] = s.FingerInitialized(f);
+    if (f < s.FingerCount() && !s.FingerInitialized(f)) out.fingersInitialized = false;
   }
-  return true;
-}
-
-std::array<bool, 3> SimulatedArm::FingerFlags() const {
-  std::lock_guard lock(impl_->mu);
-  impl_->Update();
-  return {impl_->s.FingerInitialized(0), impl_->s.FingerInitialized(1),
-          impl_->s.FingerInitialized(2)};
+  out.timeScale = s.timeScale;
+  out.serial = s.serial;
+  out.model = s.model;
+  out.frameType = s.frameType;
+  for (std::size_t k = 0; k < out.actuators.size(); ++k) {
+    const ActuatorSettings& a = s.actuators[k];
+    out.actuators[k] = {a.address, a.pid, a.pidFilter, a.torqueGain};
+  }
+  out.errors = s.errors;
+  out.firmwareSession = s.programming;
+  out.firmwarePages = s.pagesReceived;
+  out.exchanges = i.exchanges;
+  out.unplugged = i.silentAfter >= 0 && i.exchanges >= i.silentAfter;
+  return out;
 }
 
 std::vector<unsigned char> SimulatedArm::StoredBlock(int readCommand) const {
   std::lock_guard lock(impl_->mu);
   const ArmState& s = impl_->s;
   switch (readCommand) {
-    case 1:
+    case command::GetClientConfigurations:
       return s.clientConfig;
-    case 41:
+    case command::GetControlMapping:
       return s.controlMapping;
-    case 39:
+    case command::GetProtectionZone:
       return s.zones;
-    case 5001:
+    case command::GetDevValue:
       return s.devValues;
-    case 505:
+    case command::GetSpasmFilterValues:
       return s.spasmFilter;
     default:
       return {};
@@ -494,39 +448,9 @@ std::vector<unsigned char> SimulatedArm::ForceSetting(int writeCommand) const {
   return impl_->s.forceSettings[static_cast<std::size_t>(writeCommand - 500)];
 }
 
-std::array<unsigned char, 20> SimulatedArm::SerialNumber() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.serial;
-}
-
-std::array<unsigned char, 20> SimulatedArm::Model() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.model;
-}
-
-std::int32_t SimulatedArm::FrameType() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.frameType;
-}
-
-std::vector<ErrorEntry> SimulatedArm::ErrorLog() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.errors;
-}
-
 void SimulatedArm::AddError(const ErrorEntry& entry) {
   std::lock_guard lock(impl_->mu);
   impl_->s.errors.push_back(entry);
-}
-
-bool SimulatedArm::FirmwareSessionOpen() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.programming;
-}
-
-int SimulatedArm::FirmwarePagesReceived() const {
-  std::lock_guard lock(impl_->mu);
-  return impl_->s.pagesReceived;
 }
 
 std::vector<unsigned char> SimulatedArm::FirmwareImage() const {
@@ -538,30 +462,6 @@ std::uint32_t SimulatedArm::FirmwareChecksum(std::size_t length) const {
   std::lock_guard lock(impl_->mu);
   const Bytes& image = impl_->s.firmware;
   return Crc32(image.data(), std::min(length, image.size()));
-}
-
-std::uint32_t SimulatedArm::ActuatorAddress(int actuator) const {
-  std::lock_guard lock(impl_->mu);
-  if (actuator < 0 || actuator >= 6) return 0;
-  return impl_->s.actuators[static_cast<std::size_t>(actuator)].address;
-}
-
-std::array<float, 3> SimulatedArm::ActuatorPid(int actuator) const {
-  std::lock_guard lock(impl_->mu);
-  if (actuator < 0 || actuator >= 6) return {};
-  return impl_->s.actuators[static_cast<std::size_t>(actuator)].pid;
-}
-
-std::array<float, 3> SimulatedArm::ActuatorPidFilter(int actuator) const {
-  std::lock_guard lock(impl_->mu);
-  if (actuator < 0 || actuator >= 6) return {};
-  return impl_->s.actuators[static_cast<std::size_t>(actuator)].pidFilter;
-}
-
-float SimulatedArm::ActuatorTorqueGain(int actuator) const {
-  std::lock_guard lock(impl_->mu);
-  if (actuator < 0 || actuator >= 6) return 0;
-  return impl_->s.actuators[static_cast<std::size_t>(actuator)].torqueGain;
 }
 
 std::uint32_t Crc32(const unsigned char* data, std::size_t n) {

@@ -104,6 +104,50 @@ struct CartesianPose {
   float rx, ry, rz;  // radians, R = Rz * Ry * Rx
 };
 
+// Settings of one actuator (commands 52 to 56).
+struct ActuatorSnapshot {
+  std::uint32_t address = 0;
+  std::array<float, 3> pid{};
+  std::array<float, 3> pidFilter{};
+  float torqueGain = 1;
+};
+
+// The arm's state at one moment (SimulatedArm::Snapshot).
+struct ArmSnapshot {
+  // --- Motion ---------------------------------------------------------------
+  std::array<float, 6> joints{};        // degrees
+  std::array<float, 3> fingers{};       // 0 (open) .. 6800 (closed)
+  std::array<float, 6> jointTargets{};  // where the arm is heading
+  CartesianPose pose{};                 // of the hand tip
+  int queueSize = 0;                    // trajectory points not yet reached
+  bool moving = false;
+  double simTime = 0;  // simulated seconds since power-on
+
+  // --- Modes and flags ---------------------------------------------------------
+  int controlType = kCartesianControl;
+  bool apiControl = false;
+  bool forceControl = false;
+  bool currentLimitation = false;
+  HandType hand = HandType::kThreeFingers;
+  int fingerCount = 3;                 // 3, or 2 for a two-finger hand
+  std::array<bool, 3> fingerFlags{};   // each finger initialised
+  bool fingersInitialized = false;     // every finger of the hand
+  double timeScale = 1.0;
+
+  // --- Identity, settings and logs ----------------------------------------------
+  std::array<unsigned char, 20> serial{};
+  std::array<unsigned char, 20> model{};
+  std::int32_t frameType = 0;
+  std::array<ActuatorSnapshot, 6> actuators{};  // actuators 1-6
+  std::vector<ErrorEntry> errors;
+  bool firmwareSession = false;  // a programming session is open
+  int firmwarePages = 0;         // firmware pages received
+
+  // --- The link -------------------------------------------------------------------
+  long exchanges = 0;      // exchanges seen since construction
+  bool unplugged = false;  // exchanges are no longer answered
+};
+
 class TARSEL_API SimulatedArm {
  public:
   explicit SimulatedArm(Options options = {});
@@ -120,9 +164,7 @@ class TARSEL_API SimulatedArm {
   void Update();
   void SetClock(ClockSource clock);
   void SetTimeScale(double scale);  // ignored unless finite and > 0
-  double TimeScale() const;
   void SetHandType(HandType hand);
-  HandType Hand() const;
   void SetFingerInitPoints(int points);
   // Back to the power-on state: pose, queue, flags and sessions; the stored
   // blocks, identity, actuator settings, error log and firmware image stay.
@@ -139,22 +181,11 @@ class TARSEL_API SimulatedArm {
   // Answers exchanges up to number n (counted from now on) and none after;
   // a negative n plugs the arm back in.
   void UnplugAfter(long n);
-  bool Unplugged() const;
-  long Exchanges() const;  // exchanges seen since construction
 
-  // --- State, for tests and tools -----------------------------------------
-  // The motion read-outs advance simulated time to the clock's now first.
-  std::array<float, 6> Joints() const;        // degrees
-  std::array<float, 3> Fingers() const;       // 0 (open) .. 6800 (closed)
-  std::array<float, 6> JointTargets() const;  // where the arm is heading
-  CartesianPose Pose() const;
-  int QueueSize() const;  // trajectory points not yet reached
-  int ControlType() const;
-  bool ApiControl() const;
-  bool ForceControl() const;
-  bool CurrentLimitation() const;
-  bool FingersInitialized() const;  // every finger of the hand
-  std::array<bool, 3> FingerFlags() const;
+  // --- State, for tests, tools and the live view ---------------------------
+  // Everything the arm shows of itself, read at one moment under one lock
+  // after simulated time is advanced to the clock's now.
+  ArmSnapshot Snapshot() const;
 
   // The bytes a read of command serves for the stored blocks (1 client
   // configuration, 41 control mapping, 39 protection zones, 5001 dev values,
@@ -162,26 +193,14 @@ class TARSEL_API SimulatedArm {
   std::vector<unsigned char> StoredBlock(int readCommand) const;
   // The 48 bytes last written with command 500 .. 503; empty otherwise.
   std::vector<unsigned char> ForceSetting(int writeCommand) const;
-  std::array<unsigned char, 20> SerialNumber() const;
-  std::array<unsigned char, 20> Model() const;
-  std::int32_t FrameType() const;
 
-  std::vector<ErrorEntry> ErrorLog() const;
   void AddError(const ErrorEntry& entry);
 
-  // Firmware received through commands 13 and 12.
-  bool FirmwareSessionOpen() const;
-  int FirmwarePagesReceived() const;
-  std::vector<unsigned char> FirmwareImage() const;  // whole pages, zero-padded
+  // Firmware received through commands 13 and 12: whole pages, zero-padded.
+  std::vector<unsigned char> FirmwareImage() const;
   // CRC-32 of the first length bytes of the received image (all of it when
   // length exceeds it), comparable with Crc32 of the image file.
   std::uint32_t FirmwareChecksum(std::size_t length) const;
-
-  // Per-actuator settings (index 0-5 for actuators 1-6).
-  std::uint32_t ActuatorAddress(int actuator) const;
-  std::array<float, 3> ActuatorPid(int actuator) const;
-  std::array<float, 3> ActuatorPidFilter(int actuator) const;
-  float ActuatorTorqueGain(int actuator) const;
 
  private:
   struct Impl;

@@ -15,7 +15,7 @@ class Diagnostics : public SimSession {};
 TEST_F(Diagnostics, ErrorLogCountReadAndClear) {
   unsigned count = 0;
   ASSERT_EQ(GetSystemErrorCount(count), TARSEL_OK);
-  const auto log = arm().ErrorLog();
+  const auto log = arm().Snapshot().errors;
   ASSERT_EQ(count, log.size());
   ASSERT_GT(count, 0u);
   for (unsigned i = 0; i < count; ++i) {
@@ -71,7 +71,7 @@ TEST_F(Diagnostics, FirmwareArrivesWithTheFilesChecksum) {
     std::filesystem::remove(path);
     ASSERT_EQ(code, TARSEL_OK) << size;
     const int pages = static_cast<int>(size / 2048 + 1);
-    EXPECT_EQ(arm().FirmwarePagesReceived(), pages);
+    EXPECT_EQ(arm().Snapshot().firmwarePages, pages);
     EXPECT_EQ(arm().FirmwareChecksum(size), tarsel::sim::Crc32(image.data(), size));
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), std::make_pair(pages, pages));

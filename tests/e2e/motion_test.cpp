@@ -44,8 +44,8 @@ TEST_F(Motion, TrajectoryQueueDrainsAsTheArmMoves) {
   // The Cartesian read-out follows from the joints.
   CartesianPosition pose;
   ASSERT_EQ(GetCartesianPosition(pose), TARSEL_OK);
-  EXPECT_FLOAT_EQ(pose.Coordinates.X, arm().Pose().x);
-  EXPECT_FLOAT_EQ(pose.Coordinates.Z, arm().Pose().z);
+  EXPECT_FLOAT_EQ(pose.Coordinates.X, arm().Snapshot().pose.x);
+  EXPECT_FLOAT_EQ(pose.Coordinates.Z, arm().Snapshot().pose.z);
 }
 
 TEST_F(Motion, MoveHomeReturnsOnlyWhenTheQueueHasDrained) {
@@ -54,12 +54,12 @@ TEST_F(Motion, MoveHomeReturnsOnlyWhenTheQueueHasDrained) {
   const double before = tarsel::e2e::Clock().Now();
   ASSERT_EQ(MoveHome(), TARSEL_OK);
   EXPECT_GT(tarsel::e2e::Clock().Now() - before, 0.5);  // it really waited
-  EXPECT_EQ(arm().QueueSize(), 0);
+  EXPECT_EQ(arm().Snapshot().queueSize, 0);
   int type = -1;
   ASSERT_EQ(GetControlType(type), TARSEL_OK);
   EXPECT_EQ(type, tarsel::sim::kCartesianControl);  // its last switch
-  const auto joints = arm().Joints();
-  const auto targets = arm().JointTargets();
+  const auto joints = arm().Snapshot().joints;
+  const auto targets = arm().Snapshot().jointTargets;
   for (int i = 0; i < 6; ++i) EXPECT_NEAR(joints[i], targets[i], 0.01f);
 }
 
@@ -67,24 +67,24 @@ TEST_F(Motion, FingerInitialisationSucceedsOnBothHands) {
   for (auto hand : {tarsel::sim::HandType::kThreeFingers, tarsel::sim::HandType::kTwoFingers}) {
     arm().PowerCycle();
     arm().SetHandType(hand);
-    ASSERT_FALSE(arm().FingersInitialized());
+    ASSERT_FALSE(arm().Snapshot().fingersInitialized);
     ASSERT_EQ(InitFingers(), TARSEL_OK);
     QuickStatus status;
     ASSERT_EQ(GetQuickStatus(status), TARSEL_OK);
     EXPECT_TRUE(status.Finger1Initialized && status.Finger2Initialized);
     EXPECT_EQ(status.HandType != 0, hand == tarsel::sim::HandType::kTwoFingers);
-    EXPECT_TRUE(arm().FingersInitialized());
-    EXPECT_EQ(arm().QueueSize(), 0);  // the initialisation leaves the queue empty
+    EXPECT_TRUE(arm().Snapshot().fingersInitialized);
+    EXPECT_EQ(arm().Snapshot().queueSize, 0);  // the initialisation leaves the queue empty
   }
 }
 
 TEST_F(Motion, ControlAndForceFlagsAreKept) {
   ASSERT_EQ(StartForceControl(), TARSEL_OK);
-  EXPECT_TRUE(arm().ForceControl());
+  EXPECT_TRUE(arm().Snapshot().forceControl);
   ASSERT_EQ(StopForceControl(), TARSEL_OK);
-  EXPECT_FALSE(arm().ForceControl());
+  EXPECT_FALSE(arm().Snapshot().forceControl);
   ASSERT_EQ(StartCurrentLimitation(), TARSEL_OK);
-  EXPECT_TRUE(arm().CurrentLimitation());
+  EXPECT_TRUE(arm().Snapshot().currentLimitation);
   ASSERT_EQ(SetAngularControl(), TARSEL_OK);
   int type = -1;
   ASSERT_EQ(GetControlType(type), TARSEL_OK);

@@ -105,17 +105,17 @@ TEST_F(StoredBlocks, DevValuesAndSpasmFilterRoundTrip) {
 TEST_F(StoredBlocks, IdentityReachesTheArm) {
   char serial[20] = "TS-000042";
   ASSERT_EQ(SetSerialNumber(serial), TARSEL_OK);
-  EXPECT_EQ(std::memcmp(arm().SerialNumber().data(), serial, 20), 0);
+  EXPECT_EQ(std::memcmp(arm().Snapshot().serial.data(), serial, 20), 0);
 
   char model[20] = "Tarsel six-axis";
   char wrong[] = "M7Q4ZK";
   ASSERT_EQ(SetModel(model, wrong), TARSEL_ERROR_ARGUMENT);
   char code[] = "M7Q4ZK2";
   ASSERT_EQ(SetModel(model, code), TARSEL_OK);
-  EXPECT_EQ(std::memcmp(arm().Model().data(), model, 20), 0);
+  EXPECT_EQ(std::memcmp(arm().Snapshot().model.data(), model, 20), 0);
 
   ASSERT_EQ(SetFrameType(-1), TARSEL_OK);
-  EXPECT_EQ(arm().FrameType(), -1);
+  EXPECT_EQ(arm().Snapshot().frameType, -1);
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ TEST(SimEnvironment, ConfigureKeepsWhatNoVariableGives) {
   arm.SetHandType(HandType::kTwoFingers);
   arm.AddFault({FaultKind::kNoAnswer, 105, Fault::kAny, -1});
   tarsel::sim::Configure(arm, From({{"TARSEL_SIM_HAND", "3"}}));
-  EXPECT_EQ(arm.TimeScale(), 7.0);
-  EXPECT_EQ(arm.Hand(), HandType::kThreeFingers);
+  EXPECT_EQ(arm.Snapshot().timeScale, 7.0);
+  EXPECT_EQ(arm.Snapshot().hand, HandType::kThreeFingers);
   Packet read{};
   read.PacketIndex = 1;
   read.PacketCount = 1;

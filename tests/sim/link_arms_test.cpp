@@ -135,12 +135,12 @@ TEST_F(SimArms, EachArmKeepsItsOwnState) {
   const Link two = Open("sim:2");
   ASSERT_NE(ArmOf(one.get()), ArmOf(two.get()));
   ASSERT_EQ(ArmOf(one.get()), &Instance());
-  const auto poweredOn = ArmOf(one.get())->Joints();
+  const auto poweredOn = ArmOf(one.get())->Snapshot().joints;
 
   EXPECT_EQ(Verdict(two.get(), 311), 311);  // move home
   clock_.Advance(5.0);
-  EXPECT_NE(ArmOf(two.get())->Joints(), poweredOn);
-  EXPECT_EQ(ArmOf(one.get())->Joints(), poweredOn);
+  EXPECT_NE(ArmOf(two.get())->Snapshot().joints, poweredOn);
+  EXPECT_EQ(ArmOf(one.get())->Snapshot().joints, poweredOn);
 
   ASSERT_EQ(InitCommunication(), TARSEL_OK);
   Packet answer{};
@@ -148,8 +148,8 @@ TEST_F(SimArms, EachArmKeepsItsOwnState) {
   SendPacket(Request(302, 0), answer, reserved);  // API control on
   CloseCommunication();
   EXPECT_EQ(answer.CommandId, 302);
-  EXPECT_TRUE(ArmOf(one.get())->ApiControl());
-  EXPECT_FALSE(ArmOf(two.get())->ApiControl());
+  EXPECT_TRUE(ArmOf(one.get())->Snapshot().apiControl);
+  EXPECT_FALSE(ArmOf(two.get())->Snapshot().apiControl);
   ArmOf(one.get())->PowerCycle();
 }
 
@@ -176,9 +176,9 @@ TEST_F(SimArms, CreatedArmTakesItsOptions) {
   tarsel::sim::SimulatedArm* arm = ArmOf(link.get());
   ASSERT_NE(arm, nullptr);
   EXPECT_NE(arm, &Instance());
-  EXPECT_EQ(arm->Hand(), HandType::kTwoFingers);
-  EXPECT_EQ(arm->TimeScale(), 10.0);
-  EXPECT_TRUE(arm->FingersInitialized());
+  EXPECT_EQ(arm->Snapshot().hand, HandType::kTwoFingers);
+  EXPECT_EQ(arm->Snapshot().timeScale, 10.0);
+  EXPECT_TRUE(arm->Snapshot().fingersInitialized);
   EXPECT_EQ(Verdict(link.get(), 105, 1), 105 | 0x4000);
   EXPECT_EQ(Verdict(link.get(), 104, 1), -TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(Verdict(link.get(), 106, 1), 106);
@@ -188,7 +188,7 @@ TEST_F(SimArms, CreatedArmTakesItsOptions) {
   setenv("TARSEL_SIM_HAND", "2", 1);
   ASSERT_EQ(TarselSimCreateArm(nullptr, &raw), TARSEL_OK);
   const Link plain(raw);
-  EXPECT_EQ(ArmOf(plain.get())->Hand(), HandType::kThreeFingers);
+  EXPECT_EQ(ArmOf(plain.get())->Snapshot().hand, HandType::kThreeFingers);
   EXPECT_EQ(Verdict(plain.get(), 105, 1), 105);
 }
 

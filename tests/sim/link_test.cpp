@@ -62,10 +62,10 @@ class SimLink : public ::testing::Test {
 
 TEST_F(SimLink, IsTheLinkTheApiLoads) {
   EXPECT_TRUE(tarsel::sim::LinkIsOpen());
-  const long before = Instance().Exchanges();
+  const long before = Instance().Snapshot().exchanges;
   EXPECT_EQ(Bare(302), TARSEL_OK);
-  EXPECT_EQ(Instance().Exchanges(), before + 1);
-  EXPECT_TRUE(Instance().ApiControl());
+  EXPECT_EQ(Instance().Snapshot().exchanges, before + 1);
+  EXPECT_TRUE(Instance().Snapshot().apiControl);
   CloseAPI();
   EXPECT_FALSE(tarsel::sim::LinkIsOpen());
 }
@@ -150,8 +150,8 @@ TEST_F(SimLink, EnvironmentConfiguresTheArmAtEachInit) {
   setenv("TARSEL_SIM_TIME_SCALE", "4", 1);
   setenv("TARSEL_SIM_FAULT", "error:110,unplug:50", 1);
   Open();
-  EXPECT_EQ(Instance().Hand(), tarsel::sim::HandType::kTwoFingers);
-  EXPECT_EQ(Instance().TimeScale(), 4.0);
+  EXPECT_EQ(Instance().Snapshot().hand, tarsel::sim::HandType::kTwoFingers);
+  EXPECT_EQ(Instance().Snapshot().timeScale, 4.0);
   Bytes status;
   ASSERT_EQ(Read(62, status), TARSEL_OK);
   EXPECT_EQ(status[12], 2);
@@ -163,15 +163,15 @@ TEST_F(SimLink, EnvironmentConfiguresTheArmAtEachInit) {
   unsetenv("TARSEL_SIM_TIME_SCALE");
   unsetenv("TARSEL_SIM_FAULT");
   Open();
-  EXPECT_EQ(Instance().Hand(), tarsel::sim::HandType::kTwoFingers);
+  EXPECT_EQ(Instance().Snapshot().hand, tarsel::sim::HandType::kTwoFingers);
   EXPECT_EQ(Read(110, status), TARSEL_ERROR_ANSWER_ERROR_BIT);
   CloseAPI();
   setenv("TARSEL_SIM_FAULT", "", 1);
   setenv("TARSEL_SIM_HAND", "3", 1);
   Open();
-  EXPECT_EQ(Instance().Hand(), tarsel::sim::HandType::kThreeFingers);
+  EXPECT_EQ(Instance().Snapshot().hand, tarsel::sim::HandType::kThreeFingers);
   EXPECT_EQ(Read(110, status), TARSEL_OK);
-  EXPECT_FALSE(Instance().Unplugged());
+  EXPECT_FALSE(Instance().Snapshot().unplugged);
   Instance().SetTimeScale(1);
 }
 

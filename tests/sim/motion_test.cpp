@@ -9,6 +9,7 @@
 namespace simtest {
 namespace {
 
+using tarsel::sim::ArmSnapshot;
 using tarsel::sim::HandType;
 namespace kin = tarsel::sim::kinematics;
 
@@ -53,7 +54,7 @@ TEST_F(SimTest, JointsMoveAtBoundedSpeedAllArrivingTogether) {
   const float far[6] = {100, 0, 140, 0, 40, 0};  // joint 1 needs 4 s at 25 deg/s
   ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(2, far, kNoFingers))));
   Advance(1.0);
-  EXPECT_NEAR(arm.Joints()[0], 25.0f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 25.0f, 1e-3);
   const auto velocity = Floats9(arm, 114);
   EXPECT_NEAR(velocity[0], 25.0f, 1e-3);
   EXPECT_EQ(velocity[1], 0.0f);
@@ -64,8 +65,8 @@ TEST_F(SimTest, JointsMoveAtBoundedSpeedAllArrivingTogether) {
   ASSERT_TRUE(Accepted(Bare(arm, 301)));
   ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(2, both, kNoFingers))));
   Advance(1.5);  // half of the 3 s the longer joint needs
-  EXPECT_NEAR(arm.Joints()[0], 62.5f, 1e-3);
-  EXPECT_NEAR(arm.Joints()[1], 25.0f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 62.5f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[1], 25.0f, 1e-3);
 }
 
 TEST_F(SimTest, HomeMoveQueuesTheHomePositionAndTakesTime) {
@@ -88,9 +89,9 @@ TEST_F(SimTest, EraseStopsTheArmWhereItIs) {
   Advance(0.4);
   ASSERT_TRUE(Accepted(Bare(arm, 301)));
   EXPECT_EQ(QueueCount(arm), 0);
-  const float stopped = arm.Joints()[0];
+  const float stopped = arm.Snapshot().joints[0];
   Advance(5.0);
-  EXPECT_FLOAT_EQ(arm.Joints()[0], stopped);
+  EXPECT_FLOAT_EQ(arm.Snapshot().joints[0], stopped);
   EXPECT_NEAR(stopped, 10.0f, 1e-3);
 }
 
@@ -102,15 +103,15 @@ TEST(SimTimeScale, SpeedsUpEveryMotion) {
   SimulatedArm arm(o);
   ASSERT_TRUE(Accepted(Bare(arm, 311)));
   clock.Advance(0.17);  // 1.7 simulated seconds
-  EXPECT_EQ(arm.QueueSize(), 0);
+  EXPECT_EQ(arm.Snapshot().queueSize, 0);
   arm.SetTimeScale(0.5);
   const float far[6] = {10, 20, 100, 0, 60, 0};
   ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(2, far, kNoFingers))));
   clock.Advance(0.4);  // 0.2 s: 5 degrees
   arm.Update();
-  EXPECT_NEAR(arm.Joints()[0], 5.0f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 5.0f, 1e-3);
   arm.SetTimeScale(-1);  // refused
-  EXPECT_EQ(arm.TimeScale(), 0.5);
+  EXPECT_EQ(arm.Snapshot().timeScale, 0.5);
 }
 
 TEST_F(SimTest, CartesianPointIsReachedAndReportedByForwardKinematics) {
@@ -123,7 +124,7 @@ TEST_F(SimTest, CartesianPointIsReachedAndReportedByForwardKinematics) {
   const float fingers[3] = {1000, 2000, 3000};
   ASSERT_TRUE(Accepted(Write(arm, 300, FullPoint(1, coords, joints, fingers))));
   Advance(10);
-  EXPECT_EQ(arm.QueueSize(), 0);
+  EXPECT_EQ(arm.Snapshot().queueSize, 0);
   const auto cartesian = Floats9(arm, 104);
   for (int i = 0; i < 6; ++i) EXPECT_NEAR(cartesian[i], coords[i], 1e-3) << "component " << i;
   for (int f = 0; f < 3; ++f) EXPECT_FLOAT_EQ(cartesian[6 + f], fingers[f]);
@@ -142,7 +143,7 @@ TEST_F(SimTest, ActualTrajectoryEchoesTheExecutingPoint) {
   const float limits[9] = {5, 0, 0, 0, 0, 0, 0, 0, 9};  // 5 deg/s
   ASSERT_TRUE(Accepted(Write(arm, 300, FullPoint(2, coords, joints, fingers, 1, limits))));
   Advance(1.0);
-  EXPECT_NEAR(arm.Joints()[0], 5.0f, 1e-3);  // the limit caps the speed
+  EXPECT_NEAR(arm.Snapshot().joints[0], 5.0f, 1e-3);  // the limit caps the speed
   const ReadResult r = Read(arm, 307);
   ASSERT_EQ(r.announced, 148);
   EXPECT_EQ(I32At(r.payload, 0), 2);
@@ -167,28 +168,28 @@ TEST_F(SimTest, JoystickMovesTheArmWhileSamplesArrive) {
     ASSERT_TRUE(Accepted(Write(arm, 305, sample)));
     Advance(0.05);
   }
-  EXPECT_NEAR(arm.Joints()[0], 12.5f, 1e-3);  // 0.5 s at 25 deg/s
-  EXPECT_NEAR(arm.Joints()[2], 140.0f - 6.25f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 12.5f, 1e-3);  // 0.5 s at 25 deg/s
+  EXPECT_NEAR(arm.Snapshot().joints[2], 140.0f - 6.25f, 1e-3);
   Advance(2.0);  // no more samples: the last one (at 0.45 s) holds 0.1 s
-  EXPECT_NEAR(arm.Joints()[0], 13.75f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 13.75f, 1e-3);
   // A sample with every axis at rest stops the arm at once.
   ASSERT_TRUE(Accepted(Write(arm, 305, sample)));
   ASSERT_TRUE(Accepted(Write(arm, 305, Bytes(56, 0))));
   Advance(1.0);
-  EXPECT_NEAR(arm.Joints()[0], 13.75f, 1e-3);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 13.75f, 1e-3);
 }
 
 TEST_F(SimTest, CartesianJoystickMovesTheHandAlongTheBaseAxes) {
   ASSERT_TRUE(Accepted(Bare(arm, 311)));
   Advance(3);
-  const auto before = arm.Pose();
+  const auto before = arm.Snapshot().pose;
   Bytes sample(56, 0);
   PutF32(sample, 40, 1.0f);  // axis 3: up
   for (int i = 0; i < 5; ++i) {
     ASSERT_TRUE(Accepted(Write(arm, 305, sample)));
     Advance(0.1);
   }
-  const auto after = arm.Pose();
+  const auto after = arm.Snapshot().pose;
   EXPECT_NEAR(after.z - before.z, 0.075f, 2e-3);  // 0.5 s at 0.15 m/s
   EXPECT_NEAR(after.x, before.x, 2e-3);
   EXPECT_NEAR(after.ry, before.ry, 5e-3);
@@ -201,7 +202,7 @@ TEST_F(SimTest, JoystickIsIgnoredWhileATrajectoryRuns) {
   PutF32(sample, 32, 1.0f);
   ASSERT_TRUE(Accepted(Write(arm, 305, sample)));
   Advance(3);
-  EXPECT_NEAR(arm.Joints()[0], 0.0f, 1e-4);
+  EXPECT_NEAR(arm.Snapshot().joints[0], 0.0f, 1e-4);
 }
 
 struct FingerCase {
@@ -232,8 +233,8 @@ TEST_P(FingerInitialisation, FlagsRiseAfterEnoughDrivingPoints) {
     EXPECT_EQ(q[1], up ? 1 : 0) << "after point " << n;
     EXPECT_EQ(q[2], up && c.hand == HandType::kThreeFingers ? 1 : 0) << "after point " << n;
   }
-  EXPECT_EQ(arm.FingersInitialized(), c.counts);
-  EXPECT_EQ(arm.QueueSize(), c.type == 2 ? 6 : 0);
+  EXPECT_EQ(arm.Snapshot().fingersInitialized, c.counts);
+  EXPECT_EQ(arm.Snapshot().queueSize, c.type == 2 ? 6 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hands, FingerInitialisation,
@@ -248,38 +249,38 @@ TEST_F(SimTest, FingerDrivingPointsOpenTheHand) {
   const float retracted[6] = {0, 0, 140, 0, 40, 0};
   ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(2, retracted, close))));
   Advance(2);
-  ASSERT_NEAR(arm.Fingers()[0], 4000.0f, 1e-2);
+  ASSERT_NEAR(arm.Snapshot().fingers[0], 4000.0f, 1e-2);
   const float open[3] = {-3400, -3400, -3400};
   for (int i = 0; i < 20; ++i) {
     ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(8, joints, open))));
     Advance(0.1);
   }
-  EXPECT_FLOAT_EQ(arm.Fingers()[0], 0.0f);  // against the open stop
-  for (float j : arm.Joints()) EXPECT_TRUE(std::isfinite(j));
-  EXPECT_NEAR(arm.Joints()[2], 140.0f, 1e-4);  // zero joint speeds: the arm stays
+  EXPECT_FLOAT_EQ(arm.Snapshot().fingers[0], 0.0f);  // against the open stop
+  for (float j : arm.Snapshot().joints) EXPECT_TRUE(std::isfinite(j));
+  EXPECT_NEAR(arm.Snapshot().joints[2], 140.0f, 1e-4);  // zero joint speeds: the arm stays
 }
 
 struct FlagCase {
   int on;
   int off;
-  bool (SimulatedArm::*flag)() const;
+  bool ArmSnapshot::*flag;
 };
 
 class ControlFlags : public SimTest, public ::testing::WithParamInterface<FlagCase> {};
 
 TEST_P(ControlFlags, AreKept) {
   const FlagCase c = GetParam();
-  EXPECT_FALSE((arm.*c.flag)());
+  EXPECT_FALSE(arm.Snapshot().*c.flag);
   ASSERT_TRUE(Accepted(Bare(arm, c.on)));
-  EXPECT_TRUE((arm.*c.flag)());
+  EXPECT_TRUE(arm.Snapshot().*c.flag);
   ASSERT_TRUE(Accepted(Bare(arm, c.off)));
-  EXPECT_FALSE((arm.*c.flag)());
+  EXPECT_FALSE(arm.Snapshot().*c.flag);
 }
 
 INSTANTIATE_TEST_SUITE_P(Switches, ControlFlags,
-                         ::testing::Values(FlagCase{302, 303, &SimulatedArm::ApiControl},
-                                           FlagCase{57, 58, &SimulatedArm::ForceControl},
-                                           FlagCase{59, 60, &SimulatedArm::CurrentLimitation}));
+                         ::testing::Values(FlagCase{302, 303, &ArmSnapshot::apiControl},
+                                           FlagCase{57, 58, &ArmSnapshot::forceControl},
+                                           FlagCase{59, 60, &ArmSnapshot::currentLimitation}));
 
 TEST_F(SimTest, ControlTypeFollowsTheModeCommands) {
   EXPECT_EQ(I32At(Read(arm, 10).payload, 0), 0);  // Cartesian at power-on
@@ -299,8 +300,8 @@ class RefusedPoints : public SimTest, public ::testing::WithParamInterface<Refus
 
 TEST_P(RefusedPoints, GetTheErrorBitAndQueueNothing) {
   EXPECT_TRUE(ErrorBit(Write(arm, GetParam().command, GetParam().payload)));
-  EXPECT_EQ(arm.QueueSize(), 0);
-  EXPECT_FALSE(arm.FingersInitialized());
+  EXPECT_EQ(arm.Snapshot().queueSize, 0);
+  EXPECT_FALSE(arm.Snapshot().fingersInitialized);
 }
 
 Bytes WithFloat(Bytes b, std::size_t at, float v) {
@@ -343,7 +344,7 @@ TEST_F(SimTest, ActuatorSettingsAddressTheActuatorByItsBusAddress) {
   PutF32(pid, 8, 0.25f);
   PutF32(pid, 12, 0.125f);
   ASSERT_TRUE(Accepted(Write(arm, 53, pid)));
-  EXPECT_EQ(arm.ActuatorPid(2), (std::array<float, 3>{1.5f, 0.25f, 0.125f}));
+  EXPECT_EQ(arm.Snapshot().actuators[2].pid, (std::array<float, 3>{1.5f, 0.25f, 0.125f}));
 
   Bytes readdress;
   PutU32(readdress, 0, 16);
@@ -351,17 +352,17 @@ TEST_F(SimTest, ActuatorSettingsAddressTheActuatorByItsBusAddress) {
   EXPECT_TRUE(ErrorBit(Write(arm, 52, readdress)));
   PutU32(readdress, 4, 40);
   ASSERT_TRUE(Accepted(Write(arm, 52, readdress)));
-  EXPECT_EQ(arm.ActuatorAddress(0), 40u);
+  EXPECT_EQ(arm.Snapshot().actuators[0].address, 40u);
   Bytes zero;
   PutU32(zero, 0, 16);  // no longer anyone's address
   EXPECT_TRUE(ErrorBit(Write(arm, 14, zero)));
 
   // Joint zero: the reading of joint 3 becomes 0 and the hand stays put.
-  const auto pose = arm.Pose();
+  const auto pose = arm.Snapshot().pose;
   PutU32(zero, 0, 18);
   ASSERT_TRUE(Accepted(Write(arm, 14, zero)));
-  EXPECT_FLOAT_EQ(arm.Joints()[2], 0.0f);
-  EXPECT_NEAR(arm.Pose().z, pose.z, 1e-5);
+  EXPECT_FLOAT_EQ(arm.Snapshot().joints[2], 0.0f);
+  EXPECT_NEAR(arm.Snapshot().pose.z, pose.z, 1e-5);
 
   // Torque zero: the torque reading of joint 2 becomes 0 in this pose.
   ASSERT_GT(std::fabs(Floats9(arm, 109)[1]), 0.1f);

@@ -85,7 +85,7 @@ TEST_F(SimTest, FactoryRestoreResetsSettingsButKeepsIdentity) {
         << "block of command " << b[1];
   }
   EXPECT_EQ(arm.ForceSetting(500), fresh.ForceSetting(500));
-  const auto kept = arm.SerialNumber();
+  const auto kept = arm.Snapshot().serial;
   EXPECT_EQ(Bytes(kept.begin(), kept.end()), serial);
 }
 
@@ -105,11 +105,11 @@ TEST_F(SimTest, IdentityWritesAreKept) {
   ASSERT_TRUE(Accepted(Write(arm, 61, serial)));
   ASSERT_TRUE(Accepted(Write(arm, 65, model)));
   ASSERT_TRUE(Accepted(Write(arm, 64, {0xFF, 0xFF, 0xFF, 0xFF})));
-  const auto s = arm.SerialNumber();
-  const auto m = arm.Model();
+  const auto s = arm.Snapshot().serial;
+  const auto m = arm.Snapshot().model;
   EXPECT_EQ(Bytes(s.begin(), s.end()), serial);
   EXPECT_EQ(Bytes(m.begin(), m.end()), model);
-  EXPECT_EQ(arm.FrameType(), -1);
+  EXPECT_EQ(arm.Snapshot().frameType, -1);
   // The frame type is reported in the general information.
   EXPECT_EQ(U32At(Read(arm, 200).payload, 20), 0xFFFFFFFFu);
 }
@@ -137,7 +137,7 @@ class WrongWriteSizes : public SimTest, public ::testing::WithParamInterface<Siz
 
 TEST_P(WrongWriteSizes, GetTheErrorBitAndChangeNothing) {
   const auto [command, size] = GetParam();
-  const long queued = arm.QueueSize();
+  const long queued = arm.Snapshot().queueSize;
   const Bytes config = arm.StoredBlock(1);
   const auto packets = WriteMessage(command, Pattern(static_cast<std::size_t>(size), 13, 1));
   const auto answer = arm.Handle(packets.front());
@@ -147,7 +147,7 @@ TEST_P(WrongWriteSizes, GetTheErrorBitAndChangeNothing) {
   if (packets.size() > 1) {
     EXPECT_TRUE(ErrorBit(arm.Handle(packets[1])->CommandId));
   }
-  EXPECT_EQ(arm.QueueSize(), queued);
+  EXPECT_EQ(arm.Snapshot().queueSize, queued);
   EXPECT_EQ(arm.StoredBlock(1), config);
 }
 
@@ -233,7 +233,7 @@ TEST_F(SimTest, MultiPacketAnswerIsOneSnapshotWhileTheArmMoves) {
   ASSERT_TRUE(Accepted(Write(arm, 308, BasicPoint(2, joints, fingers))));
   Advance(0.5);
   Packet request = ReadRequest(200);
-  const auto atFirstPacket = arm.Joints();
+  const auto atFirstPacket = arm.Snapshot().joints;
   Bytes payload;
   for (short index = 1; index <= 15; ++index) {
     request.PacketIndex = index;
@@ -242,7 +242,7 @@ TEST_F(SimTest, MultiPacketAnswerIsOneSnapshotWhileTheArmMoves) {
     payload.insert(payload.end(), a->Data, a->Data + 56);
     Advance(0.1);
   }
-  ASSERT_NE(arm.Joints()[0], atFirstPacket[0]);  // the arm did move meanwhile
+  ASSERT_NE(arm.Snapshot().joints[0], atFirstPacket[0]);  // the arm did move meanwhile
   // Position1 (the actual position) at 152: actuators at +64.
   for (int i = 0; i < 6; ++i) {
     EXPECT_FLOAT_EQ(F32At(payload, 152 + 64 + 4 * static_cast<std::size_t>(i)), atFirstPacket[i]);
@@ -402,7 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SimTest, FaultedRequestsHaveNoEffect) {
   arm.AddFault({FaultKind::kNoAnswer, 302, Fault::kAny, 1});
   EXPECT_FALSE(arm.Handle(BareRequest(302)));
-  EXPECT_FALSE(arm.ApiControl());
+  EXPECT_FALSE(arm.Snapshot().apiControl);
   arm.AddFault({FaultKind::kErrorBit, 38, 3, 1});
   EXPECT_TRUE(ErrorBit(Write(arm, 38, Pattern(4408, 1, 1))));
   EXPECT_EQ(arm.StoredBlock(39), Bytes(4408, 0));
@@ -412,10 +412,10 @@ TEST_F(SimTest, FaultedRequestsHaveNoEffect) {
 TEST_F(SimTest, UnpluggedArmAnswersNothingMore) {
   arm.UnplugAfter(3);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(arm.Handle(ReadRequest(105))) << i;
-  EXPECT_TRUE(arm.Unplugged());
+  EXPECT_TRUE(arm.Snapshot().unplugged);
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(arm.Handle(ReadRequest(105)));
   EXPECT_FALSE(arm.Handle(BareRequest(302)));
-  EXPECT_FALSE(arm.ApiControl());
+  EXPECT_FALSE(arm.Snapshot().apiControl);
   arm.UnplugAfter(-1);
   EXPECT_TRUE(arm.Handle(ReadRequest(105)));
 }
@@ -452,13 +452,13 @@ class FirmwareImages : public SimTest, public ::testing::WithParamInterface<std:
 TEST_P(FirmwareImages, AreReassembledPageByPage) {
   const Bytes image = Pattern(GetParam(), 31, 7);
   ASSERT_TRUE(Accepted(Bare(arm, 13)));
-  EXPECT_TRUE(arm.FirmwareSessionOpen());
+  EXPECT_TRUE(arm.Snapshot().firmwareSession);
   for (const Packet& p : ImagePages(image)) {
     const auto a = arm.Handle(p);
     ASSERT_TRUE(a && Accepted(a->CommandId))
         << "page at " << p.Data[1] * 256 << " packet " << p.PacketIndex;
   }
-  EXPECT_EQ(arm.FirmwarePagesReceived(), static_cast<int>(image.size() / 2048 + 1));
+  EXPECT_EQ(arm.Snapshot().firmwarePages, static_cast<int>(image.size() / 2048 + 1));
   EXPECT_EQ(arm.FirmwareChecksum(image.size()), tarsel::sim::Crc32(image.data(), image.size()));
   const Bytes received = arm.FirmwareImage();
   ASSERT_EQ(received.size(), (image.size() / 2048 + 1) * 2048);
@@ -486,12 +486,12 @@ TEST_F(SimTest, FirmwarePagesNeedTheOpeningCommandAndTheirOwnFraming) {
   otherOffset.Data[1] = 8;  // offset 2048 inside the page at 0
   ASSERT_TRUE(Accepted(arm.Handle(pages[0])->CommandId));
   EXPECT_TRUE(ErrorBit(arm.Handle(otherOffset)->CommandId));
-  EXPECT_EQ(arm.FirmwarePagesReceived(), 0);
+  EXPECT_EQ(arm.Snapshot().firmwarePages, 0);
   // A second opening command starts over with an empty image.
   EXPECT_TRUE(Accepted(Send(arm, ImagePages(Pattern(10)))));
-  EXPECT_EQ(arm.FirmwarePagesReceived(), 1);
+  EXPECT_EQ(arm.Snapshot().firmwarePages, 1);
   ASSERT_TRUE(Accepted(Bare(arm, 13)));
-  EXPECT_EQ(arm.FirmwarePagesReceived(), 0);
+  EXPECT_EQ(arm.Snapshot().firmwarePages, 0);
   EXPECT_TRUE(arm.FirmwareImage().empty());
 }
 
@@ -559,7 +559,7 @@ TEST_F(SimTest, MalformedRequestsAreAnsweredAndNeverCrash) {
   arm.PowerCycle();
   ASSERT_TRUE(Accepted(Bare(arm, 301)));
   EXPECT_TRUE(Accepted(Read(arm, 105).verdict));
-  for (float j : arm.Joints()) EXPECT_TRUE(std::isfinite(j));
+  for (float j : arm.Snapshot().joints) EXPECT_TRUE(std::isfinite(j));
 }
 
 }  // namespace

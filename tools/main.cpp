@@ -163,6 +163,7 @@ int Run(int argc, char** argv) {
   AddBlockCommands(app, context);
   AddFlashCommand(app, context);
   AddArmsCommand(app, context);
+  AddDoctorCommand(app, context);
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return fmt::format("tarsel: {}\nRun with --help for more information.\n", e.what());

@@ -48,6 +48,14 @@ void SetVariable(const char* name, const std::string& value) {
   }
 }
 
+// The dynamic loader's reason for the last failed load of the link library,
+// as a line to add to a message; "" when it gave none.
+std::string LoaderReason() {
+  char reason[1024] = "";
+  GetLinkLoadError(reason, sizeof reason);
+  return reason[0] != '\0' ? fmt::format("\nThe loader says: {}", reason) : std::string();
+}
+
 }  // namespace
 
 std::string DescribeFailure(std::string_view what, int code) {
@@ -125,16 +133,22 @@ Session::Session(const ConnectOptions& options) : simHandle_(LoadSimulator(optio
       if (simHandle_ != nullptr) ::dlclose(simHandle_);
       simHandle_ = nullptr;
       std::string message = DescribeFailure("opening arm " + options.arm, e.code());
+      if (e.code() == TARSEL_ERROR_LOAD_COMM_LAYER) message += LoaderReason();
       if (e.code() == TARSEL_ERROR_NO_ARM) message += "\n`tarsel arms` lists the arms there are.";
       throw Failure(message);
     }
   }
   const int code = InitAPI();
   if (code != TARSEL_OK) {
+    std::string message = DescribeFailure("InitAPI", code);
+    if (code == TARSEL_ERROR_LOAD_COMM_LAYER) message += LoaderReason();
+    if (code == TARSEL_ERROR_LOAD_COMM_LAYER || code == TARSEL_ERROR_NO_ARM ||
+        code == TARSEL_ERROR_CLAIM_FAILED) {
+      message += "\n`tarsel doctor` tells why and what to do.";
+    }
     CloseAPI();
     if (simHandle_ != nullptr) ::dlclose(simHandle_);
     simHandle_ = nullptr;
-    std::string message = DescribeFailure("InitAPI", code);
     if (!options.sim && (code == TARSEL_ERROR_USB_INIT || code == TARSEL_ERROR_NO_ARM ||
                          code == TARSEL_ERROR_CLAIM_FAILED)) {
       message += "\nNo arm at hand? --sim runs against the simulated arm.";

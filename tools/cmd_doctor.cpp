@@ -1,0 +1,417 @@
+// tarsel doctor: why no arm is reachable. Looks at the libraries, the USB bus
+// (through libusb directly, not through the API), the arm's device node, the
+// udev rule and the user's groups, then opens the arm the way programs do
+// (InitAPI). Prints one finding a line, each problem with its fix; exits 0
+// only when InitAPI opened the arm.
+#include <dlfcn.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <fmt/core.h>
+
+#include "commands.h"
+#include "tarsel/comm_layer.h"
+#include "tarsel/core.h"
+#include "tarsel/maintenance.h"
+#include "tarsel/result.h"
+
+namespace tarsel::tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kRuleFile = "60-tarsel-arm.rules";
+constexpr const char* kArmGroup = "plugdev";
+
+// The folders udev reads its rules from (Debian 12's udev; /lib is /usr/lib
+// on a merged system).
+const std::vector<std::string> kUdevRuleFolders = {
+    "/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
+    "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
+
+// Prints the findings and counts the problems.
+class Report {
+ public:
+  void Ok(const std::string& text) { fmt::print("ok:      {}\n", text); }
+  void Note(const std::string& text) { fmt::print("note:    {}\n", text); }
+  void Problem(const std::string& text, const std::string& fix) {
+    ++problems_;
+    fmt::print("problem: {}. Fix: {}\n", text, fix);
+  }
+  int Problems() const { return problems_; }
+
+ private:
+  int problems_ = 0;
+};
+
+std::string JoinedWith(const std::vector<std::string>& parts, const char* separator) {
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
+  return text;
+}
+
+// The file a loaded function comes from, "" when the loader cannot tell.
+std::string FileOf(const void* function) {
+  Dl_info info{};
+  if (function == nullptr || ::dladdr(function, &info) == 0 || info.dli_fname == nullptr) return {};
+  std::error_code error;
+  const fs::path resolved = fs::canonical(info.dli_fname, error);
+  return error ? std::string(info.dli_fname) : resolved.string();
+}
+
+std::string UserName(uid_t uid) {
+  const passwd* user = ::getpwuid(uid);
+  return user != nullptr ? user->pw_name : std::to_string(uid);
+}
+
+std::string GroupName(gid_t gid) {
+  const group* g = ::getgrgid(gid);
+  return g != nullptr ? g->gr_name : std::to_string(gid);
+}
+
+// "crw-rw----" for a mode.
+std::string ModeLetters(mode_t mode) {
+  std::string letters = S_ISCHR(mode) ? "c" : S_ISDIR(mode) ? "d" : "-";
+  const char* rwx = "rwxrwxrwx";
+  for (int bit = 0; bit < 9; ++bit) letters += (mode & (0400 >> bit)) ? rwx[bit] : '-';
+  return letters;
+}
+
+// --- The udev rule and the group ---------------------------------------------------
+
+// Whether a rules file names the arm's vendor id.
+bool NamesTheArm(const fs::path& file) {
+  std::ifstream in(file);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return text.find("f055") != std::string::npos || text.find("F055") != std::string::npos;
+}
+
+// The rules files for the arm in the folders udev reads.
+std::vector<std::string> InstalledRules() {
+  std::vector<std::string> found;
+  for (const std::string& folder : kUdevRuleFolders) {
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+      if (entry.path().extension() == ".rules" && NamesTheArm(entry.path())) {
+        found.push_back(entry.path().string());
+      }
+    }
+  }
+  return found;
+}
+
+// Copies of the rule where udev does not look: installed under another
+// prefix (beside the tool), or the source tree's.
+std::vector<std::string> StrayRules() {
+  std::vector<std::string> stray;
+  std::error_code error;
+  const fs::path tool = fs::read_symlink("/proc/self/exe", error);
+  if (error) return stray;
+  for (const fs::path& candidate :
+       {tool.parent_path().parent_path() / "lib/udev/rules.d" / kRuleFile,
+        tool.parent_path().parent_path().parent_path() / "packaging" / kRuleFile}) {
+    const fs::path normal = candidate.lexically_normal();
+    const bool read = std::any_of(kUdevRuleFolders.begin(), kUdevRuleFolders.end(),
+                                  [&](const std::string& f) { return normal.parent_path() == f; });
+    if (!read && fs::exists(normal, error)) stray.push_back(normal.string());
+  }
+  return stray;
+}
+
+// Whether this process carries gid among its groups.
+bool ProcessInGroup(gid_t gid) {
+  if (::getegid() == gid) return true;
+  const int n = ::getgroups(0, nullptr);
+  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(n, 0)));
+  if (n > 0 && ::getgroups(n, groups.data()) < 0) return false;
+  return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// Whether the group database lists user as a member of g.
+bool ListedInGroup(const group& g, const std::string& user) {
+  for (char** member = g.gr_mem; member != nullptr && *member != nullptr; ++member) {
+    if (user == *member) return true;
+  }
+  return false;
+}
+
+// Why this user may not open the node, and what to do: the rule, then the
+// group.
+void ExplainNoAccess(Report& report, const struct stat& node, const std::string& user) {
+  const std::vector<std::string> rules = InstalledRules();
+  if (rules.empty()) {
+    const std::vector<std::string> stray = StrayRules();
+    const std::string source = stray.empty() ? std::string(kRuleFile) : stray.front();
+    report.Problem(
+        fmt::format("no udev rule for the arm in the folders udev reads ({}){}",
+                    JoinedWith(kUdevRuleFolders, ", "),
+                    stray.empty() ? "" : "; a copy lies in " + JoinedWith(stray, ", ") +
+                                             ", where udev does not look"),
+        fmt::format("install the libtarsel5 package, or `sudo cp {} /etc/udev/rules.d/`, then "
+                    "`sudo udevadm control --reload && sudo udevadm trigger` and replug the arm",
+                    source));
+  } else {
+    const group* armGroup = ::getgrnam(kArmGroup);
+    const bool applied = armGroup != nullptr && node.st_gid == armGroup->gr_gid &&
+                         (node.st_mode & 0660) == 0660;
+    if (applied) {
+      report.Ok(fmt::format("udev rule {} is applied to the node", rules.front()));
+    } else {
+      report.Problem(
+          fmt::format("udev rule {} is installed but the node does not carry it (group {}, "
+                      "mode {:04o} instead of {}, 0660)",
+                      rules.front(), GroupName(node.st_gid), node.st_mode & 07777, kArmGroup),
+          "`sudo udevadm control --reload && sudo udevadm trigger`, then unplug and replug "
+          "the arm");
+    }
+  }
+
+  const group* armGroup = ::getgrnam(kArmGroup);
+  if (armGroup == nullptr) {
+    report.Problem(fmt::format("there is no {} group on this system", kArmGroup),
+                   fmt::format("`sudo groupadd --system {0}` and `sudo adduser {1} {0}`, then "
+                               "log in again and replug the arm",
+                               kArmGroup, user));
+  } else if (!ProcessInGroup(armGroup->gr_gid)) {
+    if (ListedInGroup(*armGroup, user)) {
+      report.Problem(fmt::format("{} was added to {} after this login began", user, kArmGroup),
+                     "log out and in again (or start a shell with `newgrp plugdev`)");
+    } else {
+      report.Problem(
+          fmt::format("{} is not in the {} group (the seat's own access, uaccess, does not "
+                      "reach remote logins)",
+                      user, kArmGroup),
+          fmt::format("`sudo adduser {} {}`, then log in again", user, kArmGroup));
+    }
+  }
+}
+
+// --- The USB bus ------------------------------------------------------------------
+
+// The processes that hold node open, as "1234 (name)"; only those this user
+// may look into.
+std::vector<std::string> Holders(const std::string& node) {
+  std::vector<std::string> holders;
+  std::error_code error;
+  for (const fs::directory_entry& process : fs::directory_iterator("/proc", error)) {
+    const std::string pid = process.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (pid == std::to_string(::getpid())) continue;
+    std::error_code fdError;
+    for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd.path(), linkError) == node) {
+        std::ifstream comm(process.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        holders.push_back(fmt::format("{} ({})", pid, name));
+        break;
+      }
+    }
+  }
+  return holders;
+}
+
+// "usb:1-2.3", as the library names the arm's place.
+std::string ArmPath(libusb_device* device) {
+  std::uint8_t ports[8];
+  const int n = libusb_get_port_numbers(device, ports, sizeof ports);
+  std::string path = fmt::format("usb:{}", libusb_get_bus_number(device));
+  if (n <= 0) return path + fmt::format("@{}", libusb_get_device_address(device));
+  for (int i = 0; i < n; ++i) path += fmt::format("{}{}", i == 0 ? "-" : ".", ports[i]);
+  return path;
+}
+
+// One arm on the bus: may this user open it, and is its interface free?
+void CheckArm(Report& report, libusb_device* device, const std::string& user) {
+  const std::string node = fmt::format("/dev/bus/usb/{:03}/{:03}", libusb_get_bus_number(device),
+                                       libusb_get_device_address(device));
+  const std::string where = fmt::format("arm {} at {}", ArmPath(device), node);
+  struct stat st {};
+  const bool stated = ::stat(node.c_str(), &st) == 0;
+  const std::string owner =
+      stated ? fmt::format("owner {}, group {}, mode {:04o} {}", UserName(st.st_uid),
+                           GroupName(st.st_gid), st.st_mode & 07777, ModeLetters(st.st_mode))
+             : std::string("the node cannot be examined");
+
+  libusb_device_handle* handle = nullptr;
+  const int opened = libusb_open(device, &handle);
+  if (opened == LIBUSB_ERROR_ACCESS) {
+    report.Problem(fmt::format("{}: user {} may not open it ({})", where, user, owner),
+                   "the findings below on the udev rule and the group say what to change");
+    if (stated) ExplainNoAccess(report, st, user);
+    return;
+  }
+  if (opened != LIBUSB_SUCCESS) {
+    report.Problem(fmt::format("{} cannot be opened: {}", where, libusb_strerror(opened)),
+                   "unplug and replug the arm; if it persists, try another cable or port");
+    return;
+  }
+  const int claimed = libusb_claim_interface(handle, TARSEL_USB_INTERFACE);
+  if (claimed == LIBUSB_SUCCESS) {
+    libusb_release_interface(handle, TARSEL_USB_INTERFACE);
+    report.Ok(fmt::format("{}: user {} may open it and claim its interface ({})", where, user,
+                          owner));
+  } else if (claimed == LIBUSB_ERROR_BUSY) {
+    const std::vector<std::string> holders = Holders(node);
+    report.Problem(
+        fmt::format("{}: interface {} is held by another program{}", where, TARSEL_USB_INTERFACE,
+                    holders.empty() ? "" : ": " + JoinedWith(holders, ", ")),
+        holders.empty() ? fmt::format("close the other program that uses the arm "
+                                      "(`sudo fuser -v {}` names it)",
+                                      node)
+                        : "close that program");
+  } else {
+    report.Problem(fmt::format("{}: claiming interface {} failed: {}", where,
+                               TARSEL_USB_INTERFACE, libusb_strerror(claimed)),
+                   "unplug and replug the arm");
+  }
+  libusb_close(handle);
+}
+
+// Every device with the arm's vendor id, and whether each arm can be used.
+void CheckBus(Report& report, const std::string& user) {
+  libusb_context* context = nullptr;
+  const int started = libusb_init(&context);
+  if (started != LIBUSB_SUCCESS) {
+    report.Problem(fmt::format("libusb cannot start ({}): this process sees no USB bus",
+                               libusb_strerror(started)),
+                   "in a container or virtual machine, pass the USB bus (/dev/bus/usb) through");
+    return;
+  }
+  libusb_device** devices = nullptr;
+  const ssize_t count = libusb_get_device_list(context, &devices);
+  int arms = 0;
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(devices[i], &descriptor) != LIBUSB_SUCCESS ||
+        descriptor.idVendor != TARSEL_USB_VENDOR_ID) {
+      continue;
+    }
+    if (descriptor.idProduct != TARSEL_USB_PRODUCT_ID) {
+      report.Note(fmt::format("device {:04x}:{:04x} at {} is not an arm (product id {:04x} "
+                              "expected)",
+                              descriptor.idVendor, descriptor.idProduct, ArmPath(devices[i]),
+                              TARSEL_USB_PRODUCT_ID));
+      continue;
+    }
+    ++arms;
+    CheckArm(report, devices[i], user);
+  }
+  if (count > 0) libusb_free_device_list(devices, 1);
+  if (arms == 0) {
+    report.Problem(fmt::format("no USB device with vendor id {:04x} on the bus",
+                               TARSEL_USB_VENDOR_ID),
+                   fmt::format("plug the arm in and switch it on; `lsusb -d {:04x}:` lists it "
+                               "once the PC sees it",
+                               TARSEL_USB_VENDOR_ID));
+  }
+  libusb_exit(context);
+}
+
+// --- The libraries ------------------------------------------------------------------
+
+// The folders the dynamic loader searches for the link library.
+std::string SearchedFolders(const std::string& apiLibrary) {
+  std::vector<std::string> folders;
+  const char* path = std::getenv("LD_LIBRARY_PATH");
+  folders.push_back(path != nullptr && *path != '\0'
+                        ? fmt::format("LD_LIBRARY_PATH ({})", path)
+                        : std::string("LD_LIBRARY_PATH (not set)"));
+  if (!apiLibrary.empty()) {
+    folders.push_back(fmt::format("the API library's folder {}",
+                                  fs::path(apiLibrary).parent_path().string()));
+  }
+  folders.push_back("the system folders (/etc/ld.so.cache, /lib, /usr/lib)");
+  return JoinedWith(folders, ", ");
+}
+
+void RunDoctor(const Context& context) {
+  Report report;
+  const std::string user = UserName(::geteuid());
+
+  std::vector<int> version;
+  GetAPIVersion(version);
+  const std::string apiVersion =
+      version.size() == 3 ? fmt::format("{}.{}.{}", version[0], version[1], version[2]) : "?";
+  const std::string apiLibrary = FileOf(::dlsym(RTLD_DEFAULT, "InitAPI"));
+  report.Ok(fmt::format("API library {} at {}", apiVersion, apiLibrary));
+  if (apiVersion != TARSEL_VERSION_STR) {
+    report.Problem(fmt::format("this tool was built for API library {}, but {} is loaded",
+                               TARSEL_VERSION_STR, apiVersion),
+                   "install the tool and the library from the same release");
+  }
+
+  void* simulator = nullptr;
+  if (context.connect.sim) {
+    try {
+      simulator = LoadSimulator(context.connect);
+    } catch (const Failure& failure) {
+      // Its message ends with the fix; the finding takes the rest on one line.
+      std::string text = failure.what();
+      text = text.substr(0, text.find("\nSet "));
+      std::replace(text.begin(), text.end(), '\n', ' ');
+      report.Problem(text, fmt::format("set {} to the simulator's link library (built in "
+                                       "<build>/sim/lib, installed in <libdir>/tarsel/sim)",
+                                       kSimLinkVariable));
+      throw Failure("doctor: the simulated arm cannot be reached");
+    }
+  } else {
+    CheckBus(report, user);
+  }
+
+  const int code = InitAPI();
+  if (code == TARSEL_ERROR_LOAD_COMM_LAYER) {
+    char reason[1024] = "";
+    GetLinkLoadError(reason, sizeof reason);
+    report.Problem(fmt::format("the link library {} cannot be loaded: {}; searched {}",
+                               kLinkFileName, reason, SearchedFolders(apiLibrary)),
+                   "install the libtarsel5 package, or put the link library beside the API "
+                   "library");
+  } else {
+    const std::string link = FileOf(reinterpret_cast<const void*>(fptrInitComm));
+    report.Ok(fmt::format("link library{} at {}", simulator != nullptr ? " (simulated arm)" : "",
+                          link.empty() ? "an unknown place" : link));
+    if (code == TARSEL_OK) {
+      report.Ok(simulator != nullptr ? "InitAPI opened the simulated arm" : "InitAPI opened the arm");
+    } else if (report.Problems() > 0) {
+      report.Note(fmt::format("InitAPI returns {} ({}): the problems above explain it", code,
+                              GetResultMessage(code)));
+    } else {
+      report.Problem(fmt::format("InitAPI returns {} ({})", code, GetResultMessage(code)),
+                     code == TARSEL_ERROR_NO_ARM || code == TARSEL_ERROR_CLAIM_FAILED
+                         ? "unplug and replug the arm, then run `tarsel doctor` again"
+                         : "reinstall the libtarsel5 package");
+    }
+  }
+  CloseAPI();
+  if (simulator != nullptr) ::dlclose(simulator);
+
+  if (code != TARSEL_OK) {
+    throw Failure(fmt::format("doctor: the arm cannot be opened ({} problem{})",
+                              report.Problems(), report.Problems() == 1 ? "" : "s"));
+  }
+}
+
+}  // namespace
+
+void AddDoctorCommand(CLI::App& app, const Context& context) {
+  CLI::App* doctor = app.add_subcommand(
+      "doctor", "Explain why no arm is reachable: the bus, permissions, the libraries");
+  doctor->callback([&context] { RunDoctor(context); });
+}
+
+}  // namespace tarsel::tool

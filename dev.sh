@@ -11,7 +11,8 @@ ROOT=$(pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
-libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev"
+libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev \
+pybind11-dev python3-pybind11 python3-dev python3-pytest"
 
 install_missing() {
   missing=""

@@ -47,9 +47,12 @@ int DeserializeClientConfiguration(int& offset, const Payload& payload, ClientCo
   return 1;
 }
 
-int SerializeClientConfiguration(int& offset, Payload& payload, ClientConfigurations config) {
-  payload.reserve(payload.size() + kClientConfigurationSize);
-  PayloadWriter w(payload);
+namespace {
+
+// The block's form from a record held by reference (the exported serializer
+// takes it by value; the write below does not copy it).
+template <typename Writer>
+void WriteConfiguration(Writer& w, const ClientConfigurations& config) {
   w.Text(config.Text1).Text(config.Text2).Text(config.Text3).Text(config.Text4).Text(config.Text5);
   w.Field(config.IntValue1);
   w.Field(config.FloatValue1).Field(config.FloatValue2).Field(config.FloatValue3);
@@ -67,6 +70,13 @@ int SerializeClientConfiguration(int& offset, Payload& payload, ClientConfigurat
   w.Field(config.FloatValue9).Field(config.IntValue3).Field(config.FloatValue10);
   w.Field(config.IntValue4).Field(config.IntValue5).Field(config.IntValue6);
   w.PadTo(kClientConfigurationSize);  // the reserved tail goes out as zeros
+}
+
+}  // namespace
+
+int SerializeClientConfiguration(int& offset, Payload& payload, ClientConfigurations config) {
+  tarsel::FormWriter w(payload, kClientConfigurationSize);
+  WriteConfiguration(w, config);
   offset = tarsel::Advance(offset, kClientConfigurationSize);
   return 1;
 }
@@ -79,7 +89,8 @@ int GetClientConfigurations(ClientConfigurations* config) {
 }
 
 int SetClientConfigurations(ClientConfigurations config) {
-  return tarsel::WriteRecord(kWriteCommand, SerializeClientConfiguration, config);
+  return tarsel::StreamWrite(kWriteCommand, kClientConfigurationSize,
+                             [&](tarsel::PacketWriter& w) { WriteConfiguration(w, config); });
 }
 
 }  // extern "C"

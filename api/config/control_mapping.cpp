@@ -17,12 +17,29 @@ constexpr int kReadCommand = tarsel::command::GetControlMapping;
 constexpr int kWriteCommand = tarsel::command::SetControlMapping;
 
 // One entry, 204 bytes: the record's 202 bytes of data, then 2 zero bytes.
-void WriteEntry(PayloadWriter& w, const ControlMappingEntry& e) {
+template <typename Writer>
+void WriteEntry(Writer& w, const ControlMappingEntry& e) {
   w.Field(e.EntryValue1).Field(e.EntryValue2).Field(e.BytePairs).Field(e.ByteGroups).Zeros(2);
 }
 
 void ReadEntry(PayloadReader& r, ControlMappingEntry& e) {
   r.Field(e.EntryValue1).Skip(4).Field(e.BytePairs).Field(e.ByteGroups).Skip(2);
+}
+
+// The mapping and charts forms from records held by reference: the exported
+// serializers take their records by value, the write below does not copy.
+template <typename Writer>
+void WriteMapping(Writer& w, const ControlMapping& m) {
+  w.Field(m.MappingValue1).Field(m.MappingValue2).Field(m.MappingValue3);
+  w.Field(m.MappingValue4).Field(m.MappingValue5);
+  for (const ControlMappingEntry& e : m.FirstEntries) WriteEntry(w, e);
+  for (const ControlMappingEntry& e : m.SecondEntries) WriteEntry(w, e);
+}
+
+template <typename Writer>
+void WriteCharts(Writer& w, const ControlMappingCharts& charts) {
+  w.Field(charts.ChartsValue1).Field(charts.ChartsValue2);
+  for (const ControlMapping& m : charts.Mappings) WriteMapping(w, m);
 }
 
 }  // namespace
@@ -46,19 +63,15 @@ int DeserializeControlMappingCharts(int& offset, const Payload& payload,
 
 int SerializeControlMapping(int& offset, Payload& payload, ControlMapping mapping) {
   PayloadWriter w(payload);
-  w.Field(mapping.MappingValue1).Field(mapping.MappingValue2).Field(mapping.MappingValue3);
-  w.Field(mapping.MappingValue4).Field(mapping.MappingValue5);
-  for (const ControlMappingEntry& e : mapping.FirstEntries) WriteEntry(w, e);
-  for (const ControlMappingEntry& e : mapping.SecondEntries) WriteEntry(w, e);
+  WriteMapping(w, mapping);
   offset = tarsel::Advance(offset, kControlMappingSize);
   return 1;
 }
 
 int SerializeControlMappingCharts(int& offset, Payload& payload, ControlMappingCharts charts) {
-  payload.reserve(payload.size() + kControlMappingChartsSize);
-  PayloadWriter(payload).Field(charts.ChartsValue1).Field(charts.ChartsValue2);
-  offset = tarsel::Advance(offset, 8);
-  for (const ControlMapping& m : charts.Mappings) SerializeControlMapping(offset, payload, m);
+  tarsel::FormWriter w(payload, kControlMappingChartsSize);
+  WriteCharts(w, charts);
+  offset = tarsel::Advance(offset, kControlMappingChartsSize);
   return 1;
 }
 
@@ -70,7 +83,8 @@ int GetControlMapping(ControlMappingCharts* charts) {
 }
 
 int SetControlMapping(ControlMappingCharts charts) {
-  return tarsel::WriteRecord(kWriteCommand, SerializeControlMappingCharts, charts);
+  return tarsel::StreamWrite(kWriteCommand, kControlMappingChartsSize,
+                             [&](tarsel::PacketWriter& w) { WriteCharts(w, charts); });
 }
 
 }  // extern "C"

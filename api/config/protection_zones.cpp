@@ -17,7 +17,8 @@ constexpr int kEraseCommand = tarsel::command::EraseAllProtectionZones;
 
 // A zone point, 48 bytes: 8 zero bytes, X Y Z, 12 zero bytes, the three
 // rotations, 4 zero bytes.
-void WritePoint(PayloadWriter& w, const CartesianInfo& p) {
+template <typename Writer>
+void WritePoint(Writer& w, const CartesianInfo& p) {
   w.Zeros(8).Field(p.X).Field(p.Y).Field(p.Z).Zeros(12);
   w.Field(p.RotationX).Field(p.RotationY).Field(p.RotationZ).Zeros(4);
 }
@@ -25,6 +26,21 @@ void WritePoint(PayloadWriter& w, const CartesianInfo& p) {
 void ReadPoint(PayloadReader& r, CartesianInfo& p) {
   r.Skip(8).Field(p.X).Field(p.Y).Field(p.Z).Skip(12);
   r.Field(p.RotationX).Field(p.RotationY).Field(p.RotationZ).Skip(4);
+}
+
+template <typename Writer>
+void WriteZone(Writer& w, const Zone& zone) {
+  w.Field(zone.ZoneValue1).Field(zone.ZoneValue2).Field(zone.ZoneValue3).Field(zone.ZoneValue4);
+  for (const CartesianInfo& p : zone.Points) WritePoint(w, p);
+  w.Field(zone.Parameters).Field(zone.ZoneValue5);
+}
+
+// The list's form from a record held by reference (the exported serializer
+// takes it by value; the write below does not copy it).
+template <typename Writer>
+void WriteZones(Writer& w, const ZoneList& list) {
+  w.Field(list.ListValue1).Field(list.ListValue2);
+  for (const Zone& z : list.Zones) WriteZone(w, z);
 }
 
 }  // namespace
@@ -46,18 +62,15 @@ int DeserializeZoneList(int& offset, const Payload& payload, ZoneList& out) {
 
 int SerializeZone(int& offset, Payload& payload, Zone zone) {
   PayloadWriter w(payload);
-  w.Field(zone.ZoneValue1).Field(zone.ZoneValue2).Field(zone.ZoneValue3).Field(zone.ZoneValue4);
-  for (const CartesianInfo& p : zone.Points) WritePoint(w, p);
-  w.Field(zone.Parameters).Field(zone.ZoneValue5);
+  WriteZone(w, zone);
   offset = tarsel::Advance(offset, kZoneSize);
   return 1;
 }
 
 int SerializeZoneList(int& offset, Payload& payload, ZoneList list) {
-  payload.reserve(payload.size() + kZoneListSize);
-  PayloadWriter(payload).Field(list.ListValue1).Field(list.ListValue2);
-  offset = tarsel::Advance(offset, 8);
-  for (const Zone& z : list.Zones) SerializeZone(offset, payload, z);
+  tarsel::FormWriter w(payload, kZoneListSize);
+  WriteZones(w, list);
+  offset = tarsel::Advance(offset, kZoneListSize);
   return 1;
 }
 
@@ -69,7 +82,8 @@ int GetProtectionZone(ZoneList* list) {
 }
 
 int SetProtectionZone(ZoneList list) {
-  return tarsel::WriteRecord(kWriteCommand, SerializeZoneList, list);
+  return tarsel::StreamWrite(kWriteCommand, kZoneListSize,
+                             [&](tarsel::PacketWriter& w) { WriteZones(w, list); });
 }
 
 int EraseAllProtectionZones() {

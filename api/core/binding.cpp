@@ -58,24 +58,32 @@ void RememberLoadError(const char* message) {
 // one test every exchange makes before calling through fptrSendPacket.
 bool g_linkOpen = false;
 
-// What the answer holds before each exchange. The link leaves the answer
-// untouched when no answer arrives, so an answer still equal to this byte for
-// byte was not refreshed. Its verdict word is negative: should an arm ever
-// send exactly these 64 bytes, they are still a failure, never a success.
-Packet SentinelAnswer() {
-  Packet p;
-  p.PacketIndex = -0x5A5B;
-  p.PacketCount = -0x5A5B;
-  p.CommandId = -1;
-  p.PayloadSize = -0x5A5B;
-  std::memset(p.Data, 0xA5, sizeof p.Data);
-  return p;
+// What the answer's first 16 bytes hold before each exchange. The link
+// leaves the answer untouched when no answer arrives (and overwrites all of it
+// when one does), so an answer whose first 16 bytes still read so was not
+// refreshed. Its verdict word is negative: should an arm ever send exactly
+// these bytes, they are still a failure, never a success.
+constexpr short kSentinelWord = -0x5A5B;
+constexpr unsigned char kSentinelByte = 0xA5;
+constexpr int kSentinelData = 8;
+
+inline void PresetSentinel(Packet& answer) {
+  answer.PacketIndex = kSentinelWord;
+  answer.PacketCount = kSentinelWord;
+  answer.CommandId = -1;
+  answer.PayloadSize = kSentinelWord;
+  std::memset(answer.Data, kSentinelByte, kSentinelData);
 }
 
-bool SamePacket(const Packet& a, const Packet& b) {
-  return a.PacketIndex == b.PacketIndex && a.PacketCount == b.PacketCount &&
-         a.CommandId == b.CommandId && a.PayloadSize == b.PayloadSize &&
-         std::memcmp(a.Data, b.Data, sizeof a.Data) == 0;
+inline bool StillSentinel(const Packet& answer) {
+  if (answer.PacketIndex != kSentinelWord || answer.PacketCount != kSentinelWord ||
+      answer.CommandId != -1 || answer.PayloadSize != kSentinelWord) {
+    return false;
+  }
+  for (int i = 0; i < kSentinelData; ++i) {
+    if (answer.Data[i] != kSentinelByte) return false;
+  }
+  return true;
 }
 
 // The flat API's connection: the four functions bound by InitAPI.
@@ -83,17 +91,18 @@ class BoundLink final : public tarsel::Connection {
  public:
   bool IsOpen() const override { return g_linkOpen && fptrSendPacket != nullptr; }
   int Exchange(const Packet& request, Packet& answer) override {
-    static const Packet sentinel = SentinelAnswer();
-    answer = sentinel;
+    PresetSentinel(answer);
     int reserved = 0;
     fptrSendPacket(request, answer, reserved);
-    return SamePacket(answer, sentinel) ? TARSEL_ERROR_NO_ANSWER : TARSEL_OK;
+    return StillSentinel(answer) ? TARSEL_ERROR_NO_ANSWER : TARSEL_OK;
   }
 };
 
-thread_local tarsel::Connection* t_current = nullptr;
+// Initial-exec: the library's few bytes of thread-local state are reached
+// without a call into the loader on every command.
+__attribute__((tls_model("initial-exec"))) thread_local tarsel::Connection* t_current = nullptr;
 std::atomic<tarsel::Connection*> g_route{nullptr};
-thread_local const tarsel::StopCheck* t_stop = nullptr;
+__attribute__((tls_model("initial-exec"))) thread_local const tarsel::StopCheck* t_stop = nullptr;
 
 int CloseLocked() {
   int result = TARSEL_OK;

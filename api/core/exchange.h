@@ -21,7 +21,7 @@ template <typename... Out>
 int ReadRecordAt(int command, std::uint32_t argument, int (*decode)(int&, const Payload&, Out&...),
                  Out&... out) {
   return Guarded([&] {
-    Payload payload;
+    Payload& payload = ReadScratch();
     const int code = ReadCommand(command, payload, argument);
     int offset = 0;
     decode(offset, payload, out...);
@@ -42,9 +42,20 @@ template <typename... In>
 int WriteRecord(int command, int (*encode)(int&, Payload&, In...),
                 const std::type_identity_t<In>&... in) {
   return Guarded([&] {
-    Payload payload;
+    Payload& payload = WriteScratch();
     int offset = 0;
     encode(offset, payload, in...);
+    return SendPayload(command, payload);
+  });
+}
+
+// Write shape with an encoder that takes the record by reference, for large
+// records: encode(payload) appends the whole form to an empty payload.
+template <typename Encode>
+int WriteWith(int command, Encode encode) {
+  return Guarded([&] {
+    Payload& payload = WriteScratch();
+    encode(payload);
     return SendPayload(command, payload);
   });
 }

@@ -93,6 +93,103 @@ int SendSetCommand(const std::vector<Packet>& packets) {
   return TARSEL_OK;
 }
 
+namespace tarsel {
+
+// A write's packets, framed one at a time into one packet on the stack as
+// they go out: the same bytes BuildSetCommand gives, without holding them all.
+int SendFramed(int command, const Payload& payload) {
+  Connection& link = CurrentConnection();
+  std::lock_guard lock(link.Mutex());
+  if (!link.IsOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  const int size = static_cast<int>(payload.size());
+  const int count = (size + kData - 1) / kData;
+  Packet request;
+  Packet answer;
+  request.PacketCount = static_cast<short>(count);
+  request.CommandId = static_cast<short>(command);
+  request.PayloadSize = static_cast<short>(size);
+  for (int k = 0; k < count; ++k) {
+    const int begin = k * kData;
+    const int n = std::min(kData, size - begin);
+    request.PacketIndex = static_cast<short>(k + 1);
+    std::memcpy(request.Data, payload.data() + begin, static_cast<std::size_t>(n));
+    if (n < kData) std::memset(request.Data + n, 0, static_cast<std::size_t>(kData - n));
+    if (link.Exchange(request, answer) != TARSEL_OK) return TARSEL_ERROR_NO_ANSWER;
+    const int code = JudgeVerdict(answer.CommandId, k == 0);
+    if (code != TARSEL_OK) return code;
+  }
+  return TARSEL_OK;
+}
+
+PacketWriter::PacketWriter(Connection& link, int command, int size) : link_(link) {
+  std::memset(&request_, 0, sizeof request_);
+  request_.PacketCount = static_cast<short>((size + kData - 1) / kData);
+  request_.CommandId = static_cast<short>(command);
+  request_.PayloadSize = static_cast<short>(size);
+}
+
+void PacketWriter::Flush() {
+  if (result_ == TARSEL_OK) {
+    ++request_.PacketIndex;
+    if (link_.Exchange(request_, answer_) != TARSEL_OK) {
+      result_ = TARSEL_ERROR_NO_ANSWER;
+    } else {
+      result_ = JudgeVerdict(answer_.CommandId, request_.PacketIndex == 1);
+    }
+  }
+  fill_ = 0;
+}
+
+PacketWriter& PacketWriter::Bytes(const void* src, std::size_t width) {
+  const auto* from = static_cast<const unsigned char*>(src);
+  while (width > 0) {
+    const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
+    std::memcpy(request_.Data + fill_, from, n);
+    fill_ += static_cast<int>(n);
+    written_ += n;
+    from += n;
+    width -= n;
+    if (fill_ == kData) Flush();
+  }
+  return *this;
+}
+
+PacketWriter& PacketWriter::Zeros(std::size_t width) {
+  while (width > 0) {
+    const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
+    std::memset(request_.Data + fill_, 0, n);
+    fill_ += static_cast<int>(n);
+    written_ += n;
+    width -= n;
+    if (fill_ == kData) Flush();
+  }
+  return *this;
+}
+
+int PacketWriter::Finish() {
+  const auto size = static_cast<std::size_t>(static_cast<unsigned short>(request_.PayloadSize));
+  if (written_ < size) Zeros(size - written_);
+  if (fill_ > 0) {
+    std::memset(request_.Data + fill_, 0, static_cast<std::size_t>(kData - fill_));
+    Flush();
+  }
+  return result_;
+}
+
+Payload& ReadScratch() {
+  thread_local Payload payload;
+  payload.clear();
+  return payload;
+}
+
+Payload& WriteScratch() {
+  thread_local Payload payload;
+  payload.clear();
+  return payload;
+}
+
+}  // namespace tarsel
+
 int SendGetCommand(Packet& request, Payload& payload) {
   tarsel::Connection& link = tarsel::CurrentConnection();
   std::lock_guard lock(link.Mutex());
@@ -102,12 +199,12 @@ int SendGetCommand(Packet& request, Payload& payload) {
     if (link.Exchange(request, answer) != TARSEL_OK) return TARSEL_ERROR_NO_ANSWER;
     const int code = JudgeVerdict(answer.CommandId, answer.PacketIndex == 1);
     if (code != TARSEL_OK) return code;
-    payload.insert(payload.end(), answer.Data, answer.Data + kData);
-    if (answer.PayloadSize < 0) return TARSEL_ERROR_BAD_ANSWER_SIZE;
-    if (pass == 0) {
+    if (pass == 0 && answer.PayloadSize >= 0) {
       // One allocation for the whole answer instead of one per packet.
       payload.reserve(payload.size() + static_cast<std::size_t>(answer.PayloadSize) + kData);
     }
+    payload.insert(payload.end(), answer.Data, answer.Data + kData);
+    if (answer.PayloadSize < 0) return TARSEL_ERROR_BAD_ANSWER_SIZE;
     request.PacketIndex = static_cast<short>(answer.PacketIndex + 1);
     request.PayloadSize = answer.PayloadSize;
     if (payload.size() >= static_cast<std::size_t>(answer.PayloadSize)) return TARSEL_OK;
@@ -130,15 +227,21 @@ int SendPayload(int command, const Payload& payload) {
   if (payload.size() > static_cast<std::size_t>(kMaxPayload)) {
     return TARSEL_ERROR_PAYLOAD_TOO_LARGE;
   }
-  return Guarded([&] { return SendSetCommand(BuildSetCommand(command, payload)); });
+  return SendFramed(command, payload);
 }
 
 int SendBare(int command) {
-  return Guarded([&] {
-    std::vector<Packet> packets;
-    PrepareSetPacket(packets, command);
-    return SendSetCommand(packets);
-  });
+  // The one packet PrepareSetPacket would append, built on the stack.
+  Packet request = BlankPacket();
+  request.PacketIndex = 1;
+  request.PacketCount = 1;
+  request.CommandId = static_cast<short>(command);
+  Connection& link = CurrentConnection();
+  std::lock_guard lock(link.Mutex());
+  if (!link.IsOpen()) return TARSEL_ERROR_NOT_INITIALIZED;
+  Packet answer;
+  if (link.Exchange(request, answer) != TARSEL_OK) return TARSEL_ERROR_NO_ANSWER;
+  return JudgeVerdict(answer.CommandId, true);
 }
 
 int ReadCommand(int command, Payload& payload, std::uint32_t argument) {

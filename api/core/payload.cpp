@@ -1,19 +1,6 @@
 #include "core/payload.h"
 
-namespace {
-
-// Assembles a little-endian unsigned value of width bytes; bounds-checked by
-// ReadRaw so a short payload yields 0.
-template <typename T>
-T ReadLe(int& offset, const Payload& payload) {
-  unsigned char bytes[sizeof(T)];
-  tarsel::ReadRaw(offset, payload, bytes, sizeof(T));
-  T value = 0;
-  for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(bytes[i]) << (8 * i);
-  return value;
-}
-
-}  // namespace
+using tarsel::ReadLe;
 
 short GetShortFromVector(int& offset, const Payload& payload) {
   return static_cast<short>(ReadLe<std::uint16_t>(offset, payload));

@@ -2,8 +2,10 @@
 // writer through which every record codec lists its fields in wire order.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "tarsel/export.h"
@@ -55,6 +57,40 @@ inline void ReadRaw(int& offset, const Payload& payload, void* dst, int width) {
   offset = Advance(offset, width);
 }
 
+// The little-endian value of sizeof(T) bytes at bytes. On a little-endian
+// host the bytes are the value and one copy suffices; elsewhere they are
+// assembled byte by byte.
+template <typename T>
+inline T LoadLe(const unsigned char* bytes) {
+  T value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, bytes, sizeof value);
+  } else {
+    for (std::size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(bytes[i]) << (8 * i));
+  }
+  return value;
+}
+
+// The little-endian unsigned value of sizeof(T) bytes at offset, or 0 when
+// they do not lie wholly inside the payload; advances offset. Inline, so that
+// field-by-field decoding costs a bounds check and a load per field.
+template <typename T>
+inline T ReadLe(int& offset, const Payload& payload) {
+  const long long start = offset;
+  offset = Advance(offset, static_cast<int>(sizeof(T)));
+  if (start < 0 || start + static_cast<long long>(sizeof(T)) > static_cast<long long>(payload.size())) {
+    return 0;
+  }
+  return LoadLe<T>(payload.data() + start);
+}
+
+template <typename T, typename Bits>
+inline T FromBits(Bits bits) {
+  T value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
 // Walks a payload field by field. Every step advances the caller's offset by
 // the field's wire width; fields lying past the payload's end read as zero.
 // Overloads pick the reader by the destination's type, so a codec reads as
@@ -64,27 +100,27 @@ class PayloadReader {
   PayloadReader(int& offset, const Payload& payload) : offset_(offset), payload_(payload) {}
 
   PayloadReader& Field(std::int16_t& v) {
-    v = GetShortFromVector(offset_, payload_);
+    v = static_cast<std::int16_t>(ReadLe<std::uint16_t>(offset_, payload_));
     return *this;
   }
   PayloadReader& Field(std::uint16_t& v) {
-    v = GetUShortFromVector(offset_, payload_);
+    v = ReadLe<std::uint16_t>(offset_, payload_);
     return *this;
   }
   PayloadReader& Field(std::int32_t& v) {
-    v = GetIntFromVector(offset_, payload_);
+    v = static_cast<std::int32_t>(ReadLe<std::uint32_t>(offset_, payload_));
     return *this;
   }
   PayloadReader& Field(std::uint32_t& v) {
-    v = GetUIntFromVector(offset_, payload_);
+    v = ReadLe<std::uint32_t>(offset_, payload_);
     return *this;
   }
   PayloadReader& Field(float& v) {
-    v = GetFloatFromVector(offset_, payload_);
+    v = FromBits<float>(ReadLe<std::uint32_t>(offset_, payload_));
     return *this;
   }
   PayloadReader& Field(double& v) {
-    v = GetDoubleFromVector(offset_, payload_);
+    v = FromBits<double>(ReadLe<std::uint64_t>(offset_, payload_));
     return *this;
   }
   PayloadReader& Field(std::uint8_t& v) {
@@ -100,7 +136,31 @@ class PayloadReader {
   }
   template <typename T, std::size_t N>
   PayloadReader& Field(T (&array)[N]) {
+    if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
+      // Bytes, however nested, are a run on the wire and in memory: one copy,
+      // and a run reaching past the payload's end reads byte by byte as
+      // single fields would.
+      const long long start = offset_;
+      if (start >= 0 && start + static_cast<long long>(sizeof array) <=
+                            static_cast<long long>(payload_.size())) {
+        return Bytes(array, static_cast<int>(sizeof array));
+      }
+    }
     for (std::size_t i = 0; i < N; ++i) Field(array[i]);
+    return *this;
+  }
+  // count floats in a row: one bounds check for the run when it lies wholly
+  // inside the payload, each float as Field reads it otherwise.
+  PayloadReader& Floats(float* first, int count) {
+    const long long start = offset_;
+    const long long width = 4LL * count;
+    if (start < 0 || start + width > static_cast<long long>(payload_.size())) {
+      for (int i = 0; i < count; ++i) Field(first[i]);
+      return *this;
+    }
+    const unsigned char* bytes = payload_.data() + start;
+    for (int i = 0; i < count; ++i) first[i] = FromBits<float>(LoadLe<std::uint32_t>(bytes + 4 * i));
+    offset_ = Advance(offset_, static_cast<int>(width));
     return *this;
   }
   // A fixed-width text or raw byte run, copied byte for byte.
@@ -111,7 +171,7 @@ class PayloadReader {
   PayloadReader& Text(char (&text)[20]) { return Bytes(text, 20); }
   // A float on the wire stored into an int32 by truncation toward zero.
   PayloadReader& Truncated(std::int32_t& v) {
-    v = TruncateToInt32(GetFloatFromVector(offset_, payload_));
+    v = TruncateToInt32(FromBits<float>(ReadLe<std::uint32_t>(offset_, payload_)));
     return *this;
   }
   // Four bytes copied bit for bit into a float (NaN payloads preserved).
@@ -160,7 +220,24 @@ class PayloadWriter {
   }
   template <typename T, std::size_t N>
   PayloadWriter& Field(const T (&array)[N]) {
-    for (std::size_t i = 0; i < N; ++i) Field(array[i]);
+    // Bytes, however nested, go out as one run.
+    if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
+      return Bytes(array, sizeof array);
+    } else {
+      for (std::size_t i = 0; i < N; ++i) Field(array[i]);
+      return *this;
+    }
+  }
+  // count floats in a row, appended at once.
+  PayloadWriter& Floats(const float* first, int count) {
+    const std::size_t at = payload_.size();
+    payload_.resize(at + 4 * static_cast<std::size_t>(count));
+    unsigned char* out = payload_.data() + at;
+    for (int i = 0; i < count; ++i) {
+      std::uint32_t bits;
+      std::memcpy(&bits, &first[i], 4);
+      for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
+    }
     return *this;
   }
   PayloadWriter& Bytes(const void* src, std::size_t width) {
@@ -186,12 +263,91 @@ class PayloadWriter {
 
  private:
   PayloadWriter& Le(std::uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) payload_.push_back(static_cast<unsigned char>(v >> (8 * i)));
+    unsigned char bytes[8];
+    for (int i = 0; i < width; ++i) bytes[i] = static_cast<unsigned char>(v >> (8 * i));
+    payload_.insert(payload_.end(), bytes, bytes + width);
     return *this;
   }
 
   Payload& payload_;
   std::size_t start_;
+};
+
+// Writes a form of known size: the payload grows by that size at once (zero
+// bytes) and the fields are stored in place behind a cursor, so a field costs
+// a store instead of a vector insertion. The same calls as PayloadWriter, for
+// the large forms written on every command. Writing past the announced size
+// still works (the payload grows), it is only slower.
+class FormWriter {
+ public:
+  FormWriter(Payload& payload, std::size_t size) : payload_(payload), start_(payload.size()) {
+    payload_.resize(start_ + size);
+    at_ = start_;
+  }
+
+  FormWriter& Field(std::int16_t v) { return Le(static_cast<std::uint16_t>(v), 2); }
+  FormWriter& Field(std::uint16_t v) { return Le(v, 2); }
+  FormWriter& Field(std::int32_t v) { return Le(static_cast<std::uint32_t>(v), 4); }
+  FormWriter& Field(std::uint32_t v) { return Le(v, 4); }
+  FormWriter& Field(std::uint8_t v) {
+    *Take(1) = v;
+    return *this;
+  }
+  FormWriter& Field(float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, 4);
+    return Le(bits, 4);
+  }
+  FormWriter& Field(double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    return Le(bits, 8);
+  }
+  template <typename T, std::size_t N>
+  FormWriter& Field(const T (&array)[N]) {
+    if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
+      return Bytes(array, sizeof array);
+    } else {
+      for (std::size_t i = 0; i < N; ++i) Field(array[i]);
+      return *this;
+    }
+  }
+  FormWriter& Floats(const float* first, int count) {
+    for (int i = 0; i < count; ++i) Field(first[i]);
+    return *this;
+  }
+  FormWriter& Bytes(const void* src, std::size_t width) {
+    if (width > 0) std::memcpy(Take(width), src, width);
+    return *this;
+  }
+  FormWriter& Text(const char (&text)[20]) { return Bytes(text, 20); }
+  FormWriter& Zeros(std::size_t width) {
+    Take(width);  // the form's bytes start out zero
+    return *this;
+  }
+  FormWriter& Filler(double v) { return Field(v); }
+  FormWriter& PadTo(std::size_t size) {
+    if (Written() < size) Take(size - Written());
+    return *this;
+  }
+  std::size_t Written() const { return at_ - start_; }
+
+ private:
+  unsigned char* Take(std::size_t width) {
+    if (at_ + width > payload_.size()) payload_.resize(at_ + width);
+    unsigned char* p = payload_.data() + at_;
+    at_ += width;
+    return p;
+  }
+  FormWriter& Le(std::uint64_t v, int width) {
+    unsigned char* out = Take(static_cast<std::size_t>(width));
+    for (int i = 0; i < width; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+    return *this;
+  }
+
+  Payload& payload_;
+  std::size_t start_;
+  std::size_t at_;
 };
 
 }  // namespace tarsel

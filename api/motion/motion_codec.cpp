@@ -8,8 +8,7 @@ namespace {
 using tarsel::PayloadReader;
 using tarsel::PayloadWriter;
 
-// The float64 filler the arm expects in the gaps of a stored position.
-constexpr double kPositionFiller = 3.0;
+using tarsel::kPositionFiller;
 // Size of the basic trajectory point form, whatever its Type.
 constexpr std::size_t kBasicPointSize = 48;
 
@@ -77,21 +76,6 @@ void TrajectoryPoint::InitStruct() {
 // --- Shared pieces ----------------------------------------------------------------
 
 namespace tarsel {
-
-void WriteUserPosition(PayloadWriter& w, const UserPosition& p, double lastFiller) {
-  const CartesianInfo& c = p.Coordinates;
-  w.Field(p.Type).Field(p.Parameter).Filler(kPositionFiller);
-  w.Field(c.X).Field(c.Y).Field(c.Z).Zeros(4).Filler(kPositionFiller);
-  w.Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ).Zeros(4).Filler(lastFiller);
-  Put(w, p.Actuators);
-  w.Field(p.FingersMode);
-  Put(w, p.Fingers);
-}
-
-void WriteLimits(PayloadWriter& w, const Limitation& l) {
-  w.Field(l.Limit1).Field(l.Limit2).Field(l.Limit3).Field(l.Limit4).Field(l.Limit5);
-  w.Field(l.Limit6).Field(l.Limit7).Field(l.Limit8).Field(l.Limit9);
-}
 
 void ReadLimits(PayloadReader& r, Limitation& l) {
   r.Field(l.Limit1).Field(l.Limit2).Field(l.Limit3).Field(l.Limit4).Field(l.Limit5);
@@ -168,10 +152,8 @@ int SerializeAngularInfo(int& offset, Payload& payload, AngularInfo info) {
 }
 
 int SerializeTrajectoryPoint(int& /*offset*/, Payload& payload, TrajectoryPoint point) {
-  PayloadWriter w(payload);
-  tarsel::WriteUserPosition(w, point.Position, kPositionFiller);
-  w.Field(point.LimitationFlag).Zeros(4);
-  tarsel::WriteLimits(w, point.Limits);
+  tarsel::FormWriter w(payload, tarsel::kTrajectoryPointSize);
+  tarsel::WriteTrajectoryPoint(w, point);
   return 1;
 }
 

@@ -3,6 +3,10 @@
 // treat the offset as each one documents.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+
 #include "core/payload.h"
 #include "tarsel/motion.h"
 
@@ -44,18 +48,31 @@ namespace tarsel {
 // Field lists of the read-out forms, in wire order. One list serves both
 // directions: with a PayloadReader it decodes (the host), with a
 // PayloadWriter it encodes (the simulated arm), so each form is written once.
+// These three records are runs of floats in memory as on the wire (X, Y, Z,
+// RotationX, RotationY, RotationZ; Actuator1 to 6; Finger1 to 3), so each
+// goes as one run.
+static_assert(sizeof(CartesianInfo) == 24 && offsetof(CartesianInfo, RotationZ) == 20);
+static_assert(sizeof(AngularInfo) == 24 && offsetof(AngularInfo, Actuator6) == 20);
+static_assert(sizeof(FingersPosition) == 12 && offsetof(FingersPosition, Finger3) == 8);
+template <int N, typename Io, typename Record>
+void FloatRun(Io& io, Record& record) {
+  static_assert(sizeof(Record) == 4 * N, "a record of N floats and nothing else");
+  float run[N];
+  std::memcpy(run, &record, sizeof run);
+  io.Floats(run, N);
+  if constexpr (!std::is_const_v<Record>) std::memcpy(&record, run, sizeof run);
+}
 template <typename Io, typename Info>
 void CartesianInfoForm(Io& io, Info& c) {
-  io.Field(c.X).Field(c.Y).Field(c.Z).Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ);
+  FloatRun<6>(io, c);
 }
 template <typename Io, typename Info>
 void AngularInfoForm(Io& io, Info& a) {
-  io.Field(a.Actuator1).Field(a.Actuator2).Field(a.Actuator3);
-  io.Field(a.Actuator4).Field(a.Actuator5).Field(a.Actuator6);
+  FloatRun<6>(io, a);
 }
 template <typename Io, typename Fingers>
 void FingersForm(Io& io, Fingers& f) {
-  io.Field(f.Finger1).Field(f.Finger2).Field(f.Finger3);
+  FloatRun<3>(io, f);
 }
 // 36 bytes: six actuator floats, then three finger floats.
 template <typename Io, typename Position>
@@ -75,11 +92,37 @@ void TrajectoryFifoForm(Io& io, Fifo& f) {
   io.Field(f.PointCount).Field(f.StatusFloat).Field(f.StatusInt);
 }
 
-// The UserPosition form's writer, shared with the other records that embed
-// it: the first two float64 fillers are 3.0, the last one is lastFiller.
-void WriteUserPosition(PayloadWriter& writer, const UserPosition& position, double lastFiller);
+// The float64 filler the arm expects in the gaps of a stored position.
+constexpr double kPositionFiller = 3.0;
+
+// The UserPosition form's writer (PayloadWriter or FormWriter), shared with
+// the other records that embed it: the first two float64 fillers are 3.0, the
+// last one is lastFiller.
+template <typename Writer>
+void WriteUserPosition(Writer& w, const UserPosition& p, double lastFiller) {
+  const CartesianInfo& c = p.Coordinates;
+  w.Field(p.Type).Field(p.Parameter).Filler(kPositionFiller);
+  w.Field(c.X).Field(c.Y).Field(c.Z).Zeros(4).Filler(kPositionFiller);
+  w.Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ).Zeros(4).Filler(lastFiller);
+  AngularInfoForm(w, p.Actuators);
+  w.Field(p.FingersMode);
+  FingersForm(w, p.Fingers);
+}
 // Limit1 ... Limit9 as nine floats.
-void WriteLimits(PayloadWriter& writer, const Limitation& limits);
+template <typename Writer>
+void WriteLimits(Writer& w, const Limitation& l) {
+  w.Field(l.Limit1).Field(l.Limit2).Field(l.Limit3).Field(l.Limit4).Field(l.Limit5);
+  w.Field(l.Limit6).Field(l.Limit7).Field(l.Limit8).Field(l.Limit9);
+}
+// The full trajectory point, 148 bytes: the position (fillers 3.0, 3.0,
+// 3.0), the limitation flag, 4 zero bytes, the nine limits.
+constexpr int kTrajectoryPointSize = 148;
+template <typename Writer>
+void WriteTrajectoryPoint(Writer& w, const TrajectoryPoint& point) {
+  WriteUserPosition(w, point.Position, kPositionFiller);
+  w.Field(point.LimitationFlag).Zeros(4);
+  WriteLimits(w, point.Limits);
+}
 void ReadLimits(PayloadReader& reader, Limitation& limits);
 
 }  // namespace tarsel

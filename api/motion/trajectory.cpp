@@ -24,7 +24,8 @@ int DecodeActualTrajectory(int& offset, const Payload& payload, TrajectoryPoint&
 }  // namespace
 
 int SendAdvanceTrajectory(TrajectoryPoint point) {
-  return tarsel::WriteRecord(kSendAdvanceTrajectory, SerializeTrajectoryPoint, point);
+  return tarsel::StreamWrite(kSendAdvanceTrajectory, tarsel::kTrajectoryPointSize,
+                             [&](tarsel::PacketWriter& w) { tarsel::WriteTrajectoryPoint(w, point); });
 }
 
 int SendBasicTrajectory(TrajectoryPoint point) {

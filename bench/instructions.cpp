@@ -1,0 +1,73 @@
+// Runs one command a given number of times over the zero-latency stand-in
+// link, for counting instructions with callgrind: the difference between two
+// runs of different lengths is the cost of the extra commands, free of
+// start-up costs. bench/count_instructions.sh drives it.
+//   tarsel_bench_instructions COMMAND REPEATS
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tarsel/tarsel.h"
+
+extern "C" void NullLinkSetReadSize(int bytes);
+
+namespace {
+
+struct Records {
+  AngularPosition angular{};
+  GeneralInformations general{};
+  ControlMappingCharts charts{};
+  ZoneList zones{};
+  TrajectoryPoint point{};
+  Packet request{};
+  Packet answer{};
+};
+
+// Each entry: the read size the link announces, and one command.
+struct Command {
+  const char* name;
+  int readSize;
+  int (*run)(Records&);
+};
+
+const Command kCommands[] = {
+    {"floor", 36,
+     [](Records& r) {
+       int reserved = 0;
+       fptrSendPacket(r.request, r.answer, reserved);
+       return 1;
+     }},
+    {"read1", 36, [](Records& r) { return GetAngularPosition(r.angular); }},
+    {"bare", 36, [](Records&) { return EraseAllTrajectories(); }},
+    {"advance3", 36, [](Records& r) { return SendAdvanceTrajectory(r.point); }},
+    {"general15", 832, [](Records& r) { return GetGeneralInformations(r.general); }},
+    {"mapread265", 14816, [](Records& r) { return GetControlMapping(&r.charts); }},
+    {"mapwrite265", 14816, [](Records& r) { return SetControlMapping(r.charts); }},
+    {"zonesread79", 4408, [](Records& r) { return GetProtectionZone(&r.zones); }},
+    {"zoneswrite79", 4408, [](Records& r) { return SetProtectionZone(r.zones); }},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s COMMAND REPEATS\n", argv[0]);
+    return 2;
+  }
+  const Command* command = nullptr;
+  for (const Command& c : kCommands) {
+    if (std::strcmp(c.name, argv[1]) == 0) command = &c;
+  }
+  if (command == nullptr) return 2;
+  const long repeats = std::strtol(argv[2], nullptr, 10);
+  if (InitAPI() != TARSEL_OK) return 1;
+  NullLinkSetReadSize(command->readSize);
+  static Records records;
+  records.point.InitStruct();
+  int failures = 0;
+  for (long i = 0; i < repeats; ++i) failures += command->run(records) != TARSEL_OK;
+  CloseAPI();
+  return failures == 0 ? 0 : 1;
+}

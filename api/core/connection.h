@@ -5,12 +5,38 @@
 // InitAPI), unless a ConnectionScope has put another in place.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 
 #include "tarsel/packet.h"
 
 namespace tarsel {
+
+// The lock of one connection: a word that is 0 (free), 1 (held) or 2 (held,
+// and someone may be waiting). Taking a free lock and giving back one nobody
+// waits for are one atomic instruction each; waiting sleeps in the kernel.
+// Every command takes it, so it is kept to what it costs to be uncontended.
+class CommandMutex {
+ public:
+  void lock() {
+    int expected = 0;
+    if (!state_.compare_exchange_strong(expected, 1, std::memory_order_acquire,
+                                        std::memory_order_relaxed)) {
+      LockContended();
+    }
+  }
+  void unlock() {
+    if (state_.exchange(0, std::memory_order_release) == 2) state_.notify_one();
+  }
+
+ private:
+  void LockContended() {
+    // Mark the lock as waited for, then sleep until it may be free.
+    while (state_.exchange(2, std::memory_order_acquire) != 0) state_.wait(2);
+  }
+  std::atomic<int> state_{0};
+};
 
 class Connection {
  public:
@@ -22,7 +48,7 @@ class Connection {
   // Held for the whole of one command (all its packets), and by whatever
   // opens or closes the link under the connection. Never held across the
   // pauses of a composite operation.
-  std::mutex& Mutex() { return mutex_; }
+  CommandMutex& Mutex() { return mutex_; }
 
   // Whether commands may run now. Called with Mutex() held.
   virtual bool IsOpen() const = 0;
@@ -33,7 +59,7 @@ class Connection {
   virtual int Exchange(const Packet& request, Packet& answer) = 0;
 
  private:
-  std::mutex mutex_;
+  CommandMutex mutex_;
 };
 
 // The connection of the flat API: the link library bound by InitAPI.

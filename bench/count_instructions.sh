@@ -29,3 +29,20 @@ for entry in floor:1 read1:1 bare:1 advance3:3 general15:15 mapread265:265 mapwr
   ratio=$(awk -v a="$per" -v f="$floor" 'BEGIN { printf "%.1f", a / f }')
   printf '%-14s %8s %8s %12s %8s\n' "$name" "$packets" "$n" "$per" "$ratio"
 done
+
+# Cost against message size: reads of 1 to 265 packets through the framing,
+# with the least-squares line through them (instructions = a + b * packets).
+echo
+printf '%-14s %8s %8s\n' framing packets instr
+points=""
+for k in 1 2 4 16 64 128 265; do
+  n=$(per_command "framed$k")
+  printf '%-14s %8s %8s\n' "framed$k" "$k" "$n"
+  points="$points $k:$n"
+done
+echo "$points" | tr ' ' '\n' | awk -F: 'NF == 2 {
+  n++; sx += $1; sy += $2; sxx += $1 * $1; sxy += $1 * $2; x[n] = $1; y[n] = $2 }
+  END {
+    b = (n * sxy - sx * sy) / (n * sxx - sx * sx); a = (sy - b * sx) / n
+    for (i = 1; i <= n; i++) { r = y[i] - (a + b * x[i]); if (r < 0) r = -r; if (r / y[i] > worst) worst = r / y[i] }
+    printf "fit: %.0f + %.1f per packet; largest deviation %.1f%%\n", a, b, 100 * worst }'

@@ -1,15 +1,46 @@
-// What the library adds to each command over the link's own cost: a bare call
-// of the bound SendPacket into a zero-latency link (the floor) beside whole
-// commands through the same link, lock included. Run single-threaded, so the
-// lock is uncontended; BM_MutexPair shows what one lock/unlock costs alone.
+// What the library adds to each command over the link's own cost. Every
+// command runs over a zero-latency stand-in link; the floor is one bare call
+// of the bound SendPacket into it. Each benchmark reports time per command,
+// time per packet, its ratio to the floor (measured in the same run) and the
+// heap allocations per command, counted by the replacement operator new
+// below; the ratio to the floor is ns/packet over BM_Floor's ns/packet.
+// Single-threaded, so the command lock is uncontended.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
+#include <new>
+#include <string>
 #include <vector>
 
+#include "core/framing.h"
+#include "maintenance/maintenance_codec.h"
 #include "tarsel/tarsel.h"
 
 extern "C" void NullLinkSetReadSize(int bytes);
+
+// --- Counting allocator ---------------------------------------------------------
+// The replacements pair malloc with free on purpose; the compiler sees only
+// new and free once they are inlined.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -23,47 +54,107 @@ class Open {
   bool ok_ = false;
 };
 
-void BM_Floor(benchmark::State& state) {
-  Open open;
-  if (!open.ok()) return state.SkipWithError("InitAPI failed");
+struct Records {
+  AngularPosition angular{};
+  GeneralInformations general{};
+  ControlMappingCharts charts{};
+  ZoneList zones{};
+  TrajectoryPoint point{};
   Packet request{};
   Packet answer{};
-  int reserved = 0;
-  for (auto _ : state) {
-    fptrSendPacket(request, answer, reserved);
-    benchmark::DoNotOptimize(answer);
-  }
+};
+
+// Runs command over the stand-in link announcing readSize for reads, and
+// reports per command, per packet, against the floor, and allocations.
+template <typename Command>
+void RunCommand(benchmark::State& state, int packets, int readSize, Command command) {
+  Open open;
+  if (!open.ok()) return state.SkipWithError("InitAPI failed");
+  NullLinkSetReadSize(readSize);
+  static Records records;
+  records.point.InitStruct();
+  command(records);  // warm up: the thread's payload buffer, the bindings
+  const long before = g_allocations.load();
+  for (auto _ : state) benchmark::DoNotOptimize(command(records));
+  const double allocations =
+      static_cast<double>(g_allocations.load() - before) / static_cast<double>(state.iterations());
+  state.counters["packets"] = packets;
+  state.counters["allocs/cmd"] = allocations;
+  state.counters["ns/packet"] =
+      benchmark::Counter(static_cast<double>(packets), benchmark::Counter::kIsIterationInvariantRate |
+                                                           benchmark::Counter::kInvert);
+}
+
+void BM_Floor(benchmark::State& state) {
+  RunCommand(state, 1, 36, [](Records& r) {
+    int reserved = 0;
+    fptrSendPacket(r.request, r.answer, reserved);
+    return 1;
+  });
 }
 BENCHMARK(BM_Floor);
 
-void BM_MutexPair(benchmark::State& state) {
-  std::mutex m;
-  for (auto _ : state) {
-    m.lock();
-    m.unlock();
-    benchmark::ClobberMemory();
-  }
+void BM_OnePacketRead(benchmark::State& state) {
+  RunCommand(state, 1, 36, [](Records& r) { return GetAngularPosition(r.angular); });
 }
-BENCHMARK(BM_MutexPair);
+BENCHMARK(BM_OnePacketRead);
 
 void BM_BareCommand(benchmark::State& state) {
-  Open open;
-  if (!open.ok()) return state.SkipWithError("InitAPI failed");
-  for (auto _ : state) benchmark::DoNotOptimize(EraseAllTrajectories());
+  RunCommand(state, 1, 36, [](Records&) { return EraseAllTrajectories(); });
 }
 BENCHMARK(BM_BareCommand);
 
-void BM_OnePacketRead(benchmark::State& state) {
-  Open open;
-  if (!open.ok()) return state.SkipWithError("InitAPI failed");
-  NullLinkSetReadSize(36);
-  AngularPosition position;
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(GetAngularPosition(position));
-    benchmark::DoNotOptimize(position);
-  }
+void BM_AdvanceTrajectory3(benchmark::State& state) {
+  RunCommand(state, 3, 36, [](Records& r) { return SendAdvanceTrajectory(r.point); });
 }
-BENCHMARK(BM_OnePacketRead);
+BENCHMARK(BM_AdvanceTrajectory3);
+
+void BM_GeneralInformations15(benchmark::State& state) {
+  RunCommand(state, 15, 832, [](Records& r) { return GetGeneralInformations(r.general); });
+}
+BENCHMARK(BM_GeneralInformations15);
+
+void BM_GetControlMapping265(benchmark::State& state) {
+  RunCommand(state, 265, 14816, [](Records& r) { return GetControlMapping(&r.charts); });
+}
+BENCHMARK(BM_GetControlMapping265);
+
+void BM_SetControlMapping265(benchmark::State& state) {
+  RunCommand(state, 265, 14816, [](Records& r) { return SetControlMapping(r.charts); });
+}
+BENCHMARK(BM_SetControlMapping265);
+
+void BM_GetProtectionZone79(benchmark::State& state) {
+  RunCommand(state, 79, 4408, [](Records& r) { return GetProtectionZone(&r.zones); });
+}
+BENCHMARK(BM_GetProtectionZone79);
+
+void BM_SetProtectionZone79(benchmark::State& state) {
+  RunCommand(state, 79, 4408, [](Records& r) { return SetProtectionZone(r.zones); });
+}
+BENCHMARK(BM_SetProtectionZone79);
+
+// One firmware page (40 packets), as programming sends each page.
+void BM_FirmwarePage40(benchmark::State& state) {
+  static std::vector<PacketList> pages = SplitDataByPage(Payload(100, 0x5A), 12);
+  RunCommand(state, 40, 36, [](Records&) { return SendSetCommand(pages.front().packets); });
+}
+BENCHMARK(BM_FirmwarePage40);
+
+// Framing alone, over message sizes of 1 to 265 packets: the cost must grow
+// linearly with the packets.
+void BM_ReadFraming(benchmark::State& state) {
+  const int packets = static_cast<int>(state.range(0));
+  RunCommand(state, packets, packets * 56, [](Records&) {
+    Packet request;
+    PrepareGetPacket(request, 41);
+    static Payload payload;
+    payload.clear();
+    return SendGetCommand(request, payload);
+  });
+  state.SetComplexityN(packets);
+}
+BENCHMARK(BM_ReadFraming)->RangeMultiplier(4)->Range(1, 256)->Arg(265)->Complexity(benchmark::oN);
 
 // Two threads reading at once: each command waits for the other's packets.
 void BM_OnePacketReadTwoThreads(benchmark::State& state) {

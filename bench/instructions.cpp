@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/framing.h"
 #include "tarsel/tarsel.h"
 
 extern "C" void NullLinkSetReadSize(int bytes);
@@ -49,6 +50,16 @@ const Command kCommands[] = {
     {"zoneswrite79", 4408, [](Records& r) { return SetProtectionZone(r.zones); }},
 };
 
+// A read of packets packets through the exported framing, for the fit of
+// cost against message size.
+int FramedRead(Records&) {
+  static Payload payload;
+  payload.clear();
+  Packet request;
+  PrepareGetPacket(request, 41);
+  return SendGetCommand(request, payload);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +70,12 @@ int main(int argc, char** argv) {
   const Command* command = nullptr;
   for (const Command& c : kCommands) {
     if (std::strcmp(c.name, argv[1]) == 0) command = &c;
+  }
+  // "framedN": a read of N packets through the framing alone.
+  Command framed{"framed", 56, FramedRead};
+  if (command == nullptr && std::strncmp(argv[1], "framed", 6) == 0) {
+    framed.readSize = 56 * std::atoi(argv[1] + 6);
+    command = &framed;
   }
   if (command == nullptr) return 2;
   const long repeats = std::strtol(argv[2], nullptr, 10);

@@ -1,0 +1,315 @@
+// tarsel.Arm: one method per export of the API, named in snake case, each
+// running the C++ interface's member of the same name with the GIL released.
+#include "arm.h"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "tarsel/arm.hpp"
+#include "values.h"
+
+namespace tarsel::python {
+
+namespace {
+
+// The stop check of the long operations, asked between their steps on the
+// thread that runs them (which has released the GIL): runs Python's signal
+// handlers. When one raises (KeyboardInterrupt on Ctrl-C), the exception stays
+// pending on this thread and the operation stops with 2009; RunLong raises it.
+int CheckSignals() {
+  py::gil_scoped_acquire gil;
+  if (PyErr_Occurred() != nullptr || PyErr_CheckSignals() != 0) {
+    return TARSEL_ERROR_CANCELLED;
+  }
+  return 0;
+}
+
+// Runs a long operation with the GIL released; an exception a signal handler
+// raised meanwhile is raised in place of the operation's Error(2009).
+template <class Body>
+void RunLong(Body&& body) {
+  try {
+    py::gil_scoped_release release;
+    body();
+  } catch (const Error&) {
+    if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+    throw;
+  }
+  if (PyErr_Occurred() != nullptr) throw py::error_already_set();
+}
+
+std::chrono::milliseconds Limit(double seconds) {
+  if (std::isnan(seconds) || seconds < 0) {
+    throw py::value_error("timeout: expected a number of seconds, 0 or more");
+  }
+  constexpr double kYear = 365.0 * 24 * 3600;  // inf and the like: no limit in practice
+  return std::chrono::milliseconds(
+      static_cast<long long>(std::ceil(std::min(seconds, kYear) * 1000.0)));
+}
+
+Arm Open(const std::optional<ArmInfo>& info, bool simulated, int hand, double timeScale,
+         int fingerPoints, const std::string& faults) {
+  SimOptions options;
+  const bool simulatorOptions = hand != options.hand || timeScale != options.time_scale ||
+                                fingerPoints != options.finger_points || faults != options.faults;
+  if (!simulated && simulatorOptions) {
+    throw py::value_error("hand, time_scale, finger_points and faults need simulated=True");
+  }
+  if (simulated && info) throw py::value_error("give an ArmInfo or simulated=True, not both");
+  options.hand = hand;
+  options.time_scale = timeScale;
+  options.finger_points = fingerPoints;
+  options.faults = faults;
+  py::gil_scoped_release release;
+  Arm arm = simulated ? Arm::Simulated(options) : info ? Arm(*info) : Arm();
+  arm.SetStopCheck(&CheckSignals);
+  return arm;
+}
+
+// progress(pages_sent, pages_total), called with the GIL; None or a true value
+// goes on, any other false value stops the transfer.
+FlashProgress Progress(py::handle progress) {
+  if (progress.is_none()) return {};
+  if (!PyCallable_Check(progress.ptr())) {
+    throw py::type_error("progress: expected a callable or None, found " + Shown(progress));
+  }
+  // The handle is borrowed: the caller's reference outlives the transfer, and
+  // copies of the function made without the GIL touch no reference count.
+  return [progress](int sent, int total) {
+    py::gil_scoped_acquire gil;
+    if (PyErr_Occurred() != nullptr) return false;  // an interrupt is on its way
+    const py::object answer = progress(sent, total);
+    if (answer.is_none()) return true;
+    const int truth = PyObject_IsTrue(answer.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+  };
+}
+
+}  // namespace
+
+void BindArm(py::module_& m) {
+  const auto nogil = py::call_guard<py::gil_scoped_release>();
+
+  m.def("list_arms", &ListArms, nogil,
+        "The arms the library can reach, ordered by path: those on the USB bus, or with "
+        "TARSEL_SIM=N in the environment N simulated arms. Raises Error (2002: no link library, "
+        "1001: libusb cannot start).");
+
+  py::class_<Arm> arm(m, "Arm", R"(One open connection to one arm.
+
+Arm() opens the first arm (a simulated one when TARSEL_SIM=N is set), Arm(info)
+the arm an ArmInfo from list_arms() describes, and Arm(simulated=True, hand=3,
+time_scale=1.0, finger_points=5, faults="") a simulated arm of this process's
+own. Use it as a context manager or call close(). Every method raises
+tarsel.Error when the result code is not 1, and releases the GIL while the
+library works, so other threads run meanwhile; one Arm may be used from several
+threads. Ctrl-C during move_home, init_fingers or program_flash stops the
+operation within a fraction of a second (a motion erases the trajectory queue)
+and raises KeyboardInterrupt.)");
+
+  arm.def(py::init(&Open), py::arg("info") = py::none(), py::kw_only(),
+          py::arg("simulated") = false, py::arg("hand") = 3, py::arg("time_scale") = 1.0,
+          py::arg("finger_points") = 5, py::arg("faults") = "",
+          "Opens an arm. Raises Error: 2002 (no link library), 1014 (no arm, or no permission "
+          "to open it), 1015 (its interface is held by another program), 2100 (simulator options "
+          "out of range).");
+  arm.def("close", &Arm::Close, nogil,
+          "Closes the arm; a command running in another thread finishes first. Later calls raise "
+          "Error(2001). Closing twice is harmless.");
+  arm.def("__enter__", [](py::object self) { return self; });
+  arm.def(
+      "__exit__", [](Arm& a, const py::args&) { a.Close(); }, nogil);
+  arm.def_property_readonly(
+      "is_open", [](const Arm& a) { return a.IsOpen(); }, "True until close().");
+  arm.def_property_readonly(
+      "info", [](const Arm& a) { return a.Info(); }, "The ArmInfo of this arm.");
+  arm.def("__repr__", [](const Arm& a) {
+    return "<tarsel.Arm " + py::repr(py::str(a.Info().path)).cast<std::string>() +
+           (a.IsOpen() ? " open>" : " closed>");
+  });
+
+  // --- Positions and read-outs ---------------------------------------------------
+  arm.def("get_cartesian_position", &Arm::GetCartesianPosition, nogil,
+          "The hand's pose and the fingers (CartesianPosition).");
+  arm.def("get_angular_position", &Arm::GetAngularPosition, nogil,
+          "The joint angles and the fingers (AngularPosition).");
+  arm.def("get_cartesian_command", &Arm::GetCartesianCommand, nogil,
+          "The commanded pose (CartesianPosition).");
+  arm.def("get_angular_command", &Arm::GetAngularCommand, nogil,
+          "The commanded joint angles (AngularPosition).");
+  arm.def("get_cartesian_force", &Arm::GetCartesianForce, nogil,
+          "The Cartesian force (CartesianPosition).");
+  arm.def("get_angular_force", &Arm::GetAngularForce, nogil,
+          "The joint torques (AngularPosition).");
+  arm.def("get_angular_current", &Arm::GetAngularCurrent, nogil,
+          "The actuator currents (AngularPosition).");
+  arm.def("get_angular_current_motor", &Arm::GetAngularCurrentMotor, nogil,
+          "The motor currents (AngularPosition).");
+  arm.def("get_angular_velocity", &Arm::GetAngularVelocity, nogil,
+          "The joint velocities (AngularPosition).");
+  arm.def("get_angular_force_gravity_free", &Arm::GetAngularForceGravityFree, nogil,
+          "The joint torques with gravity removed (AngularPosition).");
+  arm.def("get_actuator_acceleration", &Arm::GetActuatorAcceleration, nogil,
+          "The eighteen acceleration values (AngularAcceleration).");
+
+  // --- Control modes and joystick ----------------------------------------------------
+  arm.def("start_control_api", &Arm::StartControlAPI, nogil,
+          "Takes control of the arm from the host.");
+  arm.def("stop_control_api", &Arm::StopControlAPI, nogil, "Gives control back.");
+  arm.def("set_angular_control", &Arm::SetAngularControl, nogil, "Steers per actuator.");
+  arm.def("set_cartesian_control", &Arm::SetCartesianControl, nogil,
+          "Steers in Cartesian terms.");
+  arm.def("get_control_type", &Arm::GetControlType, nogil,
+          "The active control type (the arm's value, unchanged).");
+  arm.def("get_singularity_vector", &Arm::GetSingularityVector, nogil,
+          "The singularity indicators and vector (SingularityVector).");
+  arm.def("send_joystick_command", &Arm::SendJoystickCommand, nogil, py::arg("command"),
+          "Sends one joystick sample (JoystickCommand).");
+  arm.def("validate_cartesian_transition", &Arm::ValidateCartesianTransition, nogil,
+          "Asks the arm whether it can switch to Cartesian control; the arm's answer, unchanged.");
+  arm.def(
+      "move_home",
+      [](Arm& a, double timeout) {
+        const auto limit = Limit(timeout);
+        RunLong([&] { a.MoveHome(limit); });
+      },
+      py::arg("timeout") = 60.0,
+      "Sends the arm home and waits until its trajectory queue is empty. When timeout seconds "
+      "pass first, the queue is erased (the arm stops) and Error(2010) is raised; Ctrl-C stops "
+      "it the same way and raises KeyboardInterrupt.");
+
+  // --- Trajectories -------------------------------------------------------------------
+  arm.def("send_advance_trajectory", &Arm::SendAdvanceTrajectory, nogil, py::arg("point"),
+          "Queues a TrajectoryPoint in full form: position, limitation_flag and limits.");
+  arm.def("send_basic_trajectory", &Arm::SendBasicTrajectory, nogil, py::arg("point"),
+          "Queues a TrajectoryPoint in basic form (its position only).");
+  arm.def("erase_all_trajectories", &Arm::EraseAllTrajectories, nogil,
+          "Empties the arm's trajectory queue (the arm stops).");
+  arm.def("get_global_trajectory_info", &Arm::GetGlobalTrajectoryInfo, nogil,
+          "The state of the trajectory queue (TrajectoryFIFO).");
+  arm.def("get_actual_trajectory_info", &Arm::GetActualTrajectoryInfo, nogil,
+          "The point being executed (TrajectoryPoint).");
+
+  // --- Force and impedance control ---------------------------------------------------
+  arm.def("start_force_control", &Arm::StartForceControl, nogil, "Switches force control on.");
+  arm.def("stop_force_control", &Arm::StopForceControl, nogil, "Switches force control off.");
+  arm.def("start_current_limitation", &Arm::StartCurrentLimitation, nogil,
+          "Switches the current limitation on.");
+  arm.def("stop_current_limitation", &Arm::StopCurrentLimitation, nogil,
+          "Switches the current limitation off.");
+  arm.def("set_cartesian_force_min_max", &Arm::SetCartesianForceMinMax, nogil, py::arg("min"),
+          py::arg("max"), "Bounds of force control in Cartesian terms (two CartesianInfo).");
+  arm.def("set_cartesian_inertia_damping", &Arm::SetCartesianInertiaDamping, nogil,
+          py::arg("inertia"), py::arg("damping"),
+          "Impedance of force control in Cartesian terms (two CartesianInfo).");
+  arm.def("set_angular_torque_min_max", &Arm::SetAngularTorqueMinMax, nogil, py::arg("min"),
+          py::arg("max"), "Torque bounds of force control per actuator (two AngularInfo).");
+  arm.def("set_angular_inertia_damping", &Arm::SetAngularInertiaDamping, nogil,
+          py::arg("inertia"), py::arg("damping"),
+          "Impedance of force control per actuator (two AngularInfo).");
+
+  // --- Configuration -------------------------------------------------------------------
+  arm.def("get_client_configurations", &Arm::GetClientConfigurations, nogil,
+          "The arm's client configuration (ClientConfigurations).");
+  arm.def("set_client_configurations", &Arm::SetClientConfigurations, nogil, py::arg("config"),
+          "Writes the whole client configuration.");
+  arm.def("get_control_mapping", &Arm::GetControlMapping, nogil,
+          "The six control-mapping charts (ControlMappingCharts).");
+  arm.def("set_control_mapping", &Arm::SetControlMapping, nogil, py::arg("charts"),
+          "Writes the six control-mapping charts.");
+  arm.def("get_protection_zone", &Arm::GetProtectionZone, nogil,
+          "The ten protection zones (ZoneList).");
+  arm.def("set_protection_zone", &Arm::SetProtectionZone, nogil, py::arg("zones"),
+          "Writes the ten protection zones.");
+  arm.def("erase_all_protection_zones", &Arm::EraseAllProtectionZones, nogil,
+          "Clears the arm's protection zones.");
+  arm.def("set_serial_number", &Arm::SetSerialNumber, nogil, py::arg("serial"),
+          "Writes the serial number: bytes or str of at most 20 bytes (Error(2100) when longer).");
+  arm.def("set_model", &Arm::SetModel, nogil, py::arg("model"), py::arg("access_code"),
+          "Writes the model text (at most 20 bytes), guarded by the access code.");
+  arm.def("set_frame_type", &Arm::SetFrameType, nogil, py::arg("frame_type"),
+          "Writes the frame type.");
+  arm.def("restore_factory_default", &Arm::RestoreFactoryDefault, nogil,
+          "Restores the arm's factory defaults.");
+  arm.def("set_dev_value", &Arm::SetDevValue, nogil, py::arg("values"),
+          "Writes the fourteen dev values (Error(2100) unless there are exactly 14).");
+  arm.def("get_dev_value", &Arm::GetDevValue, nogil, "The fourteen dev values (list of float).");
+  arm.def("set_spasm_filter_values", &Arm::SetSpasmFilterValues, nogil, py::arg("values"),
+          py::arg("filter_setting"),
+          "Writes the spasm filter's four values and its setting (Error(2100) unless there are "
+          "exactly 4 values).");
+  arm.def("get_spasm_filter_values", &Arm::GetSpasmFilterValues, nogil,
+          "The spasm filter's four values and its setting (SpasmFilter).");
+
+  // --- Status ------------------------------------------------------------------------
+  arm.def("get_general_informations", &Arm::GetGeneralInformations, nogil,
+          "The arm's general status block (GeneralInformations).");
+  arm.def("get_gripper_status", &Arm::GetGripperStatus, nogil,
+          "The gripper's status (Gripper).");
+  arm.def("get_quick_status", &Arm::GetQuickStatus, nogil,
+          "The fourteen quick-status bytes (QuickStatus).");
+  arm.def("get_forces_info", &Arm::GetForcesInfo, nogil, "The twelve force values (ForcesInfo).");
+  arm.def("get_sensors_info", &Arm::GetSensorsInfo, nogil,
+          "The fourteen sensor values (SensorsInfo).");
+  arm.def("get_system_error_count", &Arm::GetSystemErrorCount, nogil,
+          "The number of entries in the arm's error log.");
+  arm.def("get_system_error", &Arm::GetSystemError, nogil, py::arg("index"),
+          "Entry index of the error log (SystemError).");
+  arm.def("clear_error_log", &Arm::ClearErrorLog, nogil, "Empties the arm's error log.");
+  arm.def("get_peripheral_inventory", &Arm::GetPeripheralInventory, nogil,
+          "The fifteen entries of the peripheral inventory (list of PeripheralInfo).");
+  arm.def(
+      "init_fingers",
+      [](Arm& a, double timeout) {
+        const auto limit = Limit(timeout);
+        RunLong([&] { a.InitFingers(limit); });
+      },
+      py::arg("timeout") = 30.0,
+      "Initialises the hand's fingers and waits until they report it (read get_quick_status() "
+      "to learn which came up). When timeout seconds pass first, the queue is erased and "
+      "Error(2010) is raised; Ctrl-C stops it the same way and raises KeyboardInterrupt.");
+
+  // --- Maintenance -------------------------------------------------------------------
+  arm.def("set_joint_zero", &Arm::SetJointZero, nogil, py::arg("address"),
+          "Takes the actuator's present position as its joint zero.");
+  arm.def("set_actuator_address", &Arm::SetActuatorAddress, nogil, py::arg("address"),
+          py::arg("new_address"), "Moves the actuator at address to the bus address new_address.");
+  arm.def("set_actuator_pid", &Arm::SetActuatorPID, nogil, py::arg("address"), py::arg("p"),
+          py::arg("i"), py::arg("d"), "Sets the actuator's three PID gains.");
+  arm.def("set_actuator_pid_filter", &Arm::SetActuatorPIDFilter, nogil, py::arg("address"),
+          py::arg("filter_p"), py::arg("filter_i"), py::arg("filter_d"),
+          "Sets the actuator's three PID filter values.");
+  arm.def("set_torque_zero", &Arm::SetTorqueZero, nogil, py::arg("address"),
+          "Takes the actuator's present torque reading as its torque zero.");
+  arm.def("set_torque_gain", &Arm::SetTorqueGain, nogil, py::arg("address"), py::arg("gain"),
+          "Sets the actuator's torque gain.");
+  arm.def("get_position_current_actuators", &Arm::GetPositionCurrentActuators, nogil,
+          "The twelve position and current values of the actuators (list of float).");
+  arm.def("get_api_version", &Arm::GetAPIVersion, nogil,
+          "This library's version: [major, minor, release].");
+  arm.def("get_code_version", &Arm::GetCodeVersion, nogil,
+          "The versions of the code running on the arm: 37 numbers, each 0 to 255.");
+  arm.def(
+      "program_flash",
+      [](Arm& a, const std::filesystem::path& path, const py::object& progress) {
+        FlashProgress report = Progress(progress);
+        RunLong([&] { a.ProgramFlash(path.string(), std::move(report)); });
+      },
+      py::arg("path"), py::arg("progress") = py::none(),
+      "Programs the firmware image in the file at path. progress(pages_sent, pages_total) is "
+      "called before the first page and after each one; returning False stops the transfer "
+      "(Error(2009)), and an exception it raises stops it and is raised here. Ctrl-C stops it "
+      "between pages and raises KeyboardInterrupt. A transfer that stops early leaves an "
+      "incomplete image in the arm.");
+}
+
+}  // namespace tarsel::python

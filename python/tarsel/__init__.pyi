@@ -1,0 +1,540 @@
+"""The Tarsel arm from Python: records, tarsel.Arm, list_arms() and the result codes."""
+
+from os import PathLike
+from typing import Any, Callable, Sequence, TypeVar
+
+__version__: str
+
+_R = TypeVar("_R", bound="_Record")
+
+# --- Result codes ----------------------------------------------------------------------
+OK: int
+USB_INIT: int
+NO_INIT_COMM: int
+NO_GET_DEVICE_COUNT: int
+NO_SEND_PACKET: int
+NO_CLOSE_COMM: int
+NO_ARM: int
+CLAIM_FAILED: int
+NOT_INITIALIZED: int
+LOAD_COMM_LAYER: int
+FIRST_PACKET: int
+ANSWER_ERROR_BIT: int
+LATER_PACKET: int
+PAYLOAD_TOO_LARGE: int
+BAD_ANSWER_SIZE: int
+NO_ANSWER: int
+CANCELLED: int
+TIME_LIMIT: int
+ARGUMENT: int
+FILE_OPEN: int
+NO_MEMORY: int
+FILE_READ: int
+IMAGE_TOO_LARGE: int
+
+class Error(Exception):
+    """A result code other than 1; str(err) is the code's message."""
+    code: int
+    where: str
+    def __init__(self, code: int, where: str = "") -> None: ...
+
+def result_message(code: int) -> str:
+    """A short English description of a result code."""
+
+def list_arms() -> list[ArmInfo]:
+    """The arms the library can reach (with TARSEL_SIM=N, N simulated arms)."""
+
+# --- Records ---------------------------------------------------------------------------
+class _Record:
+    """What every record class has (not a class of the module)."""
+    def __init__(self, **fields: Any) -> None:
+        """Every field zero; keyword arguments (attribute names) set fields."""
+    def to_dict(self) -> dict[str, Any]:
+        """The record keyed by its C++ field names, in the tarsel tool's JSON value forms."""
+    @classmethod
+    def from_dict(cls: type[_R], document: dict[str, Any]) -> _R:
+        """The record a dict of to_dict()'s form describes (ValueError naming the place)."""
+    def __eq__(self, other: object) -> bool: ...
+    def __copy__(self: _R) -> _R: ...
+    def __deepcopy__(self: _R, memo: Any) -> _R: ...
+
+class AngularInfo(_Record):
+    """One value per actuator of the six-axis arm, actuator 1 first."""
+    actuator1: float
+    actuator2: float
+    actuator3: float
+    actuator4: float
+    actuator5: float
+    actuator6: float
+    def init_struct(self) -> None: ...
+
+class CartesianInfo(_Record):
+    """Three translational components (x, y, z), then three rotational ones."""
+    x: float
+    y: float
+    z: float
+    rotation_x: float
+    rotation_y: float
+    rotation_z: float
+    def init_struct(self) -> None: ...
+
+class FingersPosition(_Record):
+    """One value per finger of the hand."""
+    finger1: float
+    finger2: float
+    finger3: float
+    def init_struct(self) -> None: ...
+
+class AngularPosition(_Record):
+    """Joint values and finger values: positions, commands, torques, currents or velocities."""
+    actuators: AngularInfo
+    fingers: FingersPosition
+
+class CartesianPosition(_Record):
+    """The hand's pose (or a Cartesian force) and the finger values."""
+    coordinates: CartesianInfo
+    fingers: FingersPosition
+
+class AngularAcceleration(_Record):
+    """The eighteen values of the actuator-acceleration read-out, in the order the arm sends
+    them."""
+    values: list[float]
+
+class UserPosition(_Record):
+    """One point as the arm stores, executes and reports it. Type 1 and 7 points use
+    coordinates, type 2 and 8 points use actuators."""
+    type: int
+    parameter: float
+    coordinates: CartesianInfo
+    actuators: AngularInfo
+    fingers_mode: int
+    fingers: FingersPosition
+    def init_struct(self) -> None: ...
+
+class Limitation(_Record):
+    """Nine limit values sent with a full trajectory point."""
+    limit1: float
+    limit2: float
+    limit3: float
+    limit4: float
+    limit5: float
+    limit6: float
+    limit7: float
+    limit8: float
+    limit9: float
+    def init_struct(self) -> None: ...
+
+class TrajectoryPoint(_Record):
+    """One trajectory point with its limits. Call init_struct() for the defaults (type 1,
+    fingers_mode 1)."""
+    position: UserPosition
+    limitation_flag: int
+    limits: Limitation
+    def init_struct(self) -> None: ...
+
+class JoystickCommand(_Record):
+    """One joystick sample: sixteen buttons and six axes."""
+    buttons: list[int]
+    axis1: float
+    axis2: float
+    axis3: float
+    axis4: float
+    axis5: float
+    axis6: float
+
+class TrajectoryFIFO(_Record):
+    """State of the arm's trajectory queue; point_count is 0 when the queue is empty."""
+    point_count: int
+    status_float: float
+    status_int: int
+
+class SingularityVector(_Record):
+    """The singularity indicators, measures and vector."""
+    indicator1: int
+    indicator2: int
+    measure1: float
+    measure2: float
+    vector: CartesianInfo
+
+class ClientConfigurations(_Record):
+    """The arm's block of client settings: five 20-byte texts, numeric settings and up to 20
+    stored positions (stored_position_count of them travel)."""
+    text1: bytes
+    text2: bytes
+    text3: bytes
+    text4: bytes
+    text5: bytes
+    int_value1: int
+    float_value1: float
+    float_value2: float
+    float_value3: float
+    float_value4: float
+    float_value5: float
+    float_value6: float
+    float_value7: float
+    int_value2: int
+    float_value8: float
+    stored_position_count: int
+    stored_positions: list[UserPosition]
+    float_value9: float
+    int_value3: int
+    float_value10: float
+    int_value4: int
+    int_value5: int
+    int_value6: int
+    reserved: bytes
+
+class ControlMappingEntry(_Record):
+    """One entry of a control-mapping chart; byte_pairs and byte_groups are lists of bytes."""
+    entry_value1: int
+    entry_value2: int
+    byte_pairs: list[bytes]
+    byte_groups: list[bytes]
+
+class ControlMapping(_Record):
+    """One control-mapping chart."""
+    mapping_value1: int
+    mapping_value2: int
+    mapping_value3: int
+    mapping_value4: int
+    mapping_value5: int
+    first_entries: list[ControlMappingEntry]
+    second_entries: list[ControlMappingEntry]
+
+class ControlMappingCharts(_Record):
+    """The arm's six control-mapping charts. The arm never reports charts_value1 or an
+    entry's entry_value2: a read leaves them as they were."""
+    charts_value1: int
+    charts_value2: int
+    mappings: list[ControlMapping]
+
+class Zone(_Record):
+    """One protection zone: eight points and nine parameters."""
+    zone_value1: int
+    zone_value2: int
+    zone_value3: int
+    zone_value4: int
+    points: list[CartesianInfo]
+    parameters: list[float]
+    zone_value5: int
+
+class ZoneList(_Record):
+    """The arm's ten protection zones (all ten always travel)."""
+    list_value1: int
+    list_value2: int
+    zones: list[Zone]
+
+class GeneralInformations(_Record):
+    """The arm's large status block: scalar values, four stored positions, and per-actuator
+    and per-finger arrays."""
+    double_value1: float
+    double_value2: float
+    uint_value1: int
+    uint_value2: int
+    float_value1: float
+    float_value2: float
+    float_value3: float
+    float_value4: float
+    float_value5: float
+    float_value6: float
+    float_value7: float
+    float_value8: float
+    float_value9: float
+    float_value10: float
+    float_value11: float
+    float_value12: float
+    uint_value3: int
+    uint_value4: int
+    ushort_value1: int
+    ushort_value2: int
+    ushort_value3: int
+    ushort_value4: int
+    ushort_value5: int
+    ushort_value6: int
+    ushort_value7: int
+    ushort_value8: int
+    ushort_value9: int
+    ushort_value10: int
+    ushort_value11: int
+    ushort_value12: int
+    uint_value5: int
+    uint_value6: int
+    uint_value7: int
+    uint_value8: int
+    uint_value9: int
+    uint_value10: int
+    uint_value11: int
+    uint_value12: int
+    uint_value13: int
+    uint_value14: int
+    uint_value15: int
+    position1: UserPosition
+    position2: UserPosition
+    position3: UserPosition
+    position4: UserPosition
+    float_value13: float
+    float_value14: float
+    float_value15: float
+    float_value16: float
+    float_value17: float
+    float_value18: float
+    float_value19: float
+    float_value20: float
+    float_value21: float
+    float_array1: list[float]
+    float_array2: list[float]
+    short_array: list[int]
+    float_value22: float
+    float_value23: float
+    float_value24: float
+    float_value25: float
+    float_value26: float
+    float_value27: float
+    uint_array1: list[int]
+    uint_array2: list[int]
+    float_array3: list[float]
+    float_array4: list[float]
+    float_array5: list[float]
+    int_array1: list[int]
+    int_array2: list[int]
+    int_value1: int
+    double_value3: float
+    double_value4: float
+
+class Finger(_Record):
+    """One finger's status block."""
+    text: bytes
+    float_value1: float
+    float_value2: float
+    float_value3: float
+    float_value4: float
+    float_value5: float
+    float_value6: float
+    float_value7: float
+    float_value8: float
+    int_value1: int
+    int_value2: int
+    float_value9: float
+    float_value10: float
+    float_value11: float
+    float_value12: float
+    float_value13: float
+    float_value14: float
+    float_value15: float
+    float_value16: float
+    float_value17: float
+    float_value18: float
+    float_value19: float
+    uint_value1: int
+    uint_value2: int
+    short_value1: int
+    short_value2: int
+    short_value3: int
+    short_value4: int
+
+class Gripper(_Record):
+    """The gripper's status: a text and one block per finger, finger 1 first."""
+    text: bytes
+    fingers: list[Finger]
+
+class QuickStatus(_Record):
+    """Fourteen status bytes: the finger flags (nonzero once a finger is initialised) and
+    hand_type (0: three fingers, anything else: two)."""
+    finger1_initialized: int
+    finger2_initialized: int
+    finger3_initialized: int
+    status_byte3: int
+    status_byte4: int
+    status_byte5: int
+    status_byte6: int
+    status_byte7: int
+    status_byte8: int
+    status_byte9: int
+    status_byte10: int
+    hand_type: int
+    status_byte12: int
+    status_byte13: int
+
+class ForcesInfo(_Record):
+    """Twelve force values, copied bit for bit."""
+    force1: float
+    force2: float
+    force3: float
+    force4: float
+    force5: float
+    force6: float
+    force7: float
+    force8: float
+    force9: float
+    force10: float
+    force11: float
+    force12: float
+
+class SensorsInfo(_Record):
+    """Fourteen sensor values."""
+    sensor1: float
+    sensor2: float
+    sensor3: float
+    sensor4: float
+    sensor5: float
+    sensor6: float
+    sensor7: float
+    sensor8: float
+    sensor9: float
+    sensor10: float
+    sensor11: float
+    sensor12: float
+    sensor13: float
+    sensor14: float
+
+class SystemError(_Record):
+    """One entry of the arm's error log."""
+    uint_value1: int
+    int_value1: int
+    int_value2: int
+    int_value3: int
+    uint_value2: int
+    flags: list[bool]
+    int_value4: int
+    int_value5: int
+    uint_array: list[int]
+
+class PeripheralInfo(_Record):
+    """One entry of the peripheral inventory."""
+    uint_value1: int
+    uint_value2: int
+    uint_value3: int
+    uint_value4: int
+    uint_value5: int
+
+class SpasmFilter(_Record):
+    """The spasm filter: its four values and its setting."""
+    values: list[float]
+    setting: int
+
+class ArmInfo(_Record):
+    """One arm the library can reach (from list_arms()). path is its stable identity:
+    "usb:<bus>-<ports>" or "sim:<n>"."""
+    path: str
+    vendor_id: int
+    product_id: int
+    bus: int
+    address: int
+    serial: str
+    product: str
+    simulated: bool
+
+# --- The arm -----------------------------------------------------------------------------
+class Arm:
+    """One open connection to one arm; a context manager that closes it on exit."""
+    def __init__(
+        self,
+        info: ArmInfo | None = None,
+        *,
+        simulated: bool = False,
+        hand: int = 3,
+        time_scale: float = 1.0,
+        finger_points: int = 5,
+        faults: str = "",
+    ) -> None:
+        """Arm(): the first arm; Arm(info): the arm info names; Arm(simulated=True, ...): a
+        simulated arm of this process's own."""
+    def close(self) -> None: ...
+    def __enter__(self) -> Arm: ...
+    def __exit__(self, *exc: object) -> None: ...
+    @property
+    def is_open(self) -> bool: ...
+    @property
+    def info(self) -> ArmInfo: ...
+
+    # Positions and read-outs
+    def get_cartesian_position(self) -> CartesianPosition: ...
+    def get_angular_position(self) -> AngularPosition: ...
+    def get_cartesian_command(self) -> CartesianPosition: ...
+    def get_angular_command(self) -> AngularPosition: ...
+    def get_cartesian_force(self) -> CartesianPosition: ...
+    def get_angular_force(self) -> AngularPosition: ...
+    def get_angular_current(self) -> AngularPosition: ...
+    def get_angular_current_motor(self) -> AngularPosition: ...
+    def get_angular_velocity(self) -> AngularPosition: ...
+    def get_angular_force_gravity_free(self) -> AngularPosition: ...
+    def get_actuator_acceleration(self) -> AngularAcceleration: ...
+
+    # Control modes and joystick
+    def start_control_api(self) -> None: ...
+    def stop_control_api(self) -> None: ...
+    def set_angular_control(self) -> None: ...
+    def set_cartesian_control(self) -> None: ...
+    def get_control_type(self) -> int: ...
+    def get_singularity_vector(self) -> SingularityVector: ...
+    def send_joystick_command(self, command: JoystickCommand) -> None: ...
+    def validate_cartesian_transition(self) -> int: ...
+    def move_home(self, timeout: float = 60.0) -> None:
+        """Sends the arm home and waits; Error(2010) after timeout seconds (the arm stops)."""
+
+    # Trajectories
+    def send_advance_trajectory(self, point: TrajectoryPoint) -> None: ...
+    def send_basic_trajectory(self, point: TrajectoryPoint) -> None: ...
+    def erase_all_trajectories(self) -> None: ...
+    def get_global_trajectory_info(self) -> TrajectoryFIFO: ...
+    def get_actual_trajectory_info(self) -> TrajectoryPoint: ...
+
+    # Force and impedance control
+    def start_force_control(self) -> None: ...
+    def stop_force_control(self) -> None: ...
+    def start_current_limitation(self) -> None: ...
+    def stop_current_limitation(self) -> None: ...
+    def set_cartesian_force_min_max(self, min: CartesianInfo, max: CartesianInfo) -> None: ...
+    def set_cartesian_inertia_damping(self, inertia: CartesianInfo, damping: CartesianInfo) -> None: ...
+    def set_angular_torque_min_max(self, min: AngularInfo, max: AngularInfo) -> None: ...
+    def set_angular_inertia_damping(self, inertia: AngularInfo, damping: AngularInfo) -> None: ...
+
+    # Configuration
+    def get_client_configurations(self) -> ClientConfigurations: ...
+    def set_client_configurations(self, config: ClientConfigurations) -> None: ...
+    def get_control_mapping(self) -> ControlMappingCharts: ...
+    def set_control_mapping(self, charts: ControlMappingCharts) -> None: ...
+    def get_protection_zone(self) -> ZoneList: ...
+    def set_protection_zone(self, zones: ZoneList) -> None: ...
+    def erase_all_protection_zones(self) -> None: ...
+    def set_serial_number(self, serial: bytes | str) -> None: ...
+    def set_model(self, model: bytes | str, access_code: bytes | str) -> None: ...
+    def set_frame_type(self, frame_type: int) -> None: ...
+    def restore_factory_default(self) -> None: ...
+    def set_dev_value(self, values: Sequence[float]) -> None: ...
+    def get_dev_value(self) -> list[float]: ...
+    def set_spasm_filter_values(self, values: Sequence[float], filter_setting: int) -> None: ...
+    def get_spasm_filter_values(self) -> SpasmFilter: ...
+
+    # Status
+    def get_general_informations(self) -> GeneralInformations: ...
+    def get_gripper_status(self) -> Gripper: ...
+    def get_quick_status(self) -> QuickStatus: ...
+    def get_forces_info(self) -> ForcesInfo: ...
+    def get_sensors_info(self) -> SensorsInfo: ...
+    def get_system_error_count(self) -> int: ...
+    def get_system_error(self, index: int) -> SystemError: ...
+    def clear_error_log(self) -> None: ...
+    def get_peripheral_inventory(self) -> list[PeripheralInfo]: ...
+    def init_fingers(self, timeout: float = 30.0) -> None:
+        """Initialises the fingers and waits; Error(2010) after timeout seconds."""
+
+    # Maintenance
+    def set_joint_zero(self, address: int) -> None: ...
+    def set_actuator_address(self, address: int, new_address: int) -> None: ...
+    def set_actuator_pid(self, address: int, p: float, i: float, d: float) -> None: ...
+    def set_actuator_pid_filter(
+        self, address: int, filter_p: float, filter_i: float, filter_d: float
+    ) -> None: ...
+    def set_torque_zero(self, address: int) -> None: ...
+    def set_torque_gain(self, address: int, gain: int) -> None: ...
+    def get_position_current_actuators(self) -> list[float]: ...
+    def get_api_version(self) -> list[int]: ...
+    def get_code_version(self) -> list[int]: ...
+    def program_flash(
+        self,
+        path: str | PathLike[str],
+        progress: Callable[[int, int], bool | None] | None = None,
+    ) -> None:
+        """Programs the firmware image at path; progress(pages_sent, pages_total) may return
+        False to stop (Error(2009))."""

@@ -1,0 +1,255 @@
+"""tarsel.Arm against simulated arms: every method, errors, threads, two arms."""
+
+import threading
+import time
+
+import pytest
+
+import tarsel
+from conftest import joint_point
+
+# One row per method: its arguments, then what the answer must be (a record
+# class, a type, or a check). A method bound to the wrong export shows as an
+# answer of the wrong kind, or as a refusal from the arm.
+CALLS = [
+    # Positions and read-outs
+    ("get_cartesian_position", (), tarsel.CartesianPosition),
+    ("get_angular_position", (), lambda p: p.actuators.actuator3 != 0),
+    ("get_cartesian_command", (), tarsel.CartesianPosition),
+    ("get_angular_command", (), tarsel.AngularPosition),
+    ("get_cartesian_force", (), tarsel.CartesianPosition),
+    ("get_angular_force", (), tarsel.AngularPosition),
+    ("get_angular_current", (), tarsel.AngularPosition),
+    ("get_angular_current_motor", (), tarsel.AngularPosition),
+    ("get_angular_velocity", (), tarsel.AngularPosition),
+    ("get_angular_force_gravity_free", (), tarsel.AngularPosition),
+    ("get_actuator_acceleration", (), lambda a: len(a.values) == 18),
+    # Control modes and joystick
+    ("start_control_api", (), None),
+    ("stop_control_api", (), None),
+    ("set_angular_control", (), None),
+    ("set_cartesian_control", (), None),
+    ("get_control_type", (), int),
+    ("get_singularity_vector", (), tarsel.SingularityVector),
+    ("send_joystick_command", (tarsel.JoystickCommand(),), None),
+    ("validate_cartesian_transition", (), int),
+    ("move_home", (), None),
+    # Trajectories
+    ("send_advance_trajectory", (joint_point(0, 180, 140, 0, 40, 0),), None),
+    ("send_basic_trajectory", (joint_point(0, 180, 140, 0, 40, 0),), None),
+    ("erase_all_trajectories", (), None),
+    ("get_global_trajectory_info", (), lambda f: f.point_count == 0),
+    ("get_actual_trajectory_info", (), tarsel.TrajectoryPoint),
+    # Force and impedance control
+    ("start_force_control", (), None),
+    ("stop_force_control", (), None),
+    ("start_current_limitation", (), None),
+    ("stop_current_limitation", (), None),
+    ("set_cartesian_force_min_max", (tarsel.CartesianInfo(), tarsel.CartesianInfo()), None),
+    ("set_cartesian_inertia_damping", (tarsel.CartesianInfo(), tarsel.CartesianInfo()), None),
+    ("set_angular_torque_min_max", (tarsel.AngularInfo(), tarsel.AngularInfo()), None),
+    ("set_angular_inertia_damping", (tarsel.AngularInfo(), tarsel.AngularInfo()), None),
+    # Configuration
+    ("get_client_configurations", (), lambda c: c.text1 == b"Tarsel arm"),
+    ("set_client_configurations", (tarsel.ClientConfigurations(),), None),
+    ("get_control_mapping", (), tarsel.ControlMappingCharts),
+    ("set_control_mapping", (tarsel.ControlMappingCharts(),), None),
+    ("get_protection_zone", (), tarsel.ZoneList),
+    ("set_protection_zone", (tarsel.ZoneList(),), None),
+    ("erase_all_protection_zones", (), None),
+    ("set_serial_number", (b"TSL-PY-1",), None),
+    ("set_model", ("TARSEL-P", "M7Q4ZK2"), None),
+    ("set_frame_type", (2,), None),
+    ("restore_factory_default", (), None),
+    ("set_dev_value", ([0.5] * 14,), None),
+    ("get_dev_value", (), lambda v: len(v) == 14),
+    ("set_spasm_filter_values", ([1, 2, 3, 4], 1), None),
+    ("get_spasm_filter_values", (), lambda f: len(f.values) == 4),
+    # Status
+    ("get_general_informations", (), tarsel.GeneralInformations),
+    ("get_gripper_status", (), lambda g: len(g.fingers) == 3),
+    ("get_quick_status", (), tarsel.QuickStatus),
+    ("get_forces_info", (), tarsel.ForcesInfo),
+    ("get_sensors_info", (), tarsel.SensorsInfo),
+    ("get_system_error_count", (), int),
+    ("get_system_error", (0,), tarsel.SystemError),
+    ("clear_error_log", (), None),
+    ("get_peripheral_inventory", (),
+     lambda p: len(p) == 15 and all(isinstance(e, tarsel.PeripheralInfo) for e in p)),
+    ("init_fingers", (), None),
+    # Maintenance
+    ("set_joint_zero", (16,), None),
+    ("set_actuator_address", (16, 16), None),
+    ("set_actuator_pid", (16, 1.0, 2.0, 3.0), None),
+    ("set_actuator_pid_filter", (16, 0.1, 0.2, 0.3), None),
+    ("set_torque_zero", (16,), None),
+    ("set_torque_gain", (16, 5), None),
+    ("get_position_current_actuators", (), lambda v: len(v) == 12),
+    ("get_api_version", (), lambda v: v == [int(n) for n in tarsel.__version__.split(".")]),
+    ("get_code_version", (), lambda v: len(v) == 37 and all(0 <= n <= 255 for n in v)),
+]
+
+
+@pytest.mark.parametrize("name,args,expected", CALLS, ids=[c[0] for c in CALLS])
+def test_every_method_reaches_its_export(arm, name, args, expected):
+    answer = getattr(arm, name)(*args)
+    if expected is None:
+        assert answer is None
+    elif isinstance(expected, type):
+        assert isinstance(answer, expected)
+    else:
+        assert expected(answer), answer
+
+
+def test_the_method_table_covers_the_class():
+    methods = {n for n in dir(tarsel.Arm) if not n.startswith("_")}
+    assert methods - {"close", "is_open", "info"} == {c[0] for c in CALLS} | {"program_flash"}
+
+
+@pytest.mark.parametrize("write,read,value", [
+    ("set_dev_value", "get_dev_value", [float(i) / 4 for i in range(14)]),
+    ("set_serial_number", None, b"x" * 20),
+])
+def test_arguments_reach_the_arm(arm, write, read, value):
+    getattr(arm, write)(value)
+    if read:
+        assert getattr(arm, read)() == value
+
+
+def faulty_arm(faults):
+    return tarsel.Arm(simulated=True, faults=faults)
+
+
+def slow_home(timeout):
+    arm = tarsel.Arm(simulated=True, time_scale=0.05)  # a home move takes minutes
+    arm.send_basic_trajectory(joint_point(90, 200, 60, 100, 80, 30))
+    arm.move_home(timeout=timeout)
+
+
+ERRORS = [
+    ("error bit", lambda: faulty_arm("error:105").get_angular_position(), tarsel.ANSWER_ERROR_BIT),
+    ("silence", lambda: faulty_arm("noanswer:104").get_cartesian_position(), tarsel.NO_ANSWER),
+    ("text too long", lambda: faulty_arm("").set_serial_number(b"x" * 21), tarsel.ARGUMENT),
+    ("short list", lambda: faulty_arm("").set_dev_value([1.0, 2.0]), tarsel.ARGUMENT),
+    ("missing firmware", lambda: faulty_arm("").program_flash("/nonexistent/fw.bin"),
+     tarsel.FILE_OPEN),
+    ("bad simulator option", lambda: tarsel.Arm(simulated=True, hand=4), tarsel.ARGUMENT),
+    ("time limit", lambda: slow_home(0.2), tarsel.TIME_LIMIT),
+]
+
+
+@pytest.mark.parametrize("call,code", [e[1:] for e in ERRORS], ids=[e[0] for e in ERRORS])
+def test_result_codes_raise_error(call, code):
+    with pytest.raises(tarsel.Error) as raised:
+        call()
+    assert raised.value.code == code
+    assert str(raised.value) == tarsel.result_message(code)
+
+
+@pytest.mark.parametrize("name,code,message", [
+    ("OK", 1, "success"),
+    ("NO_ANSWER", 2008, "no answer from the arm"),
+    ("CANCELLED", 2009, None),
+    ("ARGUMENT", 2100, None),
+    ("IMAGE_TOO_LARGE", 5004, None),
+])
+def test_result_codes_and_messages(name, code, message):
+    assert getattr(tarsel, name) == code
+    assert tarsel.result_message(code) != tarsel.result_message(-1)
+    if message:
+        assert tarsel.result_message(code) == message
+
+
+@pytest.mark.parametrize("kwargs,problem", [
+    ({"hand": 2}, "simulated=True"),
+    ({"info": tarsel.ArmInfo(), "simulated": True}, "not both"),
+    ({"simulated": True, "time_scale": -1.0}, None),
+])
+def test_arm_arguments_are_checked(kwargs, problem):
+    with pytest.raises((ValueError, tarsel.Error), match=problem):
+        tarsel.Arm(**kwargs)
+
+
+def test_close_ends_the_arm():
+    with tarsel.Arm(simulated=True) as arm:
+        assert arm.is_open
+    assert not arm.is_open
+    with pytest.raises(tarsel.Error) as raised:
+        arm.get_quick_status()
+    assert raised.value.code == tarsel.NOT_INITIALIZED
+    arm.close()  # twice is harmless
+
+
+def test_list_arms_and_two_arms():
+    found = tarsel.list_arms()
+    assert [a.path for a in found] == ["sim:1", "sim:2"]
+    assert all(a.simulated and a.vendor_id == 0xF055 for a in found)
+    with tarsel.Arm(found[0]) as first, tarsel.Arm(found[1]) as second:
+        assert (first.info.path, second.info.path) == ("sim:1", "sim:2")
+        start = first.get_angular_position().actuators
+        still = second.get_angular_position().actuators
+        first.start_control_api()
+        first.set_angular_control()
+        first.send_basic_trajectory(joint_point(start.actuator1 + 20, start.actuator2,
+                                                start.actuator3, start.actuator4,
+                                                start.actuator5, start.actuator6))
+        deadline = time.monotonic() + 20
+        while first.get_global_trajectory_info().point_count and time.monotonic() < deadline:
+            time.sleep(0.01)
+        assert first.get_angular_position().actuators.actuator1 == pytest.approx(
+            start.actuator1 + 20, abs=0.5)
+        assert second.get_angular_position().actuators == still
+
+
+def test_threads_read_while_a_long_call_runs():
+    # A slow arm: the home move takes seconds. Two threads read it meanwhile;
+    # both get on only if move_home lets go of the GIL.
+    arm = tarsel.Arm(simulated=True, time_scale=10)
+    arm.send_basic_trajectory(joint_point(90, 200, 60, 100, 80, 30))
+    reads = [0, 0]
+    homing = threading.Thread(target=arm.move_home)
+
+    def read(slot):
+        while homing.is_alive():
+            arm.get_angular_position()
+            reads[slot] += 1
+
+    homing.start()
+    readers = [threading.Thread(target=read, args=(slot,)) for slot in (0, 1)]
+    for reader in readers:
+        reader.start()
+    for thread in [homing, *readers]:
+        thread.join(60)
+    assert min(reads) > 10, reads
+    assert arm.get_global_trajectory_info().point_count == 0
+
+
+@pytest.fixture
+def firmware(tmp_path):
+    path = tmp_path / "fw.bin"
+    path.write_bytes(b"\x11" * (3 * 2048))  # four pages
+    return path
+
+
+def test_flash_progress_can_stop(arm, firmware):
+    seen = []
+
+    def progress(sent, total):
+        seen.append((sent, total))
+        return sent < 1
+
+    with pytest.raises(tarsel.Error) as raised:
+        arm.program_flash(firmware, progress=progress)
+    assert raised.value.code == tarsel.CANCELLED
+    assert seen == [(0, 4), (1, 4)]
+
+
+def test_flash_progress_exception_comes_back(arm, firmware):
+    class Stop(Exception):
+        pass
+
+    def progress(sent, total):
+        raise Stop(sent)
+
+    with pytest.raises(Stop):
+        arm.program_flash(str(firmware), progress=progress)

@@ -11,10 +11,8 @@
 #define TARSEL_API
 #endif
 
-/* Version of the API library (also reported at run time by GetAPIVersion). */
-#define TARSEL_VERSION_MAJOR 5
-#define TARSEL_VERSION_MINOR 0
-#define TARSEL_VERSION_PATCH 6
-#define TARSEL_VERSION_STR "5.0.6"
+/* Version of the API library (also reported at run time by GetAPIVersion),
+ * generated from the project's version. */
+#include "tarsel/version.h"
 
 #endif /* TARSEL_EXPORT_H */

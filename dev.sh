@@ -1,7 +1,9 @@
 #!/bin/sh
 # Developer entry point: installs what is missing, builds, and runs.
 #   ./dev.sh demo   build and run a session against the simulated arm
-#   ./dev.sh test   build and run the whole test suite (plain and sanitized)
+#   ./dev.sh test   build and run the whole test suite (plain and sanitized),
+#                   the API reference, and the Debian packages with their checks
+#   ./dev.sh package  build the Debian packages into build-package/packages/
 # Works on a bare Debian 12 with only apt: run it as root, or as a user who
 # may use sudo (only the package installation is done through sudo).
 set -eu
@@ -12,6 +14,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
 libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev \
+doxygen graphviz \
 pybind11-dev python3-pybind11 python3-dev python3-pytest"
 
 install_missing() {
@@ -42,6 +45,17 @@ build() {  # build <dir> [cmake options...]
   cmake --build "$dir" -j"$JOBS"
 }
 
+# The Debian packages (libtarsel5, libtarsel-dev, tarsel-tools, python3-tarsel)
+# from a build for the /usr prefix, into build-package/packages/.
+package() {
+  PACKAGES="$PACKAGES dpkg-dev file"
+  install_missing
+  build "$ROOT/build-package" -DCMAKE_INSTALL_PREFIX=/usr -DTARSEL_BUILD_TESTS=OFF \
+    -DTARSEL_SKIP_PARTS="bench;fuzz;examples" -DTARSEL_PYTHON_INSTALL_DIR:PATH=lib/python3/dist-packages
+  rm -rf "$ROOT/build-package/packages"
+  (cd "$ROOT/build-package" && cpack -G DEB)
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -52,13 +66,21 @@ case "${1:-}" in
     install_missing
     build "$ROOT/build" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON
     ctest --test-dir "$ROOT/build" -j"$JOBS" --output-on-failure
+    # The API reference: an undocumented public name fails the build.
+    cmake --build "$ROOT/build" --target docs
     # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
     build "$ROOT/build-sanitize" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON \
       -DTARSEL_SANITIZE=address,undefined -DTARSEL_BUILD_BENCH=OFF
     ctest --test-dir "$ROOT/build-sanitize" -j"$JOBS" --output-on-failure
+    # The Debian packages, and what each one holds and depends on.
+    package
+    "$ROOT/packaging/check_debs.sh" "$ROOT/build-package/packages"
+    ;;
+  package)
+    package
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|package" >&2
     exit 2
     ;;
 esac

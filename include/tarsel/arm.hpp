@@ -1,23 +1,26 @@
-// The C++ interface of the Tarsel arm (C++17).
-//
-//   #include <tarsel/arm.hpp>
-//
-//   tarsel::Arm arm;                                  // the first arm found
-//   AngularPosition joints = arm.GetAngularPosition();
-//   arm.MoveHome(std::chrono::seconds(30));
-//
-// An Arm owns one open connection to one arm and closes it when destroyed.
-// Every member function exchanges one command (or runs one long operation)
-// and throws tarsel::Error when the result code is not 1. Records are the
-// flat API's own (tarsel/tarsel.h). Several Arms may be open at once, one per
-// arm; one Arm may be used from several threads (each command's packets go
-// out together; what interleaved commands mean stays the caller's business,
-// as in the flat API).
-//
-// Without an arm: tarsel::Arm::Simulated() opens a simulated arm in this
-// process. With the environment variable TARSEL_SIM=N set, ListArms() lists N
-// simulated arms and Arm() opens the first, so a program written for the
-// real arm runs unchanged against the simulator.
+/// @file
+/// The C++ interface of the Tarsel arm (C++17).
+///
+/// @code
+///   #include <tarsel/arm.hpp>
+///
+///   tarsel::Arm arm;                                  // the first arm found
+///   AngularPosition joints = arm.GetAngularPosition();
+///   arm.MoveHome(std::chrono::seconds(30));
+/// @endcode
+///
+/// An Arm owns one open connection to one arm and closes it when destroyed.
+/// Every member function exchanges one command (or runs one long operation)
+/// and throws tarsel::Error when the result code is not 1. Records are the
+/// flat API's own (tarsel/tarsel.h). Several Arms may be open at once, one per
+/// arm; one Arm may be used from several threads (each command's packets go
+/// out together; what interleaved commands mean stays the caller's business,
+/// as in the flat API).
+///
+/// Without an arm: tarsel::Arm::Simulated() opens a simulated arm in this
+/// process. With the environment variable TARSEL_SIM=N set, ListArms() lists N
+/// simulated arms and Arm() opens the first, so a program written for the
+/// real arm runs unchanged against the simulator.
 #ifndef TARSEL_ARM_HPP
 #define TARSEL_ARM_HPP
 
@@ -34,81 +37,89 @@
 
 namespace tarsel {
 
-// A result code other than 1, as an exception. what() is the code's message
-// (GetResultMessage); code() the code; where() the function that failed.
+/// A result code other than 1, as an exception. what() is the code's message
+/// (GetResultMessage); code() the code; where() the function that failed.
 class TARSEL_API Error : public std::runtime_error {
  public:
+  /// The error of result code code, raised by the function named where.
   Error(int code, std::string where);
-  int code() const noexcept { return code_; }
-  const std::string& where() const noexcept { return where_; }
+  int code() const noexcept { return code_; }                  ///< the result code
+  const std::string& where() const noexcept { return where_; }  ///< the function that failed
 
  private:
   int code_;
   std::string where_;
 };
 
-// One arm the library can reach.
+/// One arm the library can reach.
 struct ArmInfo {
-  std::string path;          // stable identity: "usb:<bus>-<ports>" or "sim:<n>"
-  std::uint16_t vendor_id = 0;
-  std::uint16_t product_id = 0;
-  int bus = 0;               // 0 for a simulated arm
-  int address = 0;
-  std::string serial;        // "" when the arm does not say
-  std::string product;       // "" when the arm does not say
-  bool simulated = false;
+  std::string path;          ///< stable identity: "usb:<bus>-<ports>" or "sim:<n>"
+  std::uint16_t vendor_id = 0;   ///< USB vendor id (TARSEL_USB_VENDOR_ID)
+  std::uint16_t product_id = 0;  ///< USB product id (TARSEL_USB_PRODUCT_ID)
+  int bus = 0;               ///< 0 for a simulated arm
+  int address = 0;           ///< device address on the bus (changes on replug)
+  std::string serial;        ///< "" when the arm does not say
+  std::string product;       ///< "" when the arm does not say
+  bool simulated = false;    ///< a simulated arm
 };
 
-// Lists the arms on the USB bus (or, with TARSEL_SIM=N, N simulated arms),
-// ordered by path. A link library without the listing functions gives one
-// entry (path "default") when it can be loaded. Throws Error(2002) when no
-// link library can be loaded, Error(1001) when libusb cannot start.
+/// Lists the arms on the USB bus (or, with TARSEL_SIM=N, N simulated arms),
+/// ordered by path. A link library without the listing functions gives one
+/// entry (path "default") when it can be loaded. Throws Error(2002) when no
+/// link library can be loaded, Error(1001) when libusb cannot start.
 TARSEL_API std::vector<ArmInfo> ListArms();
 
-// How a simulated arm is set up (see the simulator's documentation).
+/// How a simulated arm is set up (see the simulator's documentation).
 struct SimOptions {
-  int hand = 3;             // 3 or 2 fingers
-  double time_scale = 1.0;  // simulated seconds per real second
-  int finger_points = 5;    // finger-closing points before a finger reports ready
-  std::string faults;       // fault list, e.g. "error:105" (empty: none)
+  int hand = 3;             ///< 3 or 2 fingers
+  double time_scale = 1.0;  ///< simulated seconds per real second
+  int finger_points = 5;    ///< finger-closing points before a finger reports ready
+  std::string faults;       ///< fault list, e.g. "error:105" (empty: none)
 };
 
-// Progress of ProgramFlash: (pages sent, pages in all); return false to stop
-// before the next page.
+/// Progress of ProgramFlash: (pages sent, pages in all); return false to stop
+/// before the next page.
 using FlashProgress = std::function<bool(int pagesSent, int pagesTotal)>;
 
-// The two values of the spasm filter.
+/// The two values of the spasm filter.
 struct SpasmFilter {
-  std::vector<float> values;
-  int setting = 0;
+  std::vector<float> values;  ///< the filter's four values
+  int setting = 0;            ///< the filter setting
 };
 
+/// One open arm. Every member function runs the flat function of the same
+/// name on this arm and throws Error when its result code is not 1.
 class TARSEL_API Arm {
  public:
-  // Opens the first arm (a simulated one with TARSEL_SIM=N). Throws Error:
-  // 2002 (no link library), 1001, 1014 (no arm, or no permission to open it),
-  // 1015 (its interface is held by another program).
+  /// Opens the first arm (a simulated one with TARSEL_SIM=N). Throws Error:
+  /// 2002 (no link library), 1001, 1014 (no arm, or no permission to open it),
+  /// 1015 (its interface is held by another program).
   Arm();
-  // Opens the arm info describes (from ListArms). Throws as Arm().
+  /// Opens the arm info describes (from ListArms). Throws as Arm().
   explicit Arm(const ArmInfo& info);
-  // A simulated arm of this process's own, set up by options; no loader path
-  // needed. Throws Error(2002) when the simulator's link library cannot be
-  // found (TARSEL_SIM_LINK names it), Error(2100) for options out of range.
+  /// A simulated arm of this process's own, set up by options; no loader path
+  /// needed. Throws Error(2002) when the simulator's link library cannot be
+  /// found (TARSEL_SIM_LINK names it), Error(2100) for options out of range.
   static Arm Simulated(const SimOptions& options = {});
 
-  ~Arm();  // closes the arm; never throws
+  ~Arm();  ///< closes the arm; never throws
+  /// Takes over other's connection; other is left closed.
   Arm(Arm&& other) noexcept;
+  /// Closes this arm, then takes over other's connection; other is left closed.
   Arm& operator=(Arm&& other) noexcept;
   Arm(const Arm&) = delete;
   Arm& operator=(const Arm&) = delete;
 
-  // Closes the arm now. A command running in another thread finishes first;
-  // every later call throws Error(2001). Closing twice is harmless.
+  /// Closes the arm now. A command running in another thread finishes first;
+  /// every later call throws Error(2001). Closing twice is harmless.
   void Close() noexcept;
-  bool IsOpen() const noexcept;
-  const ArmInfo& Info() const noexcept;
+  bool IsOpen() const noexcept;          ///< false once closed or moved from
+  const ArmInfo& Info() const noexcept;  ///< the arm as it was opened
 
   // --- Positions and read-outs ---------------------------------------------
+  /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   CartesianPosition GetCartesianPosition();
   AngularPosition GetAngularPosition();
   CartesianPosition GetCartesianCommand();
@@ -120,8 +131,12 @@ class TARSEL_API Arm {
   AngularPosition GetAngularVelocity();
   AngularPosition GetAngularForceGravityFree();
   AngularAcceleration GetActuatorAcceleration();
+  /// @}
 
   // --- Control modes and joystick -----------------------------------------
+  /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   void StartControlAPI();
   void StopControlAPI();
   void SetAngularControl();
@@ -130,19 +145,27 @@ class TARSEL_API Arm {
   SingularityVector GetSingularityVector();
   void SendJoystickCommand(const JoystickCommand& command);
   unsigned int ValidateCartesianTransition();
+  /// @}
 
-  // Sends the arm home and waits until its queue is empty. When limit passes
-  // first, the queue is erased (the arm stops) and Error(2010) is thrown.
+  /// Sends the arm home and waits until its queue is empty. When limit passes
+  /// first, the queue is erased (the arm stops) and Error(2010) is thrown.
   void MoveHome(std::chrono::milliseconds limit = std::chrono::seconds(60));
 
   // --- Trajectories ---------------------------------------------------------
+  /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   void SendAdvanceTrajectory(const TrajectoryPoint& point);
   void SendBasicTrajectory(const TrajectoryPoint& point);
   void EraseAllTrajectories();
   TrajectoryFIFO GetGlobalTrajectoryInfo();
   TrajectoryPoint GetActualTrajectoryInfo();
+  /// @}
 
   // --- Force and impedance control -----------------------------------------
+  /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   void StartForceControl();
   void StopForceControl();
   void StartCurrentLimitation();
@@ -151,8 +174,12 @@ class TARSEL_API Arm {
   void SetCartesianInertiaDamping(const CartesianInfo& inertia, const CartesianInfo& damping);
   void SetAngularTorqueMinMax(const AngularInfo& min, const AngularInfo& max);
   void SetAngularInertiaDamping(const AngularInfo& inertia, const AngularInfo& damping);
+  /// @}
 
   // --- Configuration ----------------------------------------------------------
+  /// The flat function of the same name (tarsel/config.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   ClientConfigurations GetClientConfigurations();
   void SetClientConfigurations(const ClientConfigurations& config);
   ControlMappingCharts GetControlMapping();
@@ -160,17 +187,27 @@ class TARSEL_API Arm {
   ZoneList GetProtectionZone();
   void SetProtectionZone(const ZoneList& zones);
   void EraseAllProtectionZones();
-  // Texts of at most 20 bytes (Error(2100) when longer), padded with zeros.
+  /// @}
+  /// Texts of at most 20 bytes (Error(2100) when longer), padded with zeros.
+  /// @{
   void SetSerialNumber(std::string_view serial);
   void SetModel(std::string_view model, std::string_view accessCode);
+  /// @}
+  /// The flat function of the same name (tarsel/config.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   void SetFrameType(int frameType);
   void RestoreFactoryDefault();
   void SetDevValue(const std::vector<float>& values);
   std::vector<float> GetDevValue();
   void SetSpasmFilterValues(const std::vector<float>& values, int filterSetting);
   SpasmFilter GetSpasmFilterValues();
+  /// @}
 
   // --- Status -------------------------------------------------------------------
+  /// The flat function of the same name (tarsel/status.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   GeneralInformations GetGeneralInformations();
   Gripper GetGripperStatus();
   QuickStatus GetQuickStatus();
@@ -180,11 +217,15 @@ class TARSEL_API Arm {
   SystemError GetSystemError(unsigned int index);
   void ClearErrorLog();
   std::vector<PeripheralInfo> GetPeripheralInventory();
-  // Initialises the fingers. When limit passes first, the queue is erased
-  // and Error(2010) is thrown.
+  /// @}
+  /// Initialises the fingers. When limit passes first, the queue is erased
+  /// and Error(2010) is thrown.
   void InitFingers(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
   // --- Maintenance ----------------------------------------------------------------
+  /// The flat function of the same name (tarsel/maintenance.h) on this arm: returns what it
+  /// reads, and throws Error when its result code is not 1.
+  /// @{
   void SetJointZero(int address);
   void SetActuatorAddress(int address, int newAddress);
   void SetActuatorPID(int address, float p, float i, float d);
@@ -194,44 +235,47 @@ class TARSEL_API Arm {
   std::vector<float> GetPositionCurrentActuators();
   std::vector<int> GetAPIVersion();
   std::vector<int> GetCodeVersion();
-  // Programs the firmware image in the file at path. progress may stop the
-  // transfer between pages (Error(2009) when every page sent was accepted);
-  // an exception it throws stops the transfer and is rethrown here. A
-  // transfer that stops early leaves an incomplete image in the arm.
+  /// @}
+  /// Programs the firmware image in the file at path. progress may stop the
+  /// transfer between pages (Error(2009) when every page sent was accepted);
+  /// an exception it throws stops the transfer and is rethrown here. A
+  /// transfer that stops early leaves an incomplete image in the arm.
   void ProgramFlash(const std::string& path, FlashProgress progress = {});
 
-  // A check asked between the steps of the long operations (MoveHome,
-  // InitFingers, ProgramFlash) on the thread that runs them, about ten times
-  // a second or more: it returns 0 to go on, or a result code to stop with.
-  // A motion that stops erases the trajectory queue (the arm halts); a
-  // firmware transfer stops between pages. Then Error(code) is thrown. For language bindings that must notice an interrupt; an
-  // empty function removes the check.
+  /// A check asked between the steps of the long operations (MoveHome,
+  /// InitFingers, ProgramFlash) on the thread that runs them, about ten times
+  /// a second or more: it returns 0 to go on, or a result code to stop with.
+  /// A motion that stops erases the trajectory queue (the arm halts); a
+  /// firmware transfer stops between pages. Then Error(code) is thrown. For language bindings that must notice an interrupt; an
+  /// empty function removes the check.
   void SetStopCheck(std::function<int()> check);
 
-  // Runs body with this arm's connection as the calling thread's current one,
-  // so flat functions called inside reach this arm, and throws Error when
-  // body returns a code other than 1. For code that mixes both interfaces.
+  /// Runs body with this arm's connection as the calling thread's current one,
+  /// so flat functions called inside reach this arm, and throws Error when
+  /// body returns a code other than 1. For code that mixes both interfaces.
   void Call(const char* where, const std::function<int()>& body);
 
  private:
   friend class FlatCallsTo;
   struct Impl;
   explicit Arm(std::unique_ptr<Impl> impl);
-  // The stop check of a long operation: the user's check, then limit.
+  /// The stop check of a long operation: the user's check, then limit.
   std::function<int()> StopCheckFor(std::chrono::milliseconds limit) const;
   std::unique_ptr<Impl> impl_;
 };
 
-// While one lives, the flat functions of tarsel/tarsel.h reach arm instead of
-// the arm InitAPI opened, from every thread (a thread inside an Arm member
-// still reaches that Arm). For programs written against the flat functions
-// that must choose among several arms: open the Arm, then route the flat
-// calls to it; InitAPI is not needed. arm must outlive the FlatCallsTo; one
-// may exist at a time (a second throws Error(2100)).
+/// While one lives, the flat functions of tarsel/tarsel.h reach arm instead of
+/// the arm InitAPI opened, from every thread (a thread inside an Arm member
+/// still reaches that Arm). For programs written against the flat functions
+/// that must choose among several arms: open the Arm, then route the flat
+/// calls to it; InitAPI is not needed. arm must outlive the FlatCallsTo; one
+/// may exist at a time (a second throws Error(2100)).
 class TARSEL_API FlatCallsTo {
  public:
+  /// Routes the flat functions to arm. Throws Error(2001) when arm was moved
+  /// from, Error(2100) while another FlatCallsTo exists.
   explicit FlatCallsTo(Arm& arm);
-  ~FlatCallsTo();
+  ~FlatCallsTo();  ///< routes the flat functions back to the arm InitAPI opened
   FlatCallsTo(const FlatCallsTo&) = delete;
   FlatCallsTo& operator=(const FlatCallsTo&) = delete;
 };

@@ -1,4 +1,5 @@
-/* The USB link library "Tarsel.API.CommLayerUbuntu.so". The API library
+/** @file
+ * The USB link library "Tarsel.API.CommLayerUbuntu.so". The API library
  * loads it at run time and reaches one arm through four functions
  * (InitCommunication, CloseCommunication, GetDeviceCount, SendPacket) and the
  * process-wide state below; applications normally do not call those directly.
@@ -14,33 +15,35 @@ struct libusb_context;
 struct libusb_device_handle;
 struct libusb_transfer;
 
-/* USB identity of the arm: vendor id (an experimental id), product id 0,
+/** USB identity of the arm: vendor id (an experimental id), product id 0,
  * interface 0, interrupt endpoints 0x02 (out) and 0x82 (in). */
+/** @{ */
 #define TARSEL_USB_VENDOR_ID 0xF055
 #define TARSEL_USB_PRODUCT_ID 0x0000
 #define TARSEL_USB_INTERFACE 0
 #define TARSEL_USB_ENDPOINT_OUT 0x02
 #define TARSEL_USB_ENDPOINT_IN 0x82
-#define TARSEL_USB_TIMEOUT_MS 50
+#define TARSEL_USB_TIMEOUT_MS 50 /**< time-out of each transfer, in milliseconds */
+/** @} */
 
 extern "C" {
 
-/* Initialises libusb, opens the first arm found and claims its interface 0.
+/** Initialises libusb, opens the first arm found and claims its interface 0.
  * Calling it while open closes the previous device first.
  * Returns 1 (open), 1001 (libusb_init failed), 1014 (no arm could be
  * opened) or 1015 (claiming interface 0 failed; the handle stays open until
  * CloseCommunication). */
 TARSEL_API int InitCommunication();
 
-/* Releases the interface, closes the device and ends the libusb context.
+/** Releases the interface, closes the device and ends the libusb context.
  * Harmless when nothing is open or when called twice. Returns 1. */
 TARSEL_API int CloseCommunication();
 
-/* Returns the int that count points to (0 for a null pointer); touches no
+/** Returns the int that count points to (0 for a null pointer); touches no
  * device. */
 TARSEL_API int GetDeviceCount(int* count);
 
-/* One exchange: writes the request to endpoint 0x02, then reads one 64-byte
+/** One exchange: writes the request to endpoint 0x02, then reads one 64-byte
  * answer from endpoint 0x82, each with a 50 ms time-out. On success the
  * answer is overwritten; if the write fails, one line naming the failure is
  * printed on standard output and nothing is read; if the read fails or
@@ -55,14 +58,17 @@ TARSEL_API int GetDeviceCount(int* count);
  * Returns a copy of the answer as it stands on return. */
 TARSEL_API Packet SendPacket(const Packet& request, Packet& answer, int& reserved);
 
-/* State of the link: the libusb context and the open arm (null when closed). */
+/** State of the link: the libusb context and the open arm (null when closed). */
+/** @{ */
 TARSEL_API extern libusb_context* LibContext;
 TARSEL_API extern libusb_device_handle* miraHandle;
+/** @} */
 
-/* Exported objects kept for binary compatibility; nothing reads them. */
+/** Exported objects kept for binary compatibility; nothing reads them. */
+/** @{ */
 TARSEL_API extern unsigned char SendPaquet[TARSEL_PACKET_SIZE];
 TARSEL_API extern unsigned char ReadPaquet[TARSEL_PACKET_SIZE];
-TARSEL_API extern char vid_pid[18]; /* "vid_f055&pid_0000" */
+TARSEL_API extern char vid_pid[18]; /**< "vid_f055&pid_0000" */
 TARSEL_API extern unsigned char isGetDllVersionLoaded;
 TARSEL_API extern unsigned char isGetDeviceCountLoaded;
 TARSEL_API extern unsigned char isOpenLoaded;
@@ -70,10 +76,13 @@ TARSEL_API extern unsigned char isWriteLoaded;
 TARSEL_API extern unsigned char isReadLoaded;
 TARSEL_API extern unsigned char isReadIntLoaded;
 TARSEL_API extern unsigned char isCloseLoaded;
+/** @} */
 
-/* Empty asynchronous-transfer callbacks; no transfer uses them. */
+/** Empty asynchronous-transfer callbacks; no transfer uses them. */
+/** @{ */
 TARSEL_API void cb_response_in(libusb_transfer* transfer);
 TARSEL_API void cb_response_out(libusb_transfer* transfer);
+/** @} */
 
 /* --- Several arms, one handle each ---------------------------------------
  * These functions share nothing with the four above: every handle has a
@@ -82,34 +91,38 @@ TARSEL_API void cb_response_out(libusb_transfer* transfer);
  * its interface is free). InitCommunication opens the first arm libusb
  * finds, which need not be the first one TarselLinkListArms lists. */
 
-/* Sizes of the text fields of TarselArmLinkInfo, terminator included. */
+/** Sizes of the text fields of TarselArmLinkInfo, terminator included. */
+/** @{ */
 #define TARSEL_ARM_PATH_SIZE 32
 #define TARSEL_ARM_TEXT_SIZE 64
+/** @} */
 
-/* One arm on the bus, as TarselLinkListArms reports it. */
+/** One arm on the bus, as TarselLinkListArms reports it. */
 typedef struct TarselArmLinkInfo {
-  /* Where the arm is, stable while it stays plugged into the same port:
+  /** Where the arm is, stable while it stays plugged into the same port:
    * "usb:" then the bus number, "-" and the port numbers from the root hub
    * joined by "." (e.g. "usb:1-2.3", as Linux names the device in sysfs);
    * "usb:<bus>@<address>" when the port numbers are not known. The
    * simulated arm's link library names its arms "sim:1", "sim:2", ...
    * NUL-terminated, at most TARSEL_ARM_PATH_SIZE - 1 characters. */
   char path[TARSEL_ARM_PATH_SIZE];
-  unsigned short vendorId;  /* TARSEL_USB_VENDOR_ID */
-  unsigned short productId; /* TARSEL_USB_PRODUCT_ID */
-  unsigned char bus;        /* bus number */
-  unsigned char address;    /* device address on the bus (changes on replug) */
-  /* The serial-number and product string descriptors (ASCII, NUL-terminated,
+  unsigned short vendorId;  /**< TARSEL_USB_VENDOR_ID */
+  unsigned short productId; /**< TARSEL_USB_PRODUCT_ID */
+  unsigned char bus;        /**< bus number */
+  unsigned char address;    /**< device address on the bus (changes on replug) */
+  /** The serial-number and product string descriptors (ASCII, NUL-terminated,
    * cut to TARSEL_ARM_TEXT_SIZE - 1 characters); "" when the device has none
    * or they cannot be read. */
+  /** @{ */
   char serial[TARSEL_ARM_TEXT_SIZE];
   char product[TARSEL_ARM_TEXT_SIZE];
+  /** @} */
 } TarselArmLinkInfo;
 
-/* An open arm: created by TarselLinkOpenArm, freed by TarselLinkCloseArm. */
+/** An open arm: created by TarselLinkOpenArm, freed by TarselLinkCloseArm. */
 typedef struct TarselArmLink TarselArmLink;
 
-/* Lists the arms on the bus (vendor id TARSEL_USB_VENDOR_ID, product id
+/** Lists the arms on the bus (vendor id TARSEL_USB_VENDOR_ID, product id
  * TARSEL_USB_PRODUCT_ID) ordered by path: by bus, then by port numbers
  * compared as numbers. Fills arms[0 .. capacity - 1] with the first ones and
  * sets *count to the number found, which may exceed capacity. arms may be
@@ -121,7 +134,7 @@ typedef struct TarselArmLink TarselArmLink;
  * capacity above 0; nothing is written), 5002 (out of memory; *count is 0). */
 TARSEL_API int TarselLinkListArms(TarselArmLinkInfo* arms, int capacity, int* count);
 
-/* Opens the arm at path (a path as TarselLinkListArms reports it; null or
+/** Opens the arm at path (a path as TarselLinkListArms reports it; null or
  * "": the first arm listed) and claims its interface 0. On success *link
  * receives a new handle, owned by the caller, who must close it with
  * TarselLinkCloseArm. On failure *link is null and nothing stays open.
@@ -131,7 +144,7 @@ TARSEL_API int TarselLinkListArms(TarselArmLinkInfo* arms, int capacity, int* co
  * 5002 (out of memory). */
 TARSEL_API int TarselLinkOpenArm(const char* path, TarselArmLink** link);
 
-/* One exchange on an open arm: writes request to endpoint 0x02, then reads
+/** One exchange on an open arm: writes request to endpoint 0x02, then reads
  * one 64-byte answer from endpoint 0x82, each with a 50 ms time-out, as
  * SendPacket does. After an exchange on this handle whose answer did not
  * arrive, the next one first empties the IN endpoint of that late answer (at
@@ -144,7 +157,7 @@ TARSEL_API int TarselLinkOpenArm(const char* path, TarselArmLink** link);
  * one handle must be used by one thread at a time (the caller serialises). */
 TARSEL_API int TarselLinkExchange(TarselArmLink* link, const Packet* request, Packet* answer);
 
-/* Releases interface 0, closes the arm and frees the handle, which must not
+/** Releases interface 0, closes the arm and frees the handle, which must not
  * be used afterwards. A null link is harmless. Returns 1. */
 TARSEL_API int TarselLinkCloseArm(TarselArmLink* link);
 

@@ -1,4 +1,5 @@
-/* Library lifecycle: loading the link library and opening the arm. */
+/** @file
+ * Library lifecycle: loading the link library and opening the arm. */
 #ifndef TARSEL_CORE_H
 #define TARSEL_CORE_H
 
@@ -6,7 +7,8 @@
 #include "tarsel/packet.h"
 #include "tarsel/result.h"
 
-/* Threading. Every function may be called from any thread. Each command
+/** @file
+ * @details Threading. Every function may be called from any thread. Each command
  * (a read, a write, a bare command, one firmware page, each step of MoveHome,
  * InitFingers and ProgramFlash) holds one process-wide lock while its packets
  * are exchanged, so the packets of two commands never interleave and each
@@ -22,13 +24,15 @@
 
 extern "C" {
 
-/* Signatures of the four functions bound from the link library. */
+/** Signatures of the four functions bound from the link library. */
+/** @{ */
 typedef int (*TarselInitCommFn)();
 typedef int (*TarselCloseCommFn)();
 typedef int (*TarselGetDeviceCountFn)(int* count);
 typedef Packet (*TarselSendPacketFn)(const Packet& request, Packet& answer, int& reserved);
+/** @} */
 
-/* Loads the link library "Tarsel.API.CommLayerUbuntu.so" through the dynamic
+/** Loads the link library "Tarsel.API.CommLayerUbuntu.so" through the dynamic
  * loader's ordinary search path (LD_LIBRARY_PATH first, then the folder of
  * this library), binds its four functions and opens the arm. Call it before
  * any other function except GetAPIVersion and GetResultMessage. Calling it
@@ -45,7 +49,7 @@ typedef Packet (*TarselSendPacketFn)(const Packet& request, Packet& answer, int&
  * Waits for a command running in another thread to finish first. */
 TARSEL_API int InitAPI();
 
-/* Closes the arm and unloads the link library. Harmless without a prior
+/** Closes the arm and unloads the link library. Harmless without a prior
  * InitAPI or when called twice. Afterwards every command returns 2001 until
  * InitAPI succeeds again.
  * Waits for a command running in another thread to finish first.
@@ -53,15 +57,16 @@ TARSEL_API int InitAPI();
  * shipped link library), or 1 when no link library is loaded. */
 TARSEL_API int CloseAPI();
 
-/* Why the last load of the link library failed: copies the dynamic loader's
+/** Why the last load of the link library failed: copies the dynamic loader's
  * own message (which names the file and what was wrong with it) from the
  * last InitAPI that returned 2002 into text, cut to size - 1 bytes and
  * terminated. An empty text when the last load succeeded or none was tried.
  * The caller owns text. Returns 1, or 2100 when text is null or size < 1. */
 TARSEL_API int GetLinkLoadError(char* text, int size);
 
-/* Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags
+/** Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags
  * start at 1 and are cleared when the matching function cannot be bound. */
+/** @{ */
 TARSEL_API extern void* commLayer_Handle;
 TARSEL_API extern TarselInitCommFn fptrInitComm;
 TARSEL_API extern TarselCloseCommFn fptrCloseComm;
@@ -71,6 +76,7 @@ TARSEL_API extern unsigned char isInitCommLoaded;
 TARSEL_API extern unsigned char isCloseCommLoaded;
 TARSEL_API extern unsigned char isGetDeviceCountLoaded;
 TARSEL_API extern unsigned char isSendPacketLoaded;
+/** @} */
 
 }  // extern "C"
 

@@ -1,8 +1,9 @@
-/* Export and version macros shared by every public Tarsel header. */
+/** @file
+ * Export and version macros shared by every public Tarsel header. */
 #ifndef TARSEL_EXPORT_H
 #define TARSEL_EXPORT_H
 
-/* Marks a function or object as part of a library's exported surface. The
+/** Marks a function or object as part of a library's exported surface. The
  * libraries are built with hidden visibility; only names carrying this macro
  * appear in their dynamic symbol tables. */
 #if defined(__GNUC__) || defined(__clang__)

@@ -1,4 +1,5 @@
-/* Actuator maintenance and firmware: per-actuator zeroing and tuning, version
+/** @file
+ * Actuator maintenance and firmware: per-actuator zeroing and tuning, version
  * queries, and programming the arm's firmware from an image file. */
 #ifndef TARSEL_MAINTENANCE_H
 #define TARSEL_MAINTENANCE_H
@@ -8,7 +9,8 @@
 #include "tarsel/export.h"
 #include "tarsel/motion.h"
 
-/* Unless stated otherwise, every function below returns 1 on success, 2001
+/** @file
+ * @details Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
  * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
  * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
@@ -29,36 +31,36 @@ extern "C" {
 
 /* --- Actuator tuning and zeroing: one write command each. --- */
 
-/* Takes the actuator's present position as its joint zero. */
+/** Takes the actuator's present position as its joint zero. */
 TARSEL_API int SetJointZero(int address);
 
-/* Moves the actuator at address to the bus address newAddress. */
+/** Moves the actuator at address to the bus address newAddress. */
 TARSEL_API int SetActuatorAddress(int address, int newAddress);
 
-/* Sets the actuator's three PID gains, sent in argument order. */
+/** Sets the actuator's three PID gains, sent in argument order. */
 TARSEL_API int SetActuatorPID(int address, float p, float i, float d);
 
-/* Sets the actuator's three PID filter values, sent in argument order. */
+/** Sets the actuator's three PID filter values, sent in argument order. */
 TARSEL_API int SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD);
 
-/* Takes the actuator's present torque reading as its torque zero. */
+/** Takes the actuator's present torque reading as its torque zero. */
 TARSEL_API int SetTorqueZero(int address);
 
-/* Sets the actuator's torque gain; the integer is sent as a float. */
+/** Sets the actuator's torque gain; the integer is sent as a float. */
 TARSEL_API int SetTorqueGain(int address, int gain);
 
-/* Reads the actuators' positions and currents: appends the twelve values the
+/** Reads the actuators' positions and currents: appends the twelve values the
  * arm sends, in its order, to values. The vector is not cleared first. */
 TARSEL_API int GetPositionCurrentActuators(std::vector<float>& values);
 
 /* --- Versions. --- */
 
-/* Replaces the contents of version with this library's version: major,
+/** Replaces the contents of version with this library's version: major,
  * minor, release (5, 0, 6). Needs no InitAPI and no arm.
  * Returns 1, or 5002 when the vector cannot hold three values. */
 TARSEL_API int GetAPIVersion(std::vector<int>& version);
 
-/* Reads the versions of the code running on the arm and appends 37 numbers
+/** Reads the versions of the code running on the arm and appends 37 numbers
  * (each 0 to 255) to versions, which is not cleared first: for each of ten
  * version words its three numbers, most significant first; then one single
  * number; then the three numbers of two further version words. */
@@ -66,7 +68,7 @@ TARSEL_API int GetCodeVersion(std::vector<int>& versions);
 
 /* --- Firmware programming. --- */
 
-/* Progress of a firmware transfer, called by ProgramFlashWithProgress: once
+/** Progress of a firmware transfer, called by ProgramFlashWithProgress: once
  * with (0, pagesTotal, 1) just before the first page, then after each page
  * with page = the number of pages sent so far (1 to pagesTotal) and
  * pageResult = that page's code (1 when the arm accepted it, otherwise 2003,
@@ -76,7 +78,7 @@ TARSEL_API int GetCodeVersion(std::vector<int>& versions);
  * of this library. */
 typedef int (*TarselFlashProgressFn)(int page, int pagesTotal, int pageResult, void* user);
 
-/* Writes the firmware image in the file at path into the arm. The file's
+/** Writes the firmware image in the file at path into the arm. The file's
  * bytes are read whole first; then the arm is told that programming begins,
  * given 2 seconds (plus 10 ms more once it has accepted), and sent the image
  * in pages of 2048 bytes, file size / 2048 + 1 pages in all (an image whose
@@ -113,7 +115,7 @@ typedef int (*TarselFlashProgressFn)(int page, int pagesTotal, int pageResult, v
 TARSEL_API int ProgramFlashWithProgress(const char* path, TarselFlashProgressFn progress,
                                         void* user);
 
-/* ProgramFlashWithProgress without a progress callback; same results. */
+/** ProgramFlashWithProgress without a progress callback; same results. */
 TARSEL_API int ProgramFlash(const char* path);
 
 }  // extern "C"

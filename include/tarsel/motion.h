@@ -1,4 +1,5 @@
-/* Motion and control: position records, read-outs, control modes, joystick,
+/** @file
+ * Motion and control: position records, read-outs, control modes, joystick,
  * trajectories, force and impedance control. */
 #ifndef TARSEL_MOTION_H
 #define TARSEL_MOTION_H
@@ -7,90 +8,115 @@
 
 #include "tarsel/export.h"
 
-/* Records are plain values owned by the caller; their memory layout is part
+/** @file
+ * @details Records are plain values owned by the caller; their memory layout is part
  * of the ABI (pinned by the static_asserts below). Only the six records with
  * InitStruct have defaults; InitStruct sets every field to its default. */
 
-/* One value per actuator of the six-axis arm, actuator 1 first. */
+/** One value per actuator of the six-axis arm, actuator 1 first. */
 struct TARSEL_API AngularInfo {
+  /** The value of each actuator, actuator 1 first. */
+  /** @{ */
   float Actuator1, Actuator2, Actuator3, Actuator4, Actuator5, Actuator6;
-  void InitStruct(); /* all 0.0 */
+  /** @} */
+  void InitStruct(); /**< all 0.0 */
 };
 
-/* Three translational components, then three rotational ones. */
+/** Three translational components, then three rotational ones. */
 struct TARSEL_API CartesianInfo {
+  /** The three translational components. */
+  /** @{ */
   float X, Y, Z;
+  /** @} */
+  /** The three rotational components. */
+  /** @{ */
   float RotationX, RotationY, RotationZ;
-  void InitStruct(); /* all 0.0 */
+  /** @} */
+  void InitStruct(); /**< all 0.0 */
 };
 
-/* One value per finger of the hand. */
+/** One value per finger of the hand. */
 struct TARSEL_API FingersPosition {
+  /** The value of each finger, finger 1 first. */
+  /** @{ */
   float Finger1, Finger2, Finger3;
-  void InitStruct(); /* all 0.0 */
+  /** @} */
+  void InitStruct(); /**< all 0.0 */
 };
 
+/** One value per actuator and one per finger, as the angular read-outs fill it. */
 struct AngularPosition {
-  AngularInfo Actuators;
-  FingersPosition Fingers;
+  AngularInfo Actuators;    /**< one value per actuator */
+  FingersPosition Fingers;  /**< one value per finger */
 };
 
+/** Six Cartesian components and one value per finger, as the Cartesian read-outs fill
+ * it. */
 struct CartesianPosition {
-  CartesianInfo Coordinates;
-  FingersPosition Fingers;
+  CartesianInfo Coordinates; /**< the six Cartesian components */
+  FingersPosition Fingers;   /**< one value per finger */
 };
 
-/* The eighteen values of the actuator-acceleration read-out, as sent. */
+/** The eighteen values of the actuator-acceleration read-out, as sent. */
 struct AngularAcceleration {
-  float Values[18];
+  float Values[18]; /**< in the order the arm sends them */
 };
 
-/* One point as the arm stores, executes and reports it. Type 1 and 7 points
+/** One point as the arm stores, executes and reports it. Type 1 and 7 points
  * use Coordinates, Type 2 and 8 points use Actuators. */
 struct TARSEL_API UserPosition {
-  int Type;
-  float Parameter;
-  CartesianInfo Coordinates;
-  AngularInfo Actuators;
-  int FingersMode;
-  FingersPosition Fingers;
-  void InitStruct(); /* Type 1, FingersMode 1, everything else 0.0 */
+  int Type;                  /**< the kind of point: 1 and 7 use Coordinates, 2 and 8 Actuators */
+  float Parameter;           /**< sent with the point as given */
+  CartesianInfo Coordinates; /**< the point in Cartesian terms (Type 1 and 7) */
+  AngularInfo Actuators;     /**< the point per actuator (Type 2 and 8) */
+  int FingersMode;           /**< sent with the point as given */
+  FingersPosition Fingers;   /**< the fingers' values */
+  void InitStruct(); /**< Type 1, FingersMode 1, everything else 0.0 */
 };
 
-/* Nine limit values sent with a full trajectory point. */
+/** Nine limit values sent with a full trajectory point. */
 struct TARSEL_API Limitation {
+  /** The nine limits, sent in this order. */
+  /** @{ */
   float Limit1, Limit2, Limit3, Limit4, Limit5, Limit6, Limit7, Limit8, Limit9;
-  void InitStruct(); /* all 0.0 */
+  /** @} */
+  void InitStruct(); /**< all 0.0 */
 };
 
-/* One trajectory point with its limits. */
+/** One trajectory point with its limits. */
 struct TARSEL_API TrajectoryPoint {
-  UserPosition Position;
-  int LimitationFlag;
-  Limitation Limits;
-  void InitStruct(); /* Position defaults, LimitationFlag 0, limits 0.0 */
+  UserPosition Position; /**< the point itself */
+  int LimitationFlag;    /**< sent with Limits in the full form only (SendAdvanceTrajectory) */
+  Limitation Limits;     /**< sent in the full form only */
+  void InitStruct(); /**< Position defaults, LimitationFlag 0, limits 0.0 */
 };
 
-/* One joystick sample; the library only copies its bits. */
+/** One joystick sample; the library only copies its bits. */
 struct JoystickCommand {
-  short Buttons[16];
+  short Buttons[16]; /**< the sixteen buttons */
+  /** The six axes. */
+  /** @{ */
   float Axis1, Axis2, Axis3, Axis4, Axis5, Axis6;
+  /** @} */
 };
 
-/* State of the arm's trajectory queue. */
+/** State of the arm's trajectory queue. */
 struct TrajectoryFIFO {
-  int PointCount; /* points still queued; 0 when empty */
+  int PointCount; /**< points still queued; 0 when empty */
+  /** The queue's two status values, as the arm sends them. */
+  /** @{ */
   float StatusFloat;
   int StatusInt;
+  /** @} */
 };
 
-/* Answer of GetSingularityVector. */
+/** Answer of GetSingularityVector. */
 struct SingularityVector {
-  int Indicator1;
-  int Indicator2; /* sent as a float, truncated toward zero */
-  float Measure1;
-  float Measure2;
-  CartesianInfo Vector;
+  int Indicator1;        /**< as the arm sends it */
+  int Indicator2;        /**< sent as a float, truncated toward zero */
+  float Measure1;        /**< as the arm sends it */
+  float Measure2;        /**< as the arm sends it */
+  CartesianInfo Vector;  /**< the six components of the answer's vector */
 };
 
 static_assert(sizeof(AngularInfo) == 24, "AngularInfo layout");
@@ -118,7 +144,8 @@ static_assert(sizeof(TrajectoryFIFO) == 12, "TrajectoryFIFO layout");
 static_assert(sizeof(SingularityVector) == 40, "SingularityVector layout");
 static_assert(offsetof(SingularityVector, Vector) == 16, "SingularityVector layout");
 
-/* Unless stated otherwise, every function below returns 1 on success, 2001
+/** @file
+ * @details Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
  * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
  * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
@@ -136,33 +163,33 @@ extern "C" {
 
 /* --- Read-outs: each reads one answer from the arm into the caller's
  * record. --- */
-TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /* hand pose */
-TARSEL_API int GetAngularPosition(AngularPosition& position);      /* joint angles */
-TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /* commanded pose */
-TARSEL_API int GetAngularCommand(AngularPosition& command);        /* commanded joints */
-TARSEL_API int GetCartesianForce(CartesianPosition& force);        /* Cartesian force */
-TARSEL_API int GetAngularForce(AngularPosition& force);            /* joint torques */
-TARSEL_API int GetAngularCurrent(AngularPosition& current);        /* actuator currents */
-TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /* motor currents */
-TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /* joint velocities */
-TARSEL_API int GetAngularForceGravityFree(AngularPosition& force); /* torques, gravity removed */
-/* The eighteen acceleration values, in the order the arm sends them. */
+TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /**< hand pose */
+TARSEL_API int GetAngularPosition(AngularPosition& position);      /**< joint angles */
+TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /**< commanded pose */
+TARSEL_API int GetAngularCommand(AngularPosition& command);        /**< commanded joints */
+TARSEL_API int GetCartesianForce(CartesianPosition& force);        /**< Cartesian force */
+TARSEL_API int GetAngularForce(AngularPosition& force);            /**< joint torques */
+TARSEL_API int GetAngularCurrent(AngularPosition& current);        /**< actuator currents */
+TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /**< motor currents */
+TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /**< joint velocities */
+TARSEL_API int GetAngularForceGravityFree(AngularPosition& force); /**< torques, gravity removed */
+/** The eighteen acceleration values, in the order the arm sends them. */
 TARSEL_API int GetActuatorAcceleration(AngularAcceleration& acceleration);
 
 /* --- Control modes and joystick. --- */
-TARSEL_API int StartControlAPI();     /* take control of the arm from the host */
-TARSEL_API int StopControlAPI();      /* give control back */
-TARSEL_API int SetAngularControl();   /* steer per actuator */
-TARSEL_API int SetCartesianControl(); /* steer in Cartesian terms */
-/* Reads the active control type into type (the arm's value, unchanged). */
+TARSEL_API int StartControlAPI();     /**< take control of the arm from the host */
+TARSEL_API int StopControlAPI();      /**< give control back */
+TARSEL_API int SetAngularControl();   /**< steer per actuator */
+TARSEL_API int SetCartesianControl(); /**< steer in Cartesian terms */
+/** Reads the active control type into type (the arm's value, unchanged). */
 TARSEL_API int GetControlType(int& type);
-/* Reads the singularity indicators and vector. Indicator2 arrives as a float
+/** Reads the singularity indicators and vector. Indicator2 arrives as a float
  * and is truncated toward zero (NaN or beyond the int range: INT_MIN). */
 TARSEL_API int GetSingularityVector(SingularityVector& vector);
-/* Sends one joystick sample (one packet); the library repeats nothing and
+/** Sends one joystick sample (one packet); the library repeats nothing and
  * keeps no joystick state. */
 TARSEL_API int SendJoystickCommand(JoystickCommand command);
-/* Sends the arm home and blocks until its trajectory queue is empty (polling
+/** Sends the arm home and blocks until its trajectory queue is empty (polling
  * it every 100 ms after a 40 ms pause), then switches to angular and, 40 ms
  * later, back to Cartesian control, so the arm is left in Cartesian control.
  * While the queue query keeps succeeding the wait has no time limit. A failed
@@ -174,40 +201,40 @@ TARSEL_API int SendJoystickCommand(JoystickCommand command);
 TARSEL_API int MoveHome();
 
 /* --- Trajectories: the arm keeps the queue; the library holds nothing. --- */
-/* Queues a point in full form: position, LimitationFlag and Limits (three
+/** Queues a point in full form: position, LimitationFlag and Limits (three
  * packets). Any Type is sent as given. */
 TARSEL_API int SendAdvanceTrajectory(TrajectoryPoint point);
-/* Queues a point in basic form (one packet): for Type 1 and 7 Coordinates,
+/** Queues a point in basic form (one packet): for Type 1 and 7 Coordinates,
  * for Type 2 and 8 Actuators, then Fingers, Parameter, FingersMode and Type;
  * other Types carry no coordinate block. LimitationFlag and Limits are not
  * sent. */
 TARSEL_API int SendBasicTrajectory(TrajectoryPoint point);
-TARSEL_API int EraseAllTrajectories(); /* empties the arm's queue */
-/* Reads the queue's state; PointCount is 0 when the queue is empty. */
+TARSEL_API int EraseAllTrajectories(); /**< empties the arm's queue */
+/** Reads the queue's state; PointCount is 0 when the queue is empty. */
 TARSEL_API int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo);
-/* Reads back the point being executed; LimitationFlag arrives as a float and
+/** Reads back the point being executed; LimitationFlag arrives as a float and
  * is truncated toward zero (NaN or beyond the int range: INT_MIN). */
 TARSEL_API int GetActualTrajectoryInfo(TrajectoryPoint& point);
 
 /* --- Force and impedance control: the arm keeps these settings; the library
  * holds none and reads none back. The settings send their first record
  * followed by the second in one packet; the two are not compared. --- */
-TARSEL_API int StartForceControl();      /* switch force control on */
-TARSEL_API int StopForceControl();       /* switch force control off */
-TARSEL_API int StartCurrentLimitation(); /* switch the current limitation on */
-TARSEL_API int StopCurrentLimitation();  /* switch the current limitation off */
-/* Bounds of force control in Cartesian terms: min, then max. */
+TARSEL_API int StartForceControl();      /**< switch force control on */
+TARSEL_API int StopForceControl();       /**< switch force control off */
+TARSEL_API int StartCurrentLimitation(); /**< switch the current limitation on */
+TARSEL_API int StopCurrentLimitation();  /**< switch the current limitation off */
+/** Bounds of force control in Cartesian terms: min, then max. */
 TARSEL_API int SetCartesianForceMinMax(CartesianInfo min, CartesianInfo max);
-/* Impedance of force control in Cartesian terms: inertia, then damping. */
+/** Impedance of force control in Cartesian terms: inertia, then damping. */
 TARSEL_API int SetCartesianInertiaDamping(CartesianInfo inertia, CartesianInfo damping);
-/* Torque bounds of force control per actuator: min, then max. */
+/** Torque bounds of force control per actuator: min, then max. */
 TARSEL_API int SetAngularTorqueMinMax(AngularInfo min, AngularInfo max);
-/* Impedance of force control per actuator: inertia, then damping. */
+/** Impedance of force control per actuator: inertia, then damping. */
 TARSEL_API int SetAngularInertiaDamping(AngularInfo inertia, AngularInfo damping);
 
 }  // extern "C"
 
-/* Asks the arm whether it can switch to Cartesian control; answer receives
+/** Asks the arm whether it can switch to Cartesian control; answer receives
  * the arm's value unchanged. Exported as a C++ function (its symbol carries
  * the argument type), not under a plain name. Result codes as above. */
 TARSEL_API int ValidateCartesianTransition(unsigned int& answer);

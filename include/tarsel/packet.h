@@ -1,4 +1,5 @@
-/* The 64-byte packet exchanged with the arm, shared by both libraries. */
+/** @file
+ * The 64-byte packet exchanged with the arm, shared by both libraries. */
 #ifndef TARSEL_PACKET_H
 #define TARSEL_PACKET_H
 
@@ -6,20 +7,22 @@
 #include <cstdint>
 #include <cstring>
 
-/* Size of one packet on the wire and of its data area. */
+/** Size of one packet on the wire and of its data area. */
+/** @{ */
 #define TARSEL_PACKET_SIZE 64
 #define TARSEL_PACKET_DATA_SIZE 56
+/** @} */
 
-/* One USB transfer in either direction: four signed 16-bit header words and
+/** One USB transfer in either direction: four signed 16-bit header words and
  * 56 data bytes. In a request, CommandId is the command number; in an answer
  * it is the arm's verdict word (negative: failure; bit 0x4000: error).
  * PayloadSize is the size of the whole message, all packets together. */
 struct Packet {
-  short PacketIndex; /* position in the message, counted from 1 */
-  short PacketCount; /* packets in the message */
-  short CommandId;   /* command number, or the answer's verdict word */
-  short PayloadSize; /* payload bytes of the whole message */
-  unsigned char Data[TARSEL_PACKET_DATA_SIZE];
+  short PacketIndex; /**< position in the message, counted from 1 */
+  short PacketCount; /**< packets in the message */
+  short CommandId;   /**< command number, or the answer's verdict word */
+  short PayloadSize; /**< payload bytes of the whole message */
+  unsigned char Data[TARSEL_PACKET_DATA_SIZE]; /**< this packet's part of the payload */
 };
 
 static_assert(sizeof(Packet) == TARSEL_PACKET_SIZE, "Packet must be 64 bytes");
@@ -31,7 +34,7 @@ static_assert(offsetof(Packet, Data) == 8, "Packet layout");
 
 namespace tarsel {
 
-/* Writes a packet in wire order (little-endian header words, then Data). */
+/** Writes a packet in wire order (little-endian header words, then Data). */
 inline void EncodePacket(const Packet& packet, unsigned char (&wire)[TARSEL_PACKET_SIZE]) {
   const short header[4] = {packet.PacketIndex, packet.PacketCount, packet.CommandId,
                            packet.PayloadSize};
@@ -43,7 +46,7 @@ inline void EncodePacket(const Packet& packet, unsigned char (&wire)[TARSEL_PACK
   std::memcpy(wire + 8, packet.Data, TARSEL_PACKET_DATA_SIZE);
 }
 
-/* Reads a packet from its wire form. */
+/** Reads a packet from its wire form. */
 inline Packet DecodePacket(const unsigned char (&wire)[TARSEL_PACKET_SIZE]) {
   Packet packet;
   short* const header[4] = {&packet.PacketIndex, &packet.PacketCount, &packet.CommandId,

@@ -1,4 +1,5 @@
-/* Status and diagnostics: general information, gripper status, quick status,
+/** @file
+ * Status and diagnostics: general information, gripper status, quick status,
  * forces and sensors, the error log, the peripheral inventory and the
  * host-driven finger initialisation. */
 #ifndef TARSEL_STATUS_H
@@ -10,16 +11,19 @@
 #include "tarsel/export.h"
 #include "tarsel/motion.h"
 
-/* The records below are plain values owned by the caller, without defaults;
+/** @file
+ * @details The records below are plain values owned by the caller, without defaults;
  * the library only writes into them. Their memory layout is part of the ABI
  * (pinned by the static_asserts after each record). Fields follow the order in
  * which the arm sends them; stretches of the answer the arm reserves have no
  * field. The library gives none of the values a meaning: the arm defines them.
  */
 
-/* The arm's large status block: scalar values of several widths, four stored
+/** The arm's large status block: scalar values of several widths, four stored
  * positions, and per-actuator (6) and per-finger (3) arrays. */
 struct GeneralInformations {
+  /** One of the block's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   double DoubleValue1, DoubleValue2;
   unsigned int UIntValue1, UIntValue2;
   float FloatValue1, FloatValue2, FloatValue3, FloatValue4, FloatValue5, FloatValue6;
@@ -46,6 +50,7 @@ struct GeneralInformations {
   int IntArray2[3];
   int IntValue1;
   double DoubleValue3, DoubleValue4;
+  /** @} */
 };
 
 static_assert(offsetof(GeneralInformations, UIntValue1) == 16, "GeneralInformations layout");
@@ -75,19 +80,25 @@ static_assert(offsetof(GeneralInformations, DoubleValue3) == 688, "GeneralInform
 static_assert(offsetof(GeneralInformations, DoubleValue4) == 696, "GeneralInformations layout");
 static_assert(sizeof(GeneralInformations) == 704, "GeneralInformations layout");
 
-/* One finger's status block. */
+/** One finger's status block. */
 struct Finger {
-  char Text[20]; /* copied byte for byte; not necessarily terminated */
+  char Text[20]; /**< copied byte for byte; not necessarily terminated */
+  /** One of the block's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   float FloatValue1, FloatValue2, FloatValue3, FloatValue4;
   float FloatValue5, FloatValue6, FloatValue7, FloatValue8;
-  /* Sent by the arm as a float, truncated toward zero (NaN or beyond the int
+  /** @} */
+  /** Sent by the arm as a float, truncated toward zero (NaN or beyond the int
    * range: INT_MIN). */
   int IntValue1;
+  /** One of the block's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   int IntValue2;
   float FloatValue9, FloatValue10, FloatValue11, FloatValue12, FloatValue13, FloatValue14;
   float FloatValue15, FloatValue16, FloatValue17, FloatValue18, FloatValue19;
   unsigned int UIntValue1, UIntValue2;
   short ShortValue1, ShortValue2, ShortValue3, ShortValue4;
+  /** @} */
 };
 
 static_assert(offsetof(Finger, FloatValue1) == 20, "Finger layout");
@@ -98,22 +109,27 @@ static_assert(offsetof(Finger, UIntValue1) == 104, "Finger layout");
 static_assert(offsetof(Finger, ShortValue1) == 112, "Finger layout");
 static_assert(sizeof(Finger) == 120, "Finger layout");
 
-/* The gripper's status: a text and one block per finger, finger 1 first. */
+/** The gripper's status: a text and one block per finger, finger 1 first. */
 struct Gripper {
-  char Text[20]; /* copied byte for byte; not necessarily terminated */
-  Finger Fingers[3];
+  char Text[20]; /**< copied byte for byte; not necessarily terminated */
+  Finger Fingers[3]; /**< one block per finger, finger 1 first */
 };
 
 static_assert(offsetof(Gripper, Fingers) == 20, "Gripper layout");
 static_assert(sizeof(Gripper) == 380, "Gripper layout");
 
-/* Fourteen status bytes. InitFingers reads the three finger flags (nonzero
+/** Fourteen status bytes. InitFingers reads the three finger flags (nonzero
  * once the finger is initialised) and HandType (0: three fingers, anything
  * else: two fingers); the library interprets no other byte. */
 struct QuickStatus {
+  /** Nonzero once the finger is initialised. */
+  /** @{ */
   unsigned char Finger1Initialized;
   unsigned char Finger2Initialized;
   unsigned char Finger3Initialized;
+  /** @} */
+  /** A status byte as the arm sends it; the library interprets none of these. */
+  /** @{ */
   unsigned char StatusByte3;
   unsigned char StatusByte4;
   unsigned char StatusByte5;
@@ -122,46 +138,62 @@ struct QuickStatus {
   unsigned char StatusByte8;
   unsigned char StatusByte9;
   unsigned char StatusByte10;
-  unsigned char HandType;
+  /** @} */
+  unsigned char HandType; /**< 0: three fingers, anything else: two fingers */
+  /** A status byte as the arm sends it; the library interprets none of these. */
+  /** @{ */
   unsigned char StatusByte12;
   unsigned char StatusByte13;
+  /** @} */
 };
 
 static_assert(offsetof(QuickStatus, StatusByte3) == 3, "QuickStatus layout");
 static_assert(offsetof(QuickStatus, HandType) == 11, "QuickStatus layout");
 static_assert(sizeof(QuickStatus) == 14, "QuickStatus layout");
 
-/* Twelve force values, copied bit for bit (NaN patterns included). */
+/** Twelve force values, copied bit for bit (NaN patterns included). */
 struct ForcesInfo {
+  /** One of the force values, in the order the arm sends them. */
+  /** @{ */
   float Force1, Force2, Force3, Force4, Force5, Force6;
   float Force7, Force8, Force9, Force10, Force11, Force12;
+  /** @} */
 };
 
 static_assert(offsetof(ForcesInfo, Force12) == 44, "ForcesInfo layout");
 static_assert(sizeof(ForcesInfo) == 48, "ForcesInfo layout");
 
-/* Fourteen sensor values. */
+/** Fourteen sensor values. */
 struct SensorsInfo {
+  /** One of the sensor values, in the order the arm sends them. */
+  /** @{ */
   float Sensor1, Sensor2, Sensor3, Sensor4, Sensor5, Sensor6, Sensor7;
   float Sensor8, Sensor9, Sensor10, Sensor11, Sensor12, Sensor13, Sensor14;
+  /** @} */
 };
 
 static_assert(offsetof(SensorsInfo, Sensor14) == 52, "SensorsInfo layout");
 static_assert(sizeof(SensorsInfo) == 56, "SensorsInfo layout");
 
-/* One entry of the arm's error log. On the wire the seven flag bytes are
+/** One entry of the arm's error log. On the wire the seven flag bytes are
  * packed, so every later field starts at an odd offset; in memory the
  * fields keep their natural alignment (one padding byte after Flags). */
 struct SystemError {
+  /** One of the entry's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   unsigned int UIntValue1;
   int IntValue1;
   int IntValue2;
   int IntValue3;
   unsigned int UIntValue2;
-  bool Flags[7]; /* each from one byte: nonzero is true */
+  /** @} */
+  bool Flags[7]; /**< each from one byte: nonzero is true */
+  /** One of the entry's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   int IntValue4;
   int IntValue5;
   unsigned int UIntArray[50];
+  /** @} */
 };
 
 static_assert(offsetof(SystemError, UIntValue2) == 16, "SystemError layout");
@@ -171,20 +203,24 @@ static_assert(offsetof(SystemError, IntValue5) == 32, "SystemError layout");
 static_assert(offsetof(SystemError, UIntArray) == 36, "SystemError layout");
 static_assert(sizeof(SystemError) == 236, "SystemError layout");
 
-/* One entry of the peripheral inventory. */
+/** One entry of the peripheral inventory. */
 struct TARSEL_API PeripheralInfo {
+  /** One of the entry's values, in the order the arm sends them; the arm defines their meaning. */
+  /** @{ */
   unsigned int UIntValue1;
   unsigned int UIntValue2;
   unsigned int UIntValue3;
   unsigned int UIntValue4;
   unsigned int UIntValue5;
-  ~PeripheralInfo(); /* does nothing; defined in the library */
+  /** @} */
+  ~PeripheralInfo(); /**< does nothing; defined in the library */
 };
 
 static_assert(offsetof(PeripheralInfo, UIntValue5) == 16, "PeripheralInfo layout");
 static_assert(sizeof(PeripheralInfo) == 20, "PeripheralInfo layout");
 
-/* Unless stated otherwise, every function below returns 1 on success, 2001
+/** @file
+ * @details Unless stated otherwise, every function below returns 1 on success, 2001
  * when InitAPI has not opened the arm (nothing is sent), or the exchange codes
  * 2003 (the arm refused the first packet), 2004 (the arm reported an error),
  * 2005 (the arm refused a later packet) and 2008 (no answer from the arm: a
@@ -201,37 +237,37 @@ static_assert(sizeof(PeripheralInfo) == 20, "PeripheralInfo layout");
 extern "C" {
 
 /* --- General information and gripper status. --- */
-/* Reads the general status block (832 bytes on the wire) into info. */
+/** Reads the general status block (832 bytes on the wire) into info. */
 TARSEL_API int GetGeneralInformations(GeneralInformations& info);
-/* Reads the gripper status (416 bytes on the wire) into gripper. */
+/** Reads the gripper status (416 bytes on the wire) into gripper. */
 TARSEL_API int GetGripperStatus(Gripper& gripper);
 
 /* --- Quick status, forces and sensors. --- */
-/* Reads the fourteen quick-status bytes into status (answer bytes 0 to 14;
+/** Reads the fourteen quick-status bytes into status (answer bytes 0 to 14;
  * byte 3 is reserved by the arm and not stored). */
 TARSEL_API int GetQuickStatus(QuickStatus& status);
-/* Reads the twelve force values into forces, each copied bit for bit. */
+/** Reads the twelve force values into forces, each copied bit for bit. */
 TARSEL_API int GetForcesInfo(ForcesInfo& forces);
-/* Reads the fourteen sensor values into sensors. */
+/** Reads the fourteen sensor values into sensors. */
 TARSEL_API int GetSensorsInfo(SensorsInfo& sensors);
 
 /* --- Error log. --- */
-/* Reads the number of entries in the arm's error log into count. */
+/** Reads the number of entries in the arm's error log into count. */
 TARSEL_API int GetSystemErrorCount(unsigned int& count);
-/* Reads entry index of the error log into error. The index is sent as
+/** Reads entry index of the error log into error. The index is sent as
  * given; an index that names no entry is answered by the arm. */
 TARSEL_API int GetSystemError(unsigned int index, SystemError& error);
-/* Empties the arm's error log. */
+/** Empties the arm's error log. */
 TARSEL_API int ClearErrorLog();
 
 /* --- Peripheral inventory and finger initialisation. --- */
-/* Reads the arm's table of fifteen peripherals and appends the fifteen
+/** Reads the arm's table of fifteen peripherals and appends the fifteen
  * entries to the end of list (the caller's list; entries already in it stay
  * in front). When the exchange fails nothing is appended and list is left as
  * it was. */
 TARSEL_API int GetPeripheralInventory(std::vector<PeripheralInfo>& list);
 
-/* Initialises the hand's fingers from the host and blocks until done. Reads
+/** Initialises the hand's fingers from the host and blocks until done. Reads
  * the quick status to learn the hand type, then, until the fingers report
  * themselves initialised (fingers 1 to 3 on a three-finger hand, fingers 1 and
  * 2 on a two-finger hand) or 1000 cycles have passed, sends one basic

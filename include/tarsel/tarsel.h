@@ -1,4 +1,5 @@
-/* The Tarsel arm host API: include this one header to use the library.
+/** @file
+ * The Tarsel arm host API: include this one header to use the library.
  *
  * Link against Tarsel.API.ArmControlUbuntu.so (CMake: Tarsel::ArmControl,
  * pkg-config: tarsel-arm-control). Call InitAPI first and CloseAPI last;

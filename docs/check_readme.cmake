@@ -1,0 +1,70 @@
+# Compiles every ```cpp block of README.md on its own, as C++17 with every
+# warning an error, against the public headers. A block holding the comment
+# "// fragment" is not a whole program and is left out.
+#   cmake -DREADME=... -DCXX=... -DINCLUDES=dir:dir -DWORK_DIR=... -P check_readme.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+# Read whole: the code's semicolons must not split it into a list.
+file(READ "${README}" text)
+
+set(include_flags "")
+string(REPLACE ":" ";" INCLUDES "${INCLUDES}")
+foreach(dir IN LISTS INCLUDES)
+  list(APPEND include_flags "-I${dir}")
+endforeach()
+
+set(number 0)
+set(compiled 0)
+set(failures "")
+set(rest "${text}")
+set(consumed "")
+while(TRUE)
+  string(FIND "${rest}" "\n```cpp\n" open)
+  if(open EQUAL -1)
+    break()
+  endif()
+  math(EXPR body_start "${open} + 8")
+  string(SUBSTRING "${rest}" 0 ${body_start} before)
+  string(APPEND consumed "${before}")
+  string(SUBSTRING "${rest}" ${body_start} -1 rest)
+  # The line the block's code starts on, for the messages.
+  string(REGEX MATCHALL "\n" newlines "${consumed}")
+  list(LENGTH newlines line)
+  math(EXPR line "${line} + 1")
+  math(EXPR number "${number} + 1")
+
+  string(FIND "${rest}" "\n```" close)
+  if(close EQUAL -1)
+    message(FATAL_ERROR "README.md:${line}: a ```cpp block is never closed")
+  endif()
+  math(EXPR close "${close} + 1")
+  string(SUBSTRING "${rest}" 0 ${close} block)
+  string(APPEND consumed "${block}")
+  string(SUBSTRING "${rest}" ${close} -1 rest)
+
+  string(FIND "${block}" "// fragment" fragment)
+  if(NOT fragment EQUAL -1)
+    message(STATUS "README.md:${line}: a fragment, not compiled")
+    continue()
+  endif()
+  set(source "${WORK_DIR}/block${number}.cpp")
+  file(WRITE "${source}" "${block}")
+  execute_process(
+    COMMAND "${CXX}" -std=c++17 -Wall -Wextra -Werror -fsyntax-only ${include_flags} "${source}"
+    RESULT_VARIABLE rc ERROR_VARIABLE err OUTPUT_QUIET)
+  if(rc EQUAL 0)
+    math(EXPR compiled "${compiled} + 1")
+    message(STATUS "README.md:${line}: compiles")
+  else()
+    string(APPEND failures "\nREADME.md:${line}: the block does not compile:\n${err}")
+  endif()
+endwhile()
+
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
+if(compiled EQUAL 0)
+  message(FATAL_ERROR "README.md holds no ```cpp block that compiles on its own")
+endif()
+message(STATUS "${compiled} of ${number} C++ blocks of README.md compile")

@@ -1,0 +1,153 @@
+"""Writes the API reference's page on the Python module `tarsel`.
+
+    python3 docs/python_page.py STUB OUTPUT [PACKAGE_PARENT]
+
+STUB is the module's type stub (python/tarsel/__init__.pyi): every class,
+method, function and constant with its signature and docstring. When the
+built package can be imported from PACKAGE_PARENT, its own docstrings fill in
+what the stub leaves without one, and any public name the stub lacks is
+listed too, so the page follows the module as built.
+"""
+
+import ast
+import importlib
+import sys
+
+
+def signature(node: ast.FunctionDef) -> str:
+    """`name(arguments) -> result`, as the stub writes them, without self."""
+    args = node.args
+    parts = []
+    positional = args.posonlyargs + args.args
+    defaults = [None] * (len(positional) - len(args.defaults)) + list(args.defaults)
+    for arg, default in zip(positional, defaults):
+        if arg.arg in ("self", "cls"):
+            continue
+        text = arg.arg + (": " + ast.unparse(arg.annotation) if arg.annotation else "")
+        if default is not None:
+            text += " = " + ast.unparse(default)
+        parts.append(text)
+    if args.vararg:
+        parts.append("*" + args.vararg.arg)
+    elif args.kwonlyargs:
+        parts.append("*")
+    for arg, default in zip(args.kwonlyargs, args.kw_defaults):
+        text = arg.arg + (": " + ast.unparse(arg.annotation) if arg.annotation else "")
+        if default is not None:
+            text += " = " + ast.unparse(default)
+        parts.append(text)
+    if args.kwarg:
+        parts.append("**" + args.kwarg.arg)
+    result = " -> " + ast.unparse(node.returns) if node.returns else ""
+    return f"{node.name}({', '.join(parts)}){result}"
+
+
+def one_paragraph(text: str) -> str:
+    """A docstring on one line, for a list entry, with the characters Doxygen
+    would take for markup escaped."""
+    text = " ".join((text or "").split())
+    for plain, escaped in (("\\", "\\\\"), ("&", "&amp;"), ("<", "&lt;"), (">", "&gt;"),
+                           ("@", "\\@"), ("#", "\\#")):
+        text = text.replace(plain, escaped)
+    return text
+
+
+def runtime_doc(module, path):
+    """The docstring of module.path[0].path[1]..., "" when there is none."""
+    target = module
+    for name in path:
+        target = getattr(target, name, None)
+        if target is None:
+            return ""
+    doc = getattr(target, "__doc__", "") or ""
+    # pybind11 puts the signature first: "name(self: ...) -> type", a blank line.
+    first, _, rest = doc.partition("\n")
+    if path and first.startswith(path[-1] + "("):
+        doc = rest
+    return one_paragraph(doc)
+
+
+def main() -> int:
+    stub_path, output = sys.argv[1], sys.argv[2]
+    module = None
+    if len(sys.argv) > 3:
+        sys.path.insert(0, sys.argv[3])
+        try:
+            module = importlib.import_module("tarsel")
+        except Exception:  # an unbuilt or unloadable package: the stub alone
+            module = None
+
+    tree = ast.parse(open(stub_path, encoding="utf-8").read())
+    constants, functions, classes = [], [], []
+    for node in tree.body:
+        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            if not node.target.id.startswith("_"):
+                constants.append(node.target.id)
+        elif isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
+            functions.append(node)
+        elif isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
+            classes.append(node)
+
+    # Members of each stub class, with those of the stub classes it derives from.
+    members = {}
+    for node in tree.body:
+        if isinstance(node, ast.ClassDef):
+            own = {item.name for item in node.body if isinstance(item, ast.FunctionDef)}
+            own |= {item.target.id for item in node.body
+                    if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name)}
+            for base in node.bases:
+                own |= members.get(ast.unparse(base), set())
+            members[node.name] = own
+
+    def doc_of(node, path):
+        return one_paragraph(ast.get_docstring(node) or "") or (
+            runtime_doc(module, path) if module else "")
+
+    lines = [
+        "# Python module tarsel {#python}",
+        "",
+        "The package `tarsel` gives every function of the API as a method of "
+        "`tarsel.Arm` under its snake-case name; records are classes with the C++ "
+        "field names in snake case, and a result code other than 1 raises "
+        "`tarsel.Error`. This page is generated from the module's type stub"
+        + (" and docstrings." if module else ".")
+        + " The C++ functions behind the methods, with their result codes, are in "
+        "the headers' pages.",
+        "",
+    ]
+    if functions:
+        lines += ["## Functions", ""]
+        for node in functions:
+            lines.append(f"- `{signature(node)}` — {doc_of(node, [node.name])}")
+        lines.append("")
+    for node in classes:
+        lines += [f"## {node.name}", "", doc_of(node, [node.name]), ""]
+        fields = [item.target.id for item in node.body
+                  if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name)]
+        if fields:
+            lines += ["Fields: " + ", ".join(f"`{name}`" for name in fields) + ".", ""]
+        methods = [item for item in node.body if isinstance(item, ast.FunctionDef)
+                   and (not item.name.startswith("_") or item.name in ("__init__", "__enter__"))]
+        for item in methods:
+            doc = doc_of(item, [node.name, item.name])
+            lines.append(f"- `{signature(item)}`" + (f" — {doc}" if doc else ""))
+        if module is not None:
+            known = members.get(node.name, set())
+            extra = sorted(name for name in dir(getattr(module, node.name, object))
+                           if not name.startswith("_") and name not in known
+                           and not hasattr(object, name))
+            for name in extra:
+                lines.append(f"- `{name}` — {runtime_doc(module, [node.name, name])}")
+        lines.append("")
+    if constants:
+        lines += ["## Result codes", "",
+                  "Constants of the module, one per result code of the C++ API: "
+                  + ", ".join(f"`{name}`" for name in constants) + ".", ""]
+
+    with open(output, "w", encoding="utf-8") as out:
+        out.write("\n".join(lines))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -14,6 +14,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
 libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev \
+clang-14 libclang-rt-14-dev llvm-14 \
 doxygen graphviz \
 pybind11-dev python3-pybind11 python3-dev python3-pytest"
 
@@ -72,6 +73,13 @@ case "${1:-}" in
     build "$ROOT/build-sanitize" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON \
       -DTARSEL_SANITIZE=address,undefined -DTARSEL_BUILD_BENCH=OFF
     ctest --test-dir "$ROOT/build-sanitize" -j"$JOBS" --output-on-failure
+    # The fuzz targets on libFuzzer, built with clang and the whole tree
+    # instrumented for coverage; a few seconds each from their seeds.
+    cmake -S "$ROOT" -B "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_CXX_COMPILER=clang++-14 -DTARSEL_FUZZ_ENGINE=libfuzzer \
+      -DTARSEL_SANITIZE=address,undefined -DTARSEL_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$ROOT/build-fuzz" -j"$JOBS" --target fuzz_targets
+    ctest --test-dir "$ROOT/build-fuzz" -L fuzz --output-on-failure
     # The Debian packages, and what each one holds and depends on.
     package
     "$ROOT/packaging/check_debs.sh" "$ROOT/build-package/packages"

@@ -2,6 +2,7 @@
 option(TARSEL_WERROR "Treat compiler warnings as errors" OFF)
 option(TARSEL_BUILD_TESTS "Build the test suite" ON)
 set(TARSEL_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined")
+set(TARSEL_FUZZ_ENGINE "standalone" CACHE STRING "Engine of the fuzz targets: standalone or libfuzzer")
 
 set(CMAKE_CXX_STANDARD 20)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
@@ -22,12 +23,19 @@ if(TARSEL_SANITIZE)
   add_compile_options(-fsanitize=${TARSEL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${TARSEL_SANITIZE})
 endif()
+if(TARSEL_FUZZ_ENGINE STREQUAL "libfuzzer")
+  # Coverage for libFuzzer in everything a fuzz target runs (the libraries,
+  # the simulator, the tool's code), not only in the harness; the targets
+  # link libFuzzer itself (fuzz/CMakeLists.txt).
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # Link settings of the two shipped libraries: calls inside a library bind to
 # its own definitions, and no symbol is left unresolved.
 function(tarsel_library_options target)
   target_link_options(${target} PRIVATE -Wl,-Bsymbolic-functions)
-  if(NOT TARSEL_SANITIZE)
+  # Sanitizer and coverage hooks are resolved in the program at load time.
+  if(NOT TARSEL_SANITIZE AND NOT TARSEL_FUZZ_ENGINE STREQUAL "libfuzzer")
     target_link_options(${target} PRIVATE -Wl,--no-undefined)
   endif()
 endfunction()

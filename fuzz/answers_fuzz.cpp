@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "recording_link.h"
 #include "tarsel/tarsel.h"
 
@@ -153,13 +154,9 @@ void RunExport(unsigned which) {
 
 }  // namespace
 
-// Waits of the composite commands return at once.
-extern "C" int usleep(useconds_t) {
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
+  const tarsel::fuzzing::Input input(data, size);
   static const bool opened = [] {
     tarsel::recording::Reset();
     return InitAPI() == TARSEL_OK;
@@ -167,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!opened) return 0;
   tarsel::recording::Reset();
   tarsel::recording::SetResponder(AnswerFromInput);
-  g_feed = Feed{data + 1, size - 1, 0};
-  RunExport(data[0]);
+  g_feed = Feed{input.data() + 1, size - 1, 0};
+  RunExport(input.data()[0]);
   return 0;
 }

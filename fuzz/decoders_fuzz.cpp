@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/config_codec.h"
+#include "fuzz_input.h"
 #include "maintenance/maintenance_codec.h"
 #include "motion/motion_codec.h"
 #include "status/status_codec.h"
@@ -23,13 +24,14 @@ void Decode(int (*decode)(int&, const Payload&, Record&), int offset, const Payl
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
-  const unsigned selector = data[0];
-  std::uint32_t rawOffset;
-  std::memcpy(&rawOffset, data + 1, 4);
+  tarsel::fuzzing::Input input(data, size);
+  const unsigned selector = input.Byte();
+  const auto rawOffset = input.Take<std::uint32_t>();
   // Mostly small offsets (where the data is), sometimes anything at all.
   const int offset =
       (rawOffset & 0x80000000u) ? static_cast<int>(rawOffset) : static_cast<int>(rawOffset % 64);
-  const Payload payload(data + 5, data + size);
+  // The payload is a vector of exactly the remaining size.
+  const Payload payload(input.rest(), input.rest() + input.left());
 
   switch (selector % 26) {
     case 0:

@@ -1,11 +1,14 @@
 // Runs a fuzz target without a fuzzing engine: on the files named on the
-// command line, or on a deterministic stream of pseudo-random inputs
-// (-runs=N, -max_len=N, -seed=N). Lets every compiler build and smoke-test the
-// targets in CTest; with clang the same targets link against libFuzzer.
+// command line (a folder stands for the files in it), then on a deterministic
+// stream of pseudo-random inputs (-runs=N, -max_len=N, -seed=N; without
+// -runs, only when no file is named). Lets every compiler build and
+// smoke-test the targets in CTest; with clang the same targets link against
+// libFuzzer.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -15,25 +18,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 int main(int argc, char** argv) {
   long runs = 1000, maxLen = 1024;
+  bool runsGiven = false;
   unsigned long seed = 1;
-  std::vector<const char*> files;
+  std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], "-runs=", 6) == 0)
+    if (std::strncmp(argv[i], "-runs=", 6) == 0) {
       runs = std::atol(argv[i] + 6);
-    else if (std::strncmp(argv[i], "-max_len=", 9) == 0)
+      runsGiven = true;
+    } else if (std::strncmp(argv[i], "-max_len=", 9) == 0)
       maxLen = std::atol(argv[i] + 9);
     else if (std::strncmp(argv[i], "-seed=", 6) == 0)
       seed = std::strtoul(argv[i] + 6, nullptr, 10);
+    else if (std::filesystem::is_directory(argv[i]))
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i])) files.push_back(entry);
     else
       files.push_back(argv[i]);
   }
-  for (const char* path : files) {
+  for (const auto& path : files) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)),
                                          std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(data.data(), data.size());
   }
-  if (!files.empty()) return 0;
+  if (!files.empty()) std::printf("%zu files run\n", files.size());
+  if (!files.empty() && !runsGiven) return 0;
   std::mt19937_64 rng(seed);
   std::vector<std::uint8_t> buffer;
   for (long run = 0; run < runs; ++run) {

@@ -210,7 +210,9 @@ std::function<int()> Arm::StopCheckFor(std::chrono::milliseconds limit) const {
 }
 
 void Arm::Call(const char* where, const std::function<int()>& body) {
-  if (!impl_) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where);
+  // A closed arm on the flat link stays closed even when another arm (or
+  // InitAPI) has opened the flat link again since.
+  if (!impl_ || (!impl_->own && !impl_->flatOpen)) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where);
   int code = TARSEL_OK;
   {
     ConnectionScope scope(impl_->connection());

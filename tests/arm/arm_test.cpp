@@ -54,6 +54,20 @@ int CodeOf(const std::function<void()>& body) {
   return TARSEL_OK;
 }
 
+// An arm closed on the flat link (path "default") stays closed when another
+// arm opens the flat link again: its commands must not run on the other's
+// link.
+TEST(ArmLifecycle, ClosedFlatArmStaysClosedWhenTheFlatLinkReopens) {
+  tarsel::ArmInfo flat;
+  flat.path = "default";
+  Arm first(flat);
+  first.Close();
+  Arm second(flat);
+  second.GetQuickStatus();
+  EXPECT_FALSE(first.IsOpen());
+  EXPECT_EQ(CodeOf([&] { first.GetQuickStatus(); }), TARSEL_ERROR_NOT_INITIALIZED);
+}
+
 TEST(ArmList, ListsTheArmsWithStablePaths) {
   const auto arms = tarsel::ListArms();
   ASSERT_EQ(arms.size(), 2u);

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "fake_sleep.h"
 #include "link_fixture.h"
@@ -208,16 +212,32 @@ TEST_F(FlashTest, FileProblemsSendNothingAndWaitNothing) {
   // A named pipe nobody writes to: opening it for reading must not wait.
   const fs::path fifo = dir_ / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const struct {
+  // A socket's node cannot be opened at all.
+  const fs::path socketPath = dir_ / "socket";
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const fs::path unreadable = WriteImage(Noise(100));
+  fs::permissions(unreadable, fs::perms::none);
+  struct Case {
     std::string path;
     int expected;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {(dir_ / "missing.bin").string(), TARSEL_ERROR_FILE_OPEN},
+      {(unreadable / "image.bin").string(), TARSEL_ERROR_FILE_OPEN},  // through a file
+      {socketPath.string(), TARSEL_ERROR_FILE_OPEN},
+      {"", TARSEL_ERROR_FILE_OPEN},
       {dir_.string(), TARSEL_ERROR_FILE_READ},  // a directory opens but has no bytes
       {pipePath, TARSEL_ERROR_FILE_READ},
       {fifo.string(), TARSEL_ERROR_FILE_READ},
       {sparse.string(), TARSEL_ERROR_IMAGE_TOO_LARGE},
   };
+  // Read permission means nothing to root, who reads the file regardless.
+  if (geteuid() != 0) cases.push_back({unreadable.string(), TARSEL_ERROR_FILE_OPEN});
   const std::size_t filesBefore = OpenFileCount();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -230,6 +250,7 @@ TEST_F(FlashTest, FileProblemsSendNothingAndWaitNothing) {
   }
   close(pipeEnds[0]);
   close(pipeEnds[1]);
+  close(listener);
   EXPECT_EQ(ProgramFlash(nullptr), TARSEL_ERROR_FILE_OPEN);
   EXPECT_TRUE(Sent().empty());
 }

@@ -267,6 +267,37 @@ TEST(StrictReading, RefusesDuplicateKeysAndBadSyntax) {
   }
 }
 
+// Files that are no block at all: each of the three loaders refuses them
+// with a message naming the place, never with another exception.
+TEST(StrictReading, RefusesDocumentsOfTheWrongShape) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"[]", "/: expected an object"},
+      {"42", "/: expected an object"},
+      {"null", "/: expected an object"},
+      {"\"ZoneList\"", "/: expected an object"},
+      {"{}", "/block: missing"},
+      {"{\"block\": [1]}", "/block: this file holds [1]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const BlockJson document = ReadDocument(c.text, "t");
+    const auto refused = [&](auto record) {
+      try {
+        FromJson(document, record);
+      } catch (const JsonError& e) {
+        return std::string(e.what()).find(c.message) != std::string::npos;
+      }
+      return false;
+    };
+    EXPECT_TRUE(refused(ClientConfigurations{}));
+    EXPECT_TRUE(refused(ZoneList{}));
+    EXPECT_TRUE(refused(ControlMappingCharts{}));
+  }
+}
+
 TEST(Differences, NameTheFirstPlace) {
   BlockJson a = ZoneDocument();
   BlockJson b = a;

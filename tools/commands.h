@@ -25,6 +25,7 @@ void AddErrorCommands(CLI::App& app, const Context& context);   // errors list|c
 void AddBlockCommands(CLI::App& app, const Context& context);   // config, zones, mapping
 void AddFlashCommand(CLI::App& app, const Context& context);    // flash
 void AddArmsCommand(CLI::App& app, const Context& context);     // arms
+void AddViewCommand(CLI::App& app, const Context& context);     // view (with the live view built)
 void AddDoctorCommand(CLI::App& app, const Context& context);   // doctor
 
 // Ctrl-C handling for commands that run until stopped or that must stop the

@@ -163,6 +163,9 @@ int Run(int argc, char** argv) {
   AddBlockCommands(app, context);
   AddFlashCommand(app, context);
   AddArmsCommand(app, context);
+#ifdef TARSEL_TOOL_VIEW
+  AddViewCommand(app, context);
+#endif
   AddDoctorCommand(app, context);
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {

@@ -1,7 +1,9 @@
 // The handle functions of the drop-in link library: TARSEL_SIM_ARMS
 // simulated arms named "sim:1" ... "sim:N" ("sim:1" is Instance(), the arm
 // the four plain functions reach), and private arms made by
-// TarselSimCreateArm.
+// TarselSimCreateArm. With TARSEL_SIM_SOCKET set, the arms listed and opened
+// are the simulator service's instead.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "environment.h"
+#include "service_client.h"
 #include "sim_control.h"
 #include "tarsel/comm_layer.h"
 #include "tarsel/result.h"
@@ -17,6 +20,9 @@
 struct TarselArmLink {
   tarsel::sim::SimulatedArm* arm = nullptr;
   std::unique_ptr<tarsel::sim::SimulatedArm> own;  // set for a private arm
+  // Set for an arm of the simulator service (arm is then null).
+  std::unique_ptr<tarsel::sim::ServiceClient> remote;
+  std::string tracePrefix;  // traces the service's exchanges when not empty
 };
 
 namespace tarsel::sim {
@@ -80,7 +86,14 @@ int ListArms(TarselArmLinkInfo* arms, int capacity, int* count) {
   }
   *count = 0;
   try {
-    const int found = ArmsOnTheBus(ReadEnvironment());
+    int found = 0;
+    if (const std::string socket = service::ForwardingSocket(); !socket.empty()) {
+      // A service that cannot be reached has no arms (described on stderr).
+      if (!ServiceClient(socket, 0).List(found)) found = 0;
+      found = std::clamp(found, 0, kMaxSimulatedArms);
+    } else {
+      found = ArmsOnTheBus(ReadEnvironment());
+    }
     for (int i = 0; i < found && i < capacity; ++i) {
       TarselArmLinkInfo& info = arms[i];
       info = TarselArmLinkInfo{};
@@ -99,12 +112,29 @@ int ListArms(TarselArmLinkInfo* arms, int capacity, int* count) {
   return TARSEL_OK;
 }
 
+// Opens arm path of the service: the service says whether it has it. The
+// service's arms keep the settings it was started with.
+int OpenServiceArm(const std::string& socket, const char* path, bool trace, TarselArmLink** link) {
+  const int number = NumberOf(path, kMaxSimulatedArms);
+  if (number == 0) return TARSEL_ERROR_NO_ARM;
+  auto made = std::make_unique<TarselArmLink>();
+  made->remote = std::make_unique<ServiceClient>(socket, number);
+  const int code = made->remote->Open();
+  if (code != TARSEL_OK) return code;
+  if (trace) made->tracePrefix = "[" + PathOf(number) + "] ";
+  *link = made.release();
+  return TARSEL_OK;
+}
+
 int OpenArm(const char* path, TarselArmLink** link) {
   if (link == nullptr) return TARSEL_ERROR_ARGUMENT;
   *link = nullptr;
   try {
     const SimEnvironment env = ReadEnvironment();
     ReportProblems(env);
+    if (const std::string socket = service::ForwardingSocket(); !socket.empty()) {
+      return OpenServiceArm(socket, path, env.trace, link);
+    }
     const int number = NumberOf(path, ArmsOnTheBus(env));
     if (number == 0) return TARSEL_ERROR_NO_ARM;
     auto made = std::make_unique<TarselArmLink>();
@@ -144,6 +174,17 @@ int CreateArm(const char* options, TarselArmLink** link) {
 
 int Exchange(TarselArmLink* link, const Packet* request, Packet* answer) {
   if (link == nullptr || request == nullptr || answer == nullptr) return TARSEL_ERROR_ARGUMENT;
+  if (link->remote) {
+    Packet reply = *answer;
+    const bool answered = link->remote->Exchange(*request, reply);
+    if (!link->tracePrefix.empty()) {
+      const std::optional<Packet> traced = answered ? std::optional<Packet>(reply) : std::nullopt;
+      std::fprintf(stderr, "%s%s\n", link->tracePrefix.c_str(), TraceLine(*request, traced).c_str());
+    }
+    if (!answered) return TARSEL_ERROR_NO_ANSWER;
+    *answer = reply;
+    return TARSEL_OK;
+  }
   // Silence leaves the answer untouched, as a failed read does.
   const std::optional<Packet> reply = link->arm->Handle(*request);
   if (!reply) return TARSEL_ERROR_NO_ANSWER;

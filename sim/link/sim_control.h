@@ -16,8 +16,9 @@ namespace tarsel::sim {
 TARSEL_API SimulatedArm& Instance();
 
 // The arm behind a handle of this library (from TarselLinkOpenArm or
-// TarselSimCreateArm); null for a null handle. Instance() is the arm of
-// "sim:1".
+// TarselSimCreateArm); null for a null handle and for an arm of the
+// simulator service (TARSEL_SIM_SOCKET), which lives in another process.
+// Instance() is the arm of "sim:1" in this process.
 TARSEL_API SimulatedArm* ArmOf(TarselArmLink* link);
 
 // Whether the link is open: between a successful InitCommunication and

@@ -1,9 +1,13 @@
 // The drop-in link library: the four functions of the USB link, answered in
-// process by one simulated arm instead of a device on the bus.
+// process by one simulated arm instead of a device on the bus, or with
+// TARSEL_SIM_SOCKET set by arm 1 of the simulator service.
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 #include "environment.h"
+#include "service_client.h"
 #include "sim_control.h"
 #include "tarsel/comm_layer.h"
 
@@ -12,6 +16,36 @@ namespace tarsel::sim {
 namespace {
 
 std::atomic<bool> g_open{false};
+
+// The service's arm 1 while the link is open to it; guarded by g_serviceMutex.
+std::mutex g_serviceMutex;
+std::unique_ptr<ServiceClient> g_service;
+bool g_serviceTrace = false;
+
+int OpenService(const std::string& path, bool trace) {
+  auto client = std::make_unique<ServiceClient>(path, 1);
+  const int code = client->Open();
+  std::lock_guard lock(g_serviceMutex);
+  g_service = code == 1 ? std::move(client) : nullptr;
+  g_serviceTrace = trace;
+  g_open = code == 1;
+  return code;
+}
+
+// Forwards one exchange when the link is open to the service; false when it
+// is not (the arm in process answers).
+bool ForwardExchange(const Packet& request, Packet& answer) {
+  std::lock_guard lock(g_serviceMutex);
+  if (!g_service) return false;
+  Packet reply = answer;
+  const bool answered = g_service->Exchange(request, reply);
+  if (answered) answer = reply;
+  if (g_serviceTrace) {
+    std::fprintf(stderr, "%s\n",
+                 TraceLine(request, answered ? std::optional<Packet>(reply) : std::nullopt).c_str());
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -33,6 +67,14 @@ int InitCommunication() {
   for (const std::string& problem : env.problems) {
     std::fprintf(stderr, "tarsel simulated arm: %s\n", problem.c_str());
   }
+  if (const std::string socket = tarsel::sim::service::ForwardingSocket(); !socket.empty()) {
+    // The service's arms keep the settings it was started with.
+    return tarsel::sim::OpenService(socket, env.trace);
+  }
+  {
+    std::lock_guard lock(tarsel::sim::g_serviceMutex);
+    tarsel::sim::g_service.reset();
+  }
   tarsel::sim::SimulatedArm& arm = Instance();
   tarsel::sim::Configure(arm, env);
   if (env.trace) {
@@ -51,7 +93,9 @@ int InitCommunication() {
 }
 
 int CloseCommunication() {
+  std::lock_guard lock(tarsel::sim::g_serviceMutex);
   tarsel::sim::g_open = false;
+  tarsel::sim::g_service.reset();
   return 1;
 }
 
@@ -67,6 +111,7 @@ Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
     return answer;
   }
   // No answer leaves the caller's answer untouched, as a failed read does.
+  if (tarsel::sim::ForwardExchange(request, answer)) return answer;
   if (const auto reply = Instance().Handle(request)) answer = *reply;
   return answer;
 }

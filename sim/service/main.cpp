@@ -1,0 +1,197 @@
+// tarsel-sim: simulated arms as a standing service. Programs reach them
+// through the simulator's link library with TARSEL_SIM_SOCKET set; with
+// --http the live view shows them in a browser.
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "environment.h"
+#include "protocol.h"
+#include "service.h"
+#include "view_server.h"
+
+namespace {
+
+using tarsel::sim::ArmSnapshot;
+using tarsel::sim::Service;
+using tarsel::view::ArmView;
+
+// How often the view takes a snapshot of the arms.
+constexpr auto kViewPeriod = std::chrono::milliseconds(33);
+
+ArmView ViewOf(int number, const ArmSnapshot& s) {
+  ArmView v;
+  v.path = "sim:" + std::to_string(number);
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "SIM-%04d", number);
+  v.label = serial;
+  v.fingerCount = s.fingerCount;
+  for (std::size_t k = 0; k < 6; ++k) v.joints[k] = s.joints[k];
+  for (std::size_t k = 0; k < 3; ++k) v.fingers[k] = s.fingers[k];
+  v.pose = {s.pose.x, s.pose.y, s.pose.z, s.pose.rx, s.pose.ry, s.pose.rz};
+  v.queue = s.queueSize;
+  v.controlType = s.controlType;
+  v.apiControl = s.apiControl;
+  if (s.unplugged) {
+    v.online = false;
+    v.problem = "unplugged (fault)";
+  }
+  for (const auto& e : s.errors) {
+    v.errors.push_back({e.code, e.device, e.severity, e.occurrences, e.timeSeconds});
+  }
+  return v;
+}
+
+// Publishes the arms' state to the view until stopped.
+class Publisher {
+ public:
+  Publisher(Service& service, tarsel::view::ViewServer& view)
+      : thread_([this, &service, &view] { Run(service, view); }) {}
+  ~Publisher() {
+    {
+      std::lock_guard lock(mu_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void Run(Service& service, tarsel::view::ViewServer& view) {
+    std::unique_lock lock(mu_);
+    while (!stop_) {
+      std::vector<ArmView> arms;
+      for (int n = 1; n <= service.ArmCount(); ++n) {
+        arms.push_back(ViewOf(n, service.Arm(n).Snapshot()));
+      }
+      view.Publish(arms);
+      wake_.wait_for(lock, kViewPeriod, [this] { return stop_; });
+    }
+  }
+
+  std::mutex mu_;
+  std::condition_variable wake_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+// The settings given on the command line, as the simulator's option text
+// reads them (the same parser as the TARSEL_SIM_* variables).
+std::string OptionText(const std::string& hand, const std::string& timeScale,
+                       const std::string& fingerPoints, bool trace, const std::string& faults) {
+  std::string text;
+  auto add = [&text](const std::string& key, const std::string& value) {
+    if (value.empty()) return;
+    text += (text.empty() ? "" : ",") + key + "=" + value;
+  };
+  add("hand", hand);
+  add("time_scale", timeScale);
+  add("finger_points", fingerPoints);
+  add("trace", trace ? "1" : "");
+  add("fault", faults);  // last: its own commas go on with it
+  return text;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{
+      "Simulated Tarsel arms as a standing service. Programs reach them through the "
+      "simulator's link library with TARSEL_SIM_SOCKET set to the socket; their state "
+      "(stored blocks, error log, pose, queue) lasts until the service stops."};
+  app.name("tarsel-sim");
+  int arms = 1;
+  std::string hand, timeScale, fingerPoints, faults;
+  bool trace = false;
+  std::string socket = tarsel::sim::service::DefaultSocketPath();
+  std::optional<int> http;
+  app.add_option("--arms", arms, "How many arms (sim:1 ... sim:N)")
+      ->check(CLI::Range(1, tarsel::sim::kMaxSimulatedArms));
+  app.add_option("--hand", hand, "Fingers of every hand: 3 or 2")->check(CLI::IsMember({"2", "3"}));
+  app.add_option("--time-scale", timeScale, "Simulated seconds per real second, e.g. 10");
+  app.add_option("--finger-points", fingerPoints,
+                 "Finger-opening points before a finger reports itself initialised");
+  app.add_option("--fault", faults, "Faults to inject into every arm, e.g. error:105,unplug:500");
+  app.add_flag("--trace", trace, "Print every exchange on standard error");
+  app.add_option("--socket", socket, "The socket to listen on")->capture_default_str();
+  app.add_option("--http", http, "Serve the live view on 127.0.0.1:PORT (0: any free port)")
+      ->check(CLI::Range(0, 65535));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  const tarsel::sim::SimEnvironment settings =
+      tarsel::sim::ReadOptionText(OptionText(hand, timeScale, fingerPoints, trace, faults));
+  if (!settings.problems.empty()) {
+    for (const std::string& p : settings.problems) std::fprintf(stderr, "tarsel-sim: %s\n", p.c_str());
+    return 2;
+  }
+
+  // SIGINT and SIGTERM are taken from a descriptor by the accepting loop;
+  // every thread started from here on has them blocked.
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  const int stopFd = ::signalfd(-1, &stops, SFD_CLOEXEC);
+  if (stopFd < 0) {
+    std::perror("tarsel-sim: signalfd");
+    return 1;
+  }
+
+  Service service(arms, settings);
+  std::string why;
+  if (!service.Listen(socket, why)) {
+    std::fprintf(stderr, "tarsel-sim: %s\n", why.c_str());
+    return 1;
+  }
+  std::optional<tarsel::view::ViewServer> view;
+  std::optional<Publisher> publisher;
+  if (http) {
+    view.emplace(tarsel::view::ViewServerOptions{"127.0.0.1", *http, tarsel::view::FindWebRoot(),
+                                                 tarsel::view::FindThreeRoot()});
+    if (!view->Start(why)) {
+      std::fprintf(stderr, "tarsel-sim: the live view: %s\n", why.c_str());
+      return 1;
+    }
+    publisher.emplace(service, *view);
+  }
+  std::printf("tarsel-sim: %d simulated arm%s on %s\n", service.ArmCount(),
+              service.ArmCount() == 1 ? "" : "s", socket.c_str());
+  std::printf("tarsel-sim: programs reach them with %s=%s\n", tarsel::sim::service::kSocketVariable,
+              socket.c_str());
+  if (view) std::printf("tarsel-sim: live view on http://127.0.0.1:%d/\n", view->Port());
+  std::fflush(stdout);
+
+  service.Run(stopFd);
+  publisher.reset();
+  if (view) view->Stop();
+  service.Stop();
+  ::close(stopFd);
+  std::printf("tarsel-sim: stopped\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tarsel-sim: %s\n", e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,74 @@
+// The exchange between the simulator's link library and tarsel-sim over a
+// local (Unix) stream socket. Each request is one fixed frame and gets one
+// fixed answer frame, one at a time, as a device takes one packet and
+// gives one back:
+//
+//   request  66 bytes: op, arm number (1 to 32; 0 to list), a packet
+//   answer   65 bytes: status, a packet
+//
+// Packets travel in their USB wire form (EncodePacket). sim/README.md
+// describes the ops and statuses.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "tarsel/packet.h"
+
+namespace tarsel::sim::service {
+
+// The variable that names the service's socket. Set, the drop-in link
+// library forwards every exchange there; unset, it answers in process.
+inline constexpr const char* kSocketVariable = "TARSEL_SIM_SOCKET";
+
+inline constexpr std::size_t kRequestSize = 2 + TARSEL_PACKET_SIZE;
+inline constexpr std::size_t kAnswerSize = 1 + TARSEL_PACKET_SIZE;
+
+enum class Op : unsigned char {
+  kList = 'L',      // answer: the number of arms, in data bytes 0-3
+  kOpen = 'O',      // answer: kAnswered when the arm is there
+  kExchange = 'X',  // answer: the arm's answer to the packet
+};
+
+enum class Status : unsigned char {
+  kAnswered = 0,    // the packet carries the answer
+  kSilent = 1,      // the arm gave no answer (a fault, or unplugged)
+  kNoSuchArm = 2,   // no arm of that number
+  kBadRequest = 3,  // an op the service does not know
+};
+
+struct Request {
+  Op op = Op::kExchange;
+  int arm = 1;
+  Packet packet{};
+};
+
+struct Answer {
+  Status status = Status::kAnswered;
+  Packet packet{};
+};
+
+void Encode(const Request& request, unsigned char (&frame)[kRequestSize]);
+Request DecodeRequest(const unsigned char (&frame)[kRequestSize]);
+void Encode(const Answer& answer, unsigned char (&frame)[kAnswerSize]);
+Answer DecodeAnswer(const unsigned char (&frame)[kAnswerSize]);
+
+// The socket a service listens on unless told otherwise: TARSEL_SIM_SOCKET
+// when set, else $XDG_RUNTIME_DIR/tarsel-sim.sock, else
+// /tmp/tarsel-sim-<uid>.sock.
+std::string DefaultSocketPath();
+
+// The socket the link library forwards to: TARSEL_SIM_SOCKET, or "" when it
+// is unset or empty (the arms are then in process).
+std::string ForwardingSocket();
+
+// Writes or reads exactly n bytes, going on after interruptions; false when
+// the connection fails or ends first. Writing never raises SIGPIPE.
+bool SendAll(int fd, const void* data, std::size_t n);
+bool ReceiveAll(int fd, void* data, std::size_t n);
+
+// Connects to the socket at path; the descriptor (close-on-exec), or -1
+// with why set.
+int Connect(const std::string& path, std::string& why);
+
+}  // namespace tarsel::sim::service

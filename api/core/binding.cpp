@@ -174,8 +174,36 @@ int PendingStop() {
   return t_stop != nullptr && *t_stop ? (*t_stop)() : 0;
 }
 
+// The simulator's link library as this library loaded it for a simulated
+// arm (Arm::Simulated, TARSEL_SIM), or null.
+std::atomic<void*> g_simulatorLink{nullptr};
+
+// Whether the user asked for simulated arms in place of the bus.
+bool SimulationRequested() {
+  const char* value = std::getenv("TARSEL_SIM");
+  return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
 void* OpenLinkLibrary(int flags) {
   void* handle = dlopen(kCommLayerFile, flags);
+  // The simulator's link library has the link library's file name, so once
+  // it is loaded for a simulated arm, the loader hands it out for the bare
+  // name too: the bus would then seem to hold simulated arms. Unless the
+  // user asked for simulation, take the link library beside this one by
+  // its full path instead.
+  if (handle != nullptr && handle == g_simulatorLink.load() && !SimulationRequested()) {
+    dlclose(handle);
+    const std::string folder = ThisLibraryFolder();
+    handle = folder.empty() ? nullptr : dlopen((folder + kCommLayerFile).c_str(), flags);
+    if (handle != nullptr && handle == g_simulatorLink.load()) {
+      dlclose(handle);
+      handle = nullptr;
+    }
+    if (handle == nullptr) {
+      RememberLoadError("the USB link library beside this library could not be loaded");
+      return nullptr;
+    }
+  }
   if (handle == nullptr) {
     // Keep the loader's own reason: it names what was missing or broken.
     const char* first = dlerror();
@@ -201,6 +229,7 @@ void* OpenSimulatorLinkLibrary(int flags) {
   for (const std::string& path : candidates) {
     if (void* handle = dlopen(path.c_str(), flags)) {
       RememberLoadError(nullptr);
+      g_simulatorLink.store(handle);
       return handle;
     }
     const char* why = dlerror();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -52,6 +53,25 @@ int CodeOf(const std::function<void()>& body) {
     return e.code();
   }
   return TARSEL_OK;
+}
+
+// Opening and closing arms all day: each one works, and none leaves a handle,
+// a library or memory behind (the sanitizer and valgrind runs of this test
+// see every cycle).
+TEST(ArmLifecycle, HundredOpenCloseCyclesEachWork) {
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    Arm arm;
+    ASSERT_TRUE(arm.IsOpen()) << "cycle " << cycle;
+    arm.GetQuickStatus();
+    if (cycle % 2 == 0) {
+      arm.Close();  // the other half close as they go out of scope
+      EXPECT_EQ(CodeOf([&] { arm.GetQuickStatus(); }), TARSEL_ERROR_NOT_INITIALIZED);
+    }
+  }
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    Arm arm = Arm::Simulated();
+    arm.GetAngularPosition();
+  }
 }
 
 // An arm closed on the flat link (path "default") stays closed when another
@@ -280,6 +300,23 @@ TEST(ArmClose, CloseWhileAnotherThreadCalls) {
   arm.Close();  // twice is harmless
   Arm again;     // the arm can be opened anew
   EXPECT_EQ(CodeOf([&] { again.GetAngularPosition(); }), TARSEL_OK);
+}
+
+}  // namespace
+
+namespace {
+
+// A simulated arm opened first must not make the bus seem to hold simulated
+// arms: the simulator's link library has the USB link's file name.
+TEST(ArmSimulatedFirst, BusArmsStayReal) {
+  if (std::getenv("TARSEL_SIM") != nullptr) GTEST_SKIP() << "simulated arms asked for";
+  Arm simulated = Arm::Simulated();
+  const auto arms = tarsel::ListArms();
+  ASSERT_FALSE(arms.empty());
+  for (const auto& info : arms) EXPECT_FALSE(info.simulated) << info.path;
+  Arm first;
+  EXPECT_FALSE(first.Info().simulated) << first.Info().path;
+  EXPECT_EQ(CodeOf([&] { simulated.GetAngularPosition(); }), TARSEL_OK);
 }
 
 }  // namespace

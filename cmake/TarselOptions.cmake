@@ -52,4 +52,7 @@ endfunction()
 # ODR check would report although neither library reads the other's copy.
 set(TARSEL_TEST_ENV
   "ASAN_OPTIONS=verify_asan_link_order=0:detect_odr_violation=1:detect_leaks=1"
-  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+  # A tarsel-sim the developer has running stays out of the tests: empty,
+  # the simulator's arms are in each test's own process.
+  "TARSEL_SIM_SOCKET=")

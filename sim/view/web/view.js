@@ -104,6 +104,8 @@
       this.hand = this.makeHand(fingerCount);
       this.scene.add(this.hand);
       this.resize();
+      // The panel's width follows the window and the number of arms.
+      if (window.ResizeObserver) new ResizeObserver(() => this.resize()).observe(container);
     }
 
     // A cylinder of radius r along y, one unit long; placed between two
@@ -203,7 +205,10 @@
     resize() {
       const width = this.container.clientWidth || 300;
       const height = this.container.clientHeight || 300;
-      this.renderer.setSize(width, height);
+      if (width === this.width && height === this.height) return;
+      this.width = width;
+      this.height = height;
+      this.renderer.setSize(width, height, false); // the style fills the panel
       this.camera.aspect = width / height;
       this.camera.updateProjectionMatrix();
       this.requestRender();
@@ -341,8 +346,20 @@
         this.history.push({ time: time, joints: arm.joints.slice() });
         while (this.history.length > 0 && this.history[0].time < time - HISTORY_SECONDS) this.history.shift();
       }
-      drawPlot(this.plot, this.history);
+      this.requestPlot();
       if (this.model) this.model.update(arm);
+    }
+
+    // The numbers change with every state, the drawings once per frame: a
+    // page that is not looked at (or a busy machine) skips drawings, never
+    // states.
+    requestPlot() {
+      if (this.plotPending) return;
+      this.plotPending = true;
+      requestAnimationFrame(() => {
+        this.plotPending = false;
+        drawPlot(this.plot, this.history);
+      });
     }
 
     showErrors(errors) {

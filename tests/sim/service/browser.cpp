@@ -147,8 +147,21 @@ nlohmann::json Browser::Call(const std::string& method, const nlohmann::json& pa
 }
 
 std::string Browser::Open(const std::string& url) {
-  const std::string target = Call("Target.createTarget", {{"url", url}})["targetId"];
-  return Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})["sessionId"];
+  // The tab the browser opened with is the one in front: pages behind it
+  // get their frames throttled.
+  std::string target;
+  for (const nlohmann::json& t : Call("Target.getTargets")["targetInfos"]) {
+    if (t.value("type", "") == "page") {
+      target = t.value("targetId", "");
+      break;
+    }
+  }
+  if (target.empty()) target = Call("Target.createTarget", {{"url", "about:blank"}})["targetId"];
+  const std::string session =
+      Call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})["sessionId"];
+  Call("Page.bringToFront", nlohmann::json::object(), session);
+  Call("Page.navigate", {{"url", url}}, session);
+  return session;
 }
 
 nlohmann::json Browser::Evaluate(const std::string& session, const std::string& expression) {

@@ -3,8 +3,8 @@
 // of a second, arm 2's stay put, and the 3D view of arm 1 changes while arm
 // 2's does not. Skipped when no Chromium is installed.
 //
-// With TARSEL_VIEW_SCREENSHOT=FILE the page as it stands after the move is
-// saved there (docs/view.png is made this way).
+// With TARSEL_VIEW_SCREENSHOT=FILE the page is saved there with arm 1 on a
+// second move (docs/view.png is made this way).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -66,17 +66,25 @@ class BrowserView : public ServiceTest {
   std::string chromium_;
 };
 
-// One moment of the move: when the page was asked, what it showed for joint
-// 1, and when the arm was read right after and what it said.
+// Seconds on the wall clock, which the page's Date.now() reads too.
+double WallSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+// One moment of the move: what the page showed for joint 1 and when it
+// read it, then what the arm said and when.
 struct Sample {
-  double asked;
+  double shownAt;
   double shown;
   double armAt;
   double arm;
 };
 
 TEST_F(BrowserView, FollowsTheArmThatMoves) {
-  ASSERT_TRUE(StartService({"--arms", "2", "--http", "0"}));
+  // At half speed the move lasts 7 s: long enough to be seen on its way
+  // however slowly a loaded machine lets the browser answer.
+  ASSERT_TRUE(StartService({"--arms", "2", "--http", "0", "--time-scale", "0.5"}));
   Browser browser;
   ASSERT_TRUE(browser.Start(chromium_, Path("profile"), Path("chromium.log"), kWidth, kHeight));
   const std::string page = browser.Open("http://127.0.0.1:" + std::to_string(viewPort_) + "/");
@@ -106,7 +114,7 @@ TEST_F(BrowserView, FollowsTheArmThatMoves) {
   const Image before1 = DecodePng(browser.Screenshot(page, scene1));
   const Image before2 = DecodePng(browser.Screenshot(page, scene2));
 
-  // Joint 1 turns 90 degrees, about 3.6 s at the model's 25 deg/s.
+  // Joint 1 turns 90 degrees.
   TrajectoryPoint point;
   point.InitStruct();
   point.Position.Type = 2;
@@ -114,18 +122,19 @@ TEST_F(BrowserView, FollowsTheArmThatMoves) {
   point.Position.Actuators.Actuator1 += 90;
   point.Position.Fingers = start.Fingers;
   const double target = point.Position.Actuators.Actuator1;
-  const auto t0 = Clock::now();
-  const auto seconds = [t0] { return std::chrono::duration<double>(Clock::now() - t0).count(); };
   arm.SendBasicTrajectory(point);
 
   std::vector<Sample> samples;
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  const auto deadline = Clock::now() + std::chrono::seconds(90);
+  const std::string shown = "[" + ShownJoints("sim:1") + "[0], Date.now() / 1000]";
   while (Clock::now() < deadline) {
     Sample s{};
-    s.asked = seconds();
-    s.shown = browser.Evaluate(page, ShownJoints("sim:1"))[0].get<double>();
-    s.armAt = seconds();
+    const Json page1 = browser.Evaluate(page, shown);
+    s.shown = page1[0];
+    s.shownAt = page1[1];
+    const double asked = WallSeconds();
     s.arm = arm.GetAngularPosition().Actuators.Actuator1;
+    s.armAt = (asked + WallSeconds()) / 2;
     samples.push_back(s);
     if (std::fabs(s.shown - target) < 0.01) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -150,17 +159,16 @@ TEST_F(BrowserView, FollowsTheArmThatMoves) {
   for (const Sample& s : samples) {
     if (s.shown <= start.Actuators.Actuator1 + 0.5 || s.shown >= target - 0.5) continue;
     movingValues.insert(s.shown);
-    // The page was read some time between the two readings.
-    lags.push_back((s.asked + s.armAt) / 2 - passed(s.shown));
+    lags.push_back(s.shownAt - passed(s.shown));
   }
-  EXPECT_GE(movingValues.size(), 5u) << "the page did not show the arm on its way";
+  EXPECT_GE(movingValues.size(), 3u) << "the page did not show the arm on its way";
   if (!lags.empty()) {
     std::nth_element(lags.begin(), lags.begin() + static_cast<long>(lags.size() / 2), lags.end());
     EXPECT_LT(lags[lags.size() / 2], 0.5) << "the page lags behind the arm (median, s)";
   }
   EXPECT_EQ(browser.Evaluate(page, ShownJoints("sim:2")), still);
 
-  // Arm 1's drawing changed and arm 2's did not; the page is no blank.
+  // Arm 1's drawing changed and arm 2's did not; the page is not blank.
   const Image after1 = DecodePng(browser.Screenshot(page, scene1));
   const Image after2 = DecodePng(browser.Screenshot(page, scene2));
   EXPECT_GT(Changed(before1, after1), 0.005);
@@ -169,8 +177,19 @@ TEST_F(BrowserView, FollowsTheArmThatMoves) {
   const auto [mostCommon, colours] = Colours(DecodePng(whole));
   EXPECT_LT(mostCommon, 0.9);
   EXPECT_GT(colours, 100u);
+
   if (const char* file = std::getenv("TARSEL_VIEW_SCREENSHOT"); file != nullptr && *file != '\0') {
-    std::ofstream(file, std::ios::binary) << whole;
+    // For the documentation: arm 1 half-way home, its hand closing.
+    TrajectoryPoint home = point;
+    AngularInfo& q = home.Position.Actuators;
+    q.Actuator1 = 0;
+    q.Actuator2 = 20;
+    q.Actuator3 = 100;
+    q.Actuator5 = 60;
+    home.Position.Fingers.Finger1 = home.Position.Fingers.Finger2 = home.Position.Fingers.Finger3 = 6800;
+    arm.SendBasicTrajectory(home);
+    EXPECT_TRUE(Eventually([&] { return browser.Evaluate(page, ShownJoints("sim:1"))[1] >= 10; }));
+    std::ofstream(file, std::ios::binary) << browser.Screenshot(page);
   }
 }
 

@@ -15,7 +15,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
 libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev \
 libcpp-httplib-dev libjs-three chromium \
-clang-14 libclang-rt-14-dev llvm-14 \
+clang-14 libclang-rt-14-dev llvm-14 valgrind \
 doxygen graphviz \
 pybind11-dev python3-pybind11 python3-dev python3-pytest"
 
@@ -68,6 +68,10 @@ case "${1:-}" in
     install_missing
     build "$ROOT/build" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON
     ctest --test-dir "$ROOT/build" -j"$JOBS" --output-on-failure
+    # The module tests, the C++ interface on simulated arms and the tool's JSON
+    # forms again under valgrind's memcheck: no error, no leak.
+    python3 "$ROOT/tests/valgrind.py" "$ROOT/build" core motion config status maintenance \
+      arm_sim tool_json
     # The API reference: an undocumented public name fails the build.
     cmake --build "$ROOT/build" --target docs
     # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -11,6 +11,14 @@
 #include "tarsel/result.h"
 #include "wire.h"
 
+// Test names print the bus by its fields: printed byte by byte, the
+// struct's padding would be read uninitialised (valgrind reports it).
+namespace tarsel::vusb {
+static void PrintTo(const DeviceOptions& o, std::ostream* os) {
+  *os << std::hex << o.vendor_id << ":" << o.product_id << (o.present ? "" : " absent");
+}
+}  // namespace tarsel::vusb
+
 namespace tarsel::testing {
 namespace {
 

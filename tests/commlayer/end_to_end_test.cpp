@@ -125,6 +125,18 @@ TEST_F(EndToEnd, FailuresOnTheWireBecomeResultCodes) {
   EXPECT_EQ(Bare(kBareCommand), TARSEL_OK);
 }
 
+// Each cycle loads the link library, starts libusb, opens and claims the
+// arm, and undoes all of it; the sanitizer run sees any of it left behind.
+TEST_F(EndToEnd, HundredOpenCloseCyclesEachWork) {
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    ASSERT_EQ(InitAPI(), TARSEL_OK) << "cycle " << cycle;
+    ASSERT_EQ(Bare(kBareCommand), TARSEL_OK) << "cycle " << cycle;
+    ASSERT_EQ(CloseAPI(), TARSEL_OK) << "cycle " << cycle;
+  }
+  EXPECT_EQ(arm_->Claims(), 100);
+  EXPECT_EQ(arm_->OutPackets().size(), 100u);
+}
+
 TEST_F(EndToEnd, InitApiReportsWhatTheBusHolds) {
   arm_->RefuseClaim(EBUSY);
   EXPECT_EQ(InitAPI(), TARSEL_ERROR_CLAIM_FAILED);

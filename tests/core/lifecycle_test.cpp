@@ -110,6 +110,20 @@ TEST_F(Lifecycle, CloseTwiceAndCommandsAfterCloseAreHarmless) {
   EXPECT_TRUE(tarsel::recording::Requests().empty());
 }
 
+// A program that opens and closes the API all day: every cycle works, and
+// none leaves anything behind (the sanitizer and valgrind runs of this test
+// see each cycle's loads, bindings and allocations).
+TEST_F(Lifecycle, HundredOpenCloseCyclesEachWork) {
+  for (int cycle = 0; cycle < 100; ++cycle) {
+    ASSERT_EQ(InitAPI(), 1) << "cycle " << cycle;
+    ASSERT_EQ(Bare(301), 1) << "cycle " << cycle;
+    ASSERT_EQ(CloseAPI(), 1) << "cycle " << cycle;
+  }
+  EXPECT_EQ(tarsel::recording::InitCalls(), 100);
+  EXPECT_EQ(tarsel::recording::CloseCalls(), 100);
+  EXPECT_EQ(Bare(301), TARSEL_ERROR_NOT_INITIALIZED);
+}
+
 TEST_F(Lifecycle, InitAgainReopens) {
   ASSERT_EQ(InitAPI(), 1);
   ASSERT_EQ(InitAPI(), 1);

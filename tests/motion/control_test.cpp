@@ -185,6 +185,12 @@ struct FailureCase {
   std::vector<unsigned> sleeps;
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class MoveHomeFailure : public MoveHomeTest, public ::testing::WithParamInterface<FailureCase> {};
 
 // A failing queue query ends the wait with its code; the mode switches are

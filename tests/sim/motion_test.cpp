@@ -212,6 +212,12 @@ struct FingerCase {
   bool counts;
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const FingerCase& c, std::ostream* os) {
+  *os << "type " << c.type << ", finger value " << c.value;
+}
+
 class FingerInitialisation : public ::testing::TestWithParam<FingerCase> {};
 
 TEST_P(FingerInitialisation, FlagsRiseAfterEnoughDrivingPoints) {
@@ -266,6 +272,12 @@ struct FlagCase {
   bool ArmSnapshot::*flag;
 };
 
+// By command: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const FlagCase& c, std::ostream* os) {
+  *os << "commands " << c.on << "/" << c.off;
+}
+
 class ControlFlags : public SimTest, public ::testing::WithParamInterface<FlagCase> {};
 
 TEST_P(ControlFlags, AreKept) {
@@ -295,6 +307,12 @@ struct RefusedPoint {
   int command;
   Bytes payload;
 };
+
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const RefusedPoint& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RefusedPoints : public SimTest, public ::testing::WithParamInterface<RefusedPoint> {};
 

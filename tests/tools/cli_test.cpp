@@ -182,6 +182,12 @@ struct ArmChoice {
   std::string err;  // a part of standard error
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const ArmChoice& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ArmChoices : public Tool, public ::testing::WithParamInterface<ArmChoice> {};
 
 TEST_P(ArmChoices, ListAndChoose) {
@@ -353,6 +359,12 @@ struct InterruptedMove {
   const char* message;
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const InterruptedMove& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Interrupted : public Tool, public ::testing::WithParamInterface<InterruptedMove> {};
 
 TEST_P(Interrupted, ErasesTheQueueAndSaysSo) {
@@ -385,6 +397,12 @@ struct Unreachable {
   std::vector<std::string> target;
   const char* message;  // regular expression of the last line
 };
+
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const Unreachable& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class OutOfReach : public Tool, public ::testing::WithParamInterface<Unreachable> {};
 
@@ -598,6 +616,12 @@ struct FlashFault {
   std::string end;    // the end of standard error, from the last progress line
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const FlashFault& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FlashFaults : public Tool, public ::testing::WithParamInterface<FlashFault> {};
 
 TEST_P(FlashFaults, StopAtTheFailedPage) {
@@ -668,6 +692,12 @@ struct BadArguments {
   const char* message;
 };
 
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const BadArguments& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class Arguments : public Tool, public ::testing::WithParamInterface<BadArguments> {};
 
 TEST_P(Arguments, AreRefusedWithStatusTwo) {
@@ -736,6 +766,12 @@ struct FailingArm {
   const char* fault;  // TARSEL_SIM_FAULT
   std::string message;
 };
+
+// By name: printed byte by byte, the struct's padding would be read
+// uninitialised (valgrind reports it).
+void PrintTo(const FailingArm& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class Failures : public Tool, public ::testing::WithParamInterface<FailingArm> {};
 

@@ -15,7 +15,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 PACKAGES="build-essential cmake pkg-config binutils libusb-1.0-0-dev umockdev libumockdev-dev \
 libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev \
 libcpp-httplib-dev libjs-three chromium \
-clang-14 libclang-rt-14-dev llvm-14 valgrind \
+clang-14 libclang-rt-14-dev llvm-14 valgrind tshark \
 doxygen graphviz \
 pybind11-dev python3-pybind11 python3-dev python3-pytest"
 

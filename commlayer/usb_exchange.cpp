@@ -2,6 +2,7 @@
 
 #include <libusb.h>
 
+#include "packet_trace.h"
 #include "tarsel/comm_layer.h"
 
 namespace tarsel::link {
@@ -18,8 +19,8 @@ void DrainLateAnswers(libusb_device_handle* handle) {
   unsigned char discard[TARSEL_PACKET_SIZE];
   for (int i = 0; i < kDrainReads; ++i) {
     int transferred = 0;
-    if (libusb_interrupt_transfer(handle, TARSEL_USB_ENDPOINT_IN, discard, TARSEL_PACKET_SIZE,
-                                  &transferred, kDrainTimeoutMs) != 0) {
+    if (InterruptTransfer(handle, TARSEL_USB_ENDPOINT_IN, discard, TARSEL_PACKET_SIZE, &transferred,
+                          kDrainTimeoutMs) != 0) {
       break;
     }
   }
@@ -39,13 +40,12 @@ ExchangeOutcome ExchangePacket(libusb_device_handle* handle, bool& answerOwed,
   }
   ExchangeOutcome outcome;
   int transferred = 0;
-  outcome.writeError =
-      libusb_interrupt_transfer(handle, TARSEL_USB_ENDPOINT_OUT, out, TARSEL_PACKET_SIZE,
-                                &transferred, TARSEL_USB_TIMEOUT_MS);
+  outcome.writeError = InterruptTransfer(handle, TARSEL_USB_ENDPOINT_OUT, out, TARSEL_PACKET_SIZE,
+                                         &transferred, TARSEL_USB_TIMEOUT_MS);
   if (outcome.writeError != 0) return outcome;
   transferred = 0;
-  const int read = libusb_interrupt_transfer(handle, TARSEL_USB_ENDPOINT_IN, in, TARSEL_PACKET_SIZE,
-                                             &transferred, TARSEL_USB_TIMEOUT_MS);
+  const int read = InterruptTransfer(handle, TARSEL_USB_ENDPOINT_IN, in, TARSEL_PACKET_SIZE,
+                                     &transferred, TARSEL_USB_TIMEOUT_MS);
   // A truncated answer is a failed read: the arm always sends whole packets,
   // and zero-filled bytes must not pass for data.
   outcome.answered = read == 0 && transferred == TARSEL_PACKET_SIZE;

@@ -156,6 +156,13 @@ int Run(int argc, char** argv) {
       ->needs(sim);
   app.add_option("--arm", context.connect.arm,
                  "The arm to use, by the path `tarsel arms` lists (default: the first)");
+  // The link library reads TARSEL_TRACE when it loads, which is after parsing.
+  app.add_option_function<std::string>(
+         "--trace",
+         [](const std::string& file) { ::setenv("TARSEL_TRACE", file.c_str(), 1); },
+         "Record every USB packet exchanged with the arm in FILE, a pcapng capture for "
+         "Wireshark or tshark (TARSEL_TRACE)")
+      ->type_name("FILE");
 
   AddStatusCommands(app, context);
   AddMotionCommands(app, context);

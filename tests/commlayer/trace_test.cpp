@@ -1,0 +1,184 @@
+// The field trace (TARSEL_TRACE): a program run against the virtual bus with
+// the variable set leaves a pcapng capture that tshark reads as any USB
+// capture, showing each transfer's submit and complete events with the
+// endpoint, the status and the packet bytes. The traced program is the child
+// probe: the link library reads the variable as it loads.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "simulated_arm.h"
+#include "wire.h"
+
+namespace tarsel::testing {
+namespace {
+
+using vusb::VirtualArm;
+
+// One row of tshark's field output.
+struct Event {
+  std::string type;      // S or C
+  std::string endpoint;  // 0x02, 0x82
+  std::string status;    // -115 (in progress), 0, -110 (timed out)
+  std::string command;   // the packet's third word, as two hex bytes; "" without data
+};
+
+bool operator==(const Event& a, const Event& b) {
+  return a.type == b.type && a.endpoint == b.endpoint && a.status == b.status &&
+         a.command == b.command;
+}
+
+void PrintTo(const Event& e, std::ostream* os) {
+  *os << "{" << e.type << " " << e.endpoint << " " << e.status << " " << e.command << "}";
+}
+
+std::string Run(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  std::string out;
+  if (!pipe) return out;
+  char buffer[4096];
+  while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) out += buffer;
+  return out;
+}
+
+// The trace's events as tshark dissects them. Bytes fields come as hex,
+// with or without colons depending on tshark's version.
+std::vector<Event> Dissect(const std::string& file, std::string* buses = nullptr) {
+  const std::string out = Run(std::string(TARSEL_TSHARK) + " -r " + file +
+                              " -T fields -E separator=/t -e usb.urb_type -e usb.endpoint_address"
+                              " -e usb.urb_status -e usb.capdata -e usb.bus_id"
+                              " -e usb.device_address 2>/dev/null");
+  std::vector<Event> events;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '\t')) f.push_back(field);
+    f.resize(6);
+    std::string data;
+    for (char c : f[3]) {
+      if (c != ':') data += c;
+    }
+    Event e{f[0], f[1], f[2], data.size() >= 12 ? data.substr(8, 4) : ""};
+    // urb_type prints as 'S' or S.
+    if (e.type.size() == 3 && e.type.front() == '\'') e.type = e.type.substr(1, 1);
+    events.push_back(e);
+    if (buses != nullptr) *buses += f[4] + "-" + f[5] + ";";
+  }
+  if (events.empty()) ADD_FAILURE() << "tshark read no event from " << file;
+  return events;
+}
+
+struct TraceCase {
+  const char* name;
+  std::vector<std::string> probe;  // the child probe's arguments
+  bool answers;                    // the arm mirrors each packet, or stays silent
+  std::vector<Event> events;
+};
+
+void PrintTo(const TraceCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class Trace : public ::testing::TestWithParam<TraceCase> {
+ protected:
+  void SetUp() override {
+    if (std::string(TARSEL_TSHARK).empty()) GTEST_SKIP() << "tshark is not installed";
+    file_ = (std::filesystem::temp_directory_path() /
+             ("tarsel-trace-" + std::to_string(getpid()) + ".pcapng"))
+                .string();
+  }
+  void TearDown() override {
+    if (!file_.empty()) std::filesystem::remove(file_);
+  }
+  std::string file_;
+};
+
+TEST_P(Trace, TsharkShowsEveryTransferWithItsCommand) {
+  const TraceCase& c = GetParam();
+  VirtualArm arm(c.answers ? vusb::Responder(Mirror) : vusb::Responder());
+  std::vector<std::string> argv{TARSEL_CHILD_PROBE};
+  argv.insert(argv.end(), c.probe.begin(), c.probe.end());
+  setenv("TARSEL_TRACE", file_.c_str(), 1);
+  arm.Run(argv);
+  unsetenv("TARSEL_TRACE");
+
+  std::string buses;
+  EXPECT_EQ(Dissect(file_, &buses), c.events);
+  // Every event names the arm's place: bus 1, device 2.
+  std::string expected;
+  for (std::size_t i = 0; i < c.events.size(); ++i) expected += "1-2;";
+  EXPECT_EQ(buses, expected);
+}
+
+// The request's command word is 77 (4d00) through the plain functions and
+// 10 (0a00) through a handle; the mirror answer repeats it. A silent arm's
+// read completes with -ETIMEDOUT and no data.
+INSTANTIATE_TEST_SUITE_P(
+    Links, Trace,
+    ::testing::Values(TraceCase{"PlainFunctions",
+                                {},
+                                true,
+                                {{"S", "0x02", "-115", "4d00"},
+                                 {"C", "0x02", "0", ""},
+                                 {"S", "0x82", "-115", ""},
+                                 {"C", "0x82", "0", "4d00"}}},
+                      TraceCase{"Handles",
+                                {"arms"},
+                                true,
+                                {{"S", "0x02", "-115", "0a00"},
+                                 {"C", "0x02", "0", ""},
+                                 {"S", "0x82", "-115", ""},
+                                 {"C", "0x82", "0", "0a00"}}},
+                      TraceCase{"SilentArm",
+                                {},
+                                false,
+                                {{"S", "0x02", "-115", "4d00"},
+                                 {"C", "0x02", "0", ""},
+                                 {"S", "0x82", "-115", ""},
+                                 {"C", "0x82", "-110", ""}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A trace file that cannot be written costs the trace, not the link.
+TEST(TraceFile, UnwritablePathLeavesTheLinkWorking) {
+  VirtualArm arm(Mirror);
+  setenv("TARSEL_TRACE", "/nonexistent-folder/trace.pcapng", 1);
+  const int status = arm.Run({TARSEL_CHILD_PROBE});
+  unsetenv("TARSEL_TRACE");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(arm.OutPackets().size(), 1u);
+}
+
+// tarsel --trace FILE: the tool's session through the real link is in the
+// capture, its read of the joint angles (command 105, 6900) among it.
+TEST(TraceFile, ToolOptionRecordsTheSession) {
+#ifndef TARSEL_TOOL
+  GTEST_SKIP() << "the tool is not built";
+#else
+  if (std::string(TARSEL_TSHARK).empty()) GTEST_SKIP() << "tshark is not installed";
+  sim::SimulatedArm simulated;
+  VirtualArm arm([&](const Packet& p) { return simulated.Handle(p); });
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarsel-tool-trace-" + std::to_string(getpid()) + ".pcapng"))
+                               .string();
+  ASSERT_EQ(arm.Run({TARSEL_TOOL, "--trace", file, "positions"}), 0);
+  bool read = false;
+  for (const Event& e : Dissect(file)) {
+    read = read || (e.type == "S" && e.endpoint == "0x02" && e.command == "6900");
+  }
+  EXPECT_TRUE(read);
+  std::filesystem::remove(file);
+#endif
+}
+
+}  // namespace
+}  // namespace tarsel::testing

@@ -150,7 +150,8 @@ std::string Browser::Open(const std::string& url) {
   // The tab the browser opened with is the one in front: pages behind it
   // get their frames throttled.
   std::string target;
-  for (const nlohmann::json& t : Call("Target.getTargets")["targetInfos"]) {
+  const nlohmann::json targets = Call("Target.getTargets");
+  for (const nlohmann::json& t : targets["targetInfos"]) {
     if (t.value("type", "") == "page") {
       target = t.value("targetId", "");
       break;

@@ -121,7 +121,10 @@ class ServiceTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (service_ > 0) StopService(SIGTERM);
+    // A clean stop, also under the sanitizers.
+    if (service_ > 0) {
+      EXPECT_EQ(StopService(SIGTERM), 0) << ReadFile(dir_ / "service.err");
+    }
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 

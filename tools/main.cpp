@@ -118,7 +118,8 @@ simulator's link library (TARSEL_SIM_LINK names it; otherwise the tool looks in
 installed). The simulator also reads TARSEL_SIM_HAND, TARSEL_SIM_TIME_SCALE,
 TARSEL_SIM_FINGER_POINTS, TARSEL_SIM_FAULT, TARSEL_SIM_TRACE and
 TARSEL_SIM_ARMS (see sim/README.md); --sim-hand, --sim-speed, --sim-fault,
---sim-trace and --sim-arms set them.
+--sim-trace and --sim-arms set them. With TARSEL_SIM_SOCKET naming a running
+tarsel-sim, --sim uses that service's arms, whose state lasts between runs.
 
 With several arms, `tarsel arms` lists them and --arm PATH chooses one.)";
 

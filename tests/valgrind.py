@@ -19,6 +19,14 @@ import subprocess
 import sys
 import time
 
+# Test cases that cannot pass under valgrind for valgrind's own reasons.
+# Under valgrind, spawning a program that does not exist gives a child that
+# exits with 127 instead of a failed spawn (valgrind runs the spawn's exec in
+# the child).
+SKIPPED_CASES = {
+    "commlayer": ["CommLayer.ChildProgramReachesTheArmOfItsParent"],
+}
+
 SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "valgrind.supp")
 VALGRIND = [
     "valgrind", "--quiet", "--error-exitcode=99", "--leak-check=full",
@@ -54,7 +62,10 @@ def main():
             elif prop["name"] == "WORKING_DIRECTORY":
                 cwd = prop["value"]
         start = time.monotonic()
-        run = subprocess.run(VALGRIND + test["command"], env=env, cwd=cwd,
+        command = list(test["command"])
+        if test["name"] in SKIPPED_CASES:
+            command.append("--gtest_filter=-" + ":".join(SKIPPED_CASES[test["name"]]))
+        run = subprocess.run(VALGRIND + command, env=env, cwd=cwd,
                              capture_output=True, text=True)
         seconds = time.monotonic() - start
         verdict = "clean" if run.returncode == 0 else (

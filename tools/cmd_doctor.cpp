@@ -12,6 +12,7 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,18 +43,24 @@ const std::vector<std::string> kUdevRuleFolders = {
     "/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
     "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
 
-// Prints the findings and counts the problems.
+// Prints the findings and counts the problems. Each line goes out as soon
+// as it is found: the checks that follow may take seconds, and a finding
+// must not be lost whatever ends the process.
 class Report {
  public:
-  void Ok(const std::string& text) { fmt::print("ok:      {}\n", text); }
-  void Note(const std::string& text) { fmt::print("note:    {}\n", text); }
+  void Ok(const std::string& text) { Line("ok:      " + text); }
+  void Note(const std::string& text) { Line("note:    " + text); }
   void Problem(const std::string& text, const std::string& fix) {
     ++problems_;
-    fmt::print("problem: {}. Fix: {}\n", text, fix);
+    Line("problem: " + text + ". Fix: " + fix);
   }
   int Problems() const { return problems_; }
 
  private:
+  static void Line(const std::string& line) {
+    fmt::print("{}\n", line);
+    std::fflush(stdout);
+  }
   int problems_ = 0;
 };
 

@@ -132,6 +132,16 @@ void Serve(const Context& context, const ViewOptions& o) {
   for (Watched& w : watched) Open(w, Clock::now());
 
   view::ViewServer server({"127.0.0.1", o.port, view::FindWebRoot(), view::FindThreeRoot()});
+  // The first page to load already sees the arms.
+  auto publish = [&watched, &server] {
+    std::vector<view::ArmView> views;
+    for (Watched& w : watched) {
+      Poll(w, Clock::now());
+      views.push_back(w.view);
+    }
+    server.Publish(views);
+  };
+  publish();
   std::string why;
   if (!server.Start(why)) throw Failure("the live view: " + why);
   fmt::print("Live view of {} arm{} on http://127.0.0.1:{}/ (Ctrl-C stops)\n", watched.size(),
@@ -142,18 +152,13 @@ void Serve(const Context& context, const ViewOptions& o) {
   const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate));
   auto next = Clock::now();
   while (!Interrupted()) {
-    std::vector<view::ArmView> views;
-    for (Watched& w : watched) {
-      Poll(w, Clock::now());
-      views.push_back(w.view);
-    }
-    server.Publish(views);
     next += period;
     const auto now = Clock::now();
     if (next < now) next = now;  // a slow arm: no catching up
     while (!Interrupted() && Clock::now() < next) {
       std::this_thread::sleep_for(std::min<Clock::duration>(next - Clock::now(), std::chrono::milliseconds(50)));
     }
+    if (!Interrupted()) publish();
   }
   server.Stop();
 }

@@ -57,8 +57,12 @@ ArmView ViewOf(int number, const ArmSnapshot& s) {
 // Publishes the arms' state to the view until stopped.
 class Publisher {
  public:
-  Publisher(Service& service, tarsel::view::ViewServer& view)
-      : thread_([this, &service, &view] { Run(service, view); }) {}
+  // The first state is published before this returns, so that the first
+  // page to load already sees the arms.
+  Publisher(Service& service, tarsel::view::ViewServer& view) {
+    PublishOnce(service, view);
+    thread_ = std::thread([this, &service, &view] { Run(service, view); });
+  }
   ~Publisher() {
     {
       std::lock_guard lock(mu_);
@@ -71,14 +75,16 @@ class Publisher {
  private:
   void Run(Service& service, tarsel::view::ViewServer& view) {
     std::unique_lock lock(mu_);
-    while (!stop_) {
-      std::vector<ArmView> arms;
-      for (int n = 1; n <= service.ArmCount(); ++n) {
-        arms.push_back(ViewOf(n, service.Arm(n).Snapshot()));
-      }
-      view.Publish(arms);
-      wake_.wait_for(lock, kViewPeriod, [this] { return stop_; });
+    while (!wake_.wait_for(lock, kViewPeriod, [this] { return stop_; })) {
+      PublishOnce(service, view);
     }
+  }
+  static void PublishOnce(Service& service, tarsel::view::ViewServer& view) {
+    std::vector<ArmView> arms;
+    for (int n = 1; n <= service.ArmCount(); ++n) {
+      arms.push_back(ViewOf(n, service.Arm(n).Snapshot()));
+    }
+    view.Publish(arms);
   }
 
   std::mutex mu_;
@@ -163,11 +169,11 @@ int Run(int argc, char** argv) {
   if (http) {
     view.emplace(tarsel::view::ViewServerOptions{"127.0.0.1", *http, tarsel::view::FindWebRoot(),
                                                  tarsel::view::FindThreeRoot()});
+    publisher.emplace(service, *view);
     if (!view->Start(why)) {
       std::fprintf(stderr, "tarsel-sim: the live view: %s\n", why.c_str());
       return 1;
     }
-    publisher.emplace(service, *view);
   }
   std::printf("tarsel-sim: %d simulated arm%s on %s\n", service.ArmCount(),
               service.ArmCount() == 1 ? "" : "s", socket.c_str());

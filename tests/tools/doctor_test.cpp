@@ -267,7 +267,9 @@ TEST_P(Doctor, NamesTheFindingAndItsFix) {
   for (const std::string& pattern : patterns) {
     bool found = false;
     for (const std::string& line : lines) found = found || Matches(pattern, line);
-    EXPECT_TRUE(found) << "no line matches " << pattern << " in:\n" << r.out;
+    EXPECT_TRUE(found) << "no line matches " << pattern << " in:\n"
+                       << r.out << "standard error:\n"
+                       << r.err;
   }
   if (!c.never.empty()) {
     for (const std::string& line : lines) EXPECT_FALSE(Matches(c.never, line)) << line;

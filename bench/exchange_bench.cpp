@@ -30,15 +30,28 @@ namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+// They are visible to the shared libraries too (the project builds with
+// hidden visibility): a block the program allocates may be freed inside
+// libbenchmark or libstdc++, which must reach the same pair.
+#define TARSEL_BENCH_REPLACEMENT __attribute__((visibility("default")))
+TARSEL_BENCH_REPLACEMENT void* operator new(std::size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept {
+TARSEL_BENCH_REPLACEMENT void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+TARSEL_BENCH_REPLACEMENT void operator delete(void* p) noexcept {
   std::free(p);
 }
-void operator delete(void* p, std::size_t) noexcept {
+TARSEL_BENCH_REPLACEMENT void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+TARSEL_BENCH_REPLACEMENT void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+TARSEL_BENCH_REPLACEMENT void operator delete[](void* p, std::size_t) noexcept {
   std::free(p);
 }
 

@@ -57,6 +57,8 @@ struct Handover {
   std::string shown;
 };
 
+void PrintTo(const Handover& c, std::ostream* out) { *out << c.name; }
+
 class Handovers : public ServiceTest, public ::testing::WithParamInterface<Handover> {};
 
 TEST_P(Handovers, WhatOneProgramDoesTheNextSees) {
@@ -188,6 +190,8 @@ struct Setting {
   std::string shown;  // in the tool's output or errors
 };
 
+void PrintTo(const Setting& c, std::ostream* out) { *out << c.name; }
+
 class Settings : public ServiceTest, public ::testing::WithParamInterface<Setting> {};
 
 TEST_P(Settings, ReachEveryProgram) {
@@ -223,6 +227,8 @@ struct BadStart {
   int status;
   std::string said;
 };
+
+void PrintTo(const BadStart& c, std::ostream* out) { *out << c.name; }
 
 class BadStarts : public ServiceTest, public ::testing::WithParamInterface<BadStart> {};
 

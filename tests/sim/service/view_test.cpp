@@ -114,6 +114,8 @@ struct Served {
   std::string content;
 };
 
+void PrintTo(const Served& s, std::ostream* out) { *out << s.path; }
+
 class Files : public ServiceTest, public ::testing::WithParamInterface<Served> {};
 
 TEST_P(Files, AreServed) {

@@ -18,6 +18,7 @@
 
 #include "core/framing.h"
 #include "maintenance/maintenance_codec.h"
+#include "records.h"
 #include "tarsel/tarsel.h"
 
 extern "C" void NullLinkSetReadSize(int bytes);
@@ -67,15 +68,7 @@ class Open {
   bool ok_ = false;
 };
 
-struct Records {
-  AngularPosition angular{};
-  GeneralInformations general{};
-  ControlMappingCharts charts{};
-  ZoneList zones{};
-  TrajectoryPoint point{};
-  Packet request{};
-  Packet answer{};
-};
+using tarsel::bench::Records;
 
 // Runs command over the stand-in link announcing readSize for reads, and
 // reports per command, per packet, against the floor, and allocations.

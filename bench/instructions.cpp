@@ -10,21 +10,14 @@
 #include <vector>
 
 #include "core/framing.h"
+#include "records.h"
 #include "tarsel/tarsel.h"
 
 extern "C" void NullLinkSetReadSize(int bytes);
 
 namespace {
 
-struct Records {
-  AngularPosition angular{};
-  GeneralInformations general{};
-  ControlMappingCharts charts{};
-  ZoneList zones{};
-  TrajectoryPoint point{};
-  Packet request{};
-  Packet answer{};
-};
+using tarsel::bench::Records;
 
 // Each entry: the read size the link announces, and one command.
 struct Command {

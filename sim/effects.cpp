@@ -12,15 +12,6 @@ namespace tarsel::sim {
 
 namespace {
 
-bool Finite(float v) {
-  return std::isfinite(v);
-}
-
-template <std::size_t N>
-bool AllFinite(const std::array<float, N>& values) {
-  return std::all_of(values.begin(), values.end(), Finite);
-}
-
 int ActuatorAt(const ArmState& s, std::uint32_t address) {
   for (int i = 0; i < 6; ++i) {
     if (s.actuators[i].address == address) return i;

@@ -11,15 +11,6 @@ namespace tarsel::sim {
 
 namespace {
 
-bool Finite(float v) {
-  return std::isfinite(v);
-}
-
-template <std::size_t N>
-bool AllFinite(const std::array<float, N>& values) {
-  return std::all_of(values.begin(), values.end(), Finite);
-}
-
 // The full point form: position, limitation flag, filler, nine limits.
 PointRecord ReadFullPoint(const Bytes& payload) {
   WireReader r(payload);

@@ -10,42 +10,14 @@
 
 #include <fmt/core.h>
 
+#include "value_text.h"
+
 namespace tarsel::tool {
 
 namespace {
 
-constexpr std::uint32_t kQuietNan = 0x7fc00000u;
-constexpr std::uint32_t kNegativeQuietNan = 0xffc00000u;
-
-std::string Hex(const unsigned char* bytes, std::size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0f];
-  }
-  return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Reads exactly n bytes from 2n hex digits; false on anything else.
-bool ParseHex(std::string_view text, unsigned char* out, std::size_t n) {
-  if (text.size() != 2 * n) return false;
-  for (std::size_t i = 0; i < n; ++i) {
-    const int hi = HexDigit(text[2 * i]);
-    const int lo = HexDigit(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[i] = static_cast<unsigned char>(hi * 16 + lo);
-  }
-  return true;
-}
+using text::Hex;
+using text::ParseHex;
 
 std::string Join(const std::string& path, std::string_view key) {
   return path + "/" + std::string(key);
@@ -405,12 +377,8 @@ void Compare(const BlockJson& a, const BlockJson& b, const std::string& path, st
 }  // namespace
 
 BlockJson FloatToJson(float value) {
-  const auto bits = std::bit_cast<std::uint32_t>(value);
   if (std::isfinite(value)) return BlockJson(value);
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  if (bits == kQuietNan) return "nan";
-  if (bits == kNegativeQuietNan) return "-nan";
-  return fmt::format("0x{:08x}", bits);
+  return text::NonFiniteText(value);
 }
 
 float FloatFromJson(const BlockJson& value, const std::string& where) {
@@ -421,33 +389,14 @@ float FloatFromJson(const BlockJson& value, const std::string& where) {
   }
   if (value.is_number_unsigned()) return static_cast<float>(value.get<std::uint64_t>());
   if (value.is_number_integer()) return static_cast<float>(value.get<std::int64_t>());
-  if (value.is_string()) {
-    const std::string& text = value.get_ref<const std::string&>();
-    if (text == "inf" || text == "+inf") return std::numeric_limits<float>::infinity();
-    if (text == "-inf") return -std::numeric_limits<float>::infinity();
-    if (text == "nan") return std::bit_cast<float>(kQuietNan);
-    if (text == "-nan") return std::bit_cast<float>(kNegativeQuietNan);
-    unsigned char bytes[4];
-    if (text.size() == 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
-        ParseHex(std::string_view(text).substr(2), bytes, 4)) {
-      const std::uint32_t bits = (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-                                 (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-      return std::bit_cast<float>(bits);
-    }
-  }
-  Fail(where,
-       "expected a number, \"inf\", \"-inf\", \"nan\", \"-nan\" or a bit pattern "
-       "\"0x\" + 8 hex digits, found " +
-           Shown(value));
+  float f = 0.0f;
+  if (value.is_string() && text::FloatFromText(value.get_ref<const std::string&>(), f)) return f;
+  Fail(where, std::string("expected ") + text::kFloatForms + ", found " + Shown(value));
 }
 
 BlockJson TextToJson(const char (&text)[20]) {
   std::size_t length = 0;
-  while (length < sizeof text && text[length] != '\0') ++length;
-  const auto printable = [](char c) { return c >= 0x20 && c <= 0x7e; };
-  const bool plain = std::all_of(text, text + length, printable) &&
-                     std::all_of(text + length, text + sizeof text, [](char c) { return c == 0; });
-  if (plain) return std::string(text, length);
+  if (text::IsPlainText(text, sizeof text, length)) return std::string(text, length);
   BlockJson object = BlockJson::object();
   object["hex"] = Hex(reinterpret_cast<const unsigned char*>(text), sizeof text);
   return object;

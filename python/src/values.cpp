@@ -13,26 +13,7 @@ namespace tarsel::python {
 
 namespace {
 
-constexpr std::uint32_t kQuietNan = 0x7fc00000u;
-constexpr std::uint32_t kNegativeQuietNan = 0xffc00000u;
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool ParseHex(std::string_view text, unsigned char* out, std::size_t size) {
-  if (text.size() != 2 * size) return false;
-  for (std::size_t i = 0; i < size; ++i) {
-    const int hi = HexDigit(text[2 * i]);
-    const int lo = HexDigit(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[i] = static_cast<unsigned char>(hi * 16 + lo);
-  }
-  return true;
-}
+using text::ParseHex;
 
 // The float nearest to a finite double, through the double's shortest decimal
 // (the way the tool reads the same number from a file).
@@ -113,37 +94,14 @@ float FloatFromPython(py::handle value, const std::string& where) {
 
 py::object FloatToDict(float value) {
   if (std::isfinite(value)) return py::float_(ShortestDecimal(value));
-  if (std::isinf(value)) return py::str(value > 0 ? "inf" : "-inf");
-  const auto bits = std::bit_cast<std::uint32_t>(value);
-  if (bits == kQuietNan) return py::str("nan");
-  if (bits == kNegativeQuietNan) return py::str("-nan");
-  char text[16];
-  const unsigned char bytes[4] = {
-      static_cast<unsigned char>(bits >> 24), static_cast<unsigned char>(bits >> 16),
-      static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits)};
-  std::snprintf(text, sizeof text, "0x%s", Hex(bytes, 4).c_str());
-  return py::str(text);
+  return py::str(text::NonFiniteText(value));
 }
 
 float FloatFromDict(py::handle value, const std::string& where) {
   if (IsNumber(value)) return FloatFromPython(value, where);
-  if (py::isinstance<py::str>(value)) {
-    const std::string text = value.cast<std::string>();
-    if (text == "inf" || text == "+inf") return std::numeric_limits<float>::infinity();
-    if (text == "-inf") return -std::numeric_limits<float>::infinity();
-    if (text == "nan") return std::bit_cast<float>(kQuietNan);
-    if (text == "-nan") return std::bit_cast<float>(kNegativeQuietNan);
-    unsigned char bytes[4];
-    if (text.size() == 10 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
-        ParseHex(std::string_view(text).substr(2), bytes, 4)) {
-      return std::bit_cast<float>((std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-                                  (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]});
-    }
-  }
-  RefuseValue(where,
-              "expected a number, \"inf\", \"-inf\", \"nan\", \"-nan\" or a bit pattern \"0x\" + "
-              "8 hex digits, found " +
-                  Shown(value));
+  float f = 0.0f;
+  if (py::isinstance<py::str>(value) && text::FloatFromText(value.cast<std::string>(), f)) return f;
+  RefuseValue(where, std::string("expected ") + text::kFloatForms + ", found " + Shown(value));
 }
 
 py::object DoubleToDict(double value) {
@@ -200,11 +158,7 @@ void TextFromPython(py::handle value, char* text, std::size_t size, const std::s
 
 py::object TextToDict(const char* text, std::size_t size) {
   std::size_t length = 0;
-  while (length < size && text[length] != '\0') ++length;
-  const auto printable = [](char c) { return c >= 0x20 && c <= 0x7e; };
-  const bool plain = std::all_of(text, text + length, printable) &&
-                     std::all_of(text + length, text + size, [](char c) { return c == 0; });
-  if (plain) return py::str(text, length);
+  if (text::IsPlainText(text, size, length)) return py::str(text, length);
   py::dict object;
   object["hex"] = Hex(reinterpret_cast<const unsigned char*>(text), size);
   return object;
@@ -243,17 +197,6 @@ void BytesFromPython(py::handle value, unsigned char* bytes, std::size_t size,
                            std::to_string(data.size()));
   }
   std::memcpy(bytes, data.data(), size);
-}
-
-std::string Hex(const unsigned char* bytes, std::size_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * size);
-  for (std::size_t i = 0; i < size; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0f];
-  }
-  return out;
 }
 
 void HexFromDict(py::handle value, unsigned char* bytes, std::size_t size,

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "value_text.h"
+
 namespace tarsel::python {
 
 namespace py = pybind11;
@@ -58,7 +60,7 @@ void TextFromDict(py::handle value, char* text, std::size_t size, const std::str
 // Raw bytes of exactly size: bytes as an attribute, a hex string in dictionaries.
 void BytesFromPython(py::handle value, unsigned char* bytes, std::size_t size,
                      const std::string& where);
-std::string Hex(const unsigned char* bytes, std::size_t size);
+using text::Hex;  // two lowercase hex digits a byte
 void HexFromDict(py::handle value, unsigned char* bytes, std::size_t size,
                  const std::string& where);
 

@@ -1,0 +1,19 @@
+// The records every benchmark command reads into or writes from, made once
+// so that no benchmark counts their construction.
+#pragma once
+
+#include "tarsel/tarsel.h"
+
+namespace tarsel::bench {
+
+struct Records {
+  AngularPosition angular{};
+  GeneralInformations general{};
+  ControlMappingCharts charts{};
+  ZoneList zones{};
+  TrajectoryPoint point{};
+  Packet request{};
+  Packet answer{};
+};
+
+}  // namespace tarsel::bench

@@ -2,6 +2,7 @@
 // that --arm takes.
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -41,6 +42,16 @@ void RunArms(const Context& context, const ArmsOptions& o) {
                       {"simulated", a.simulated}});
     }
     fmt::print("{}\n", list.dump(2));
+  } else if (arms.empty() && context.connect.sim) {
+    const char* socket = std::getenv("TARSEL_SIM_SOCKET");
+    if (socket != nullptr && *socket != '\0') {
+      fmt::print("No simulated arm found: no tarsel-sim answers on {} (TARSEL_SIM_SOCKET).\n"
+                 "Start one with `tarsel-sim --socket {}`, or unset TARSEL_SIM_SOCKET for "
+                 "simulated arms in this process.\n",
+                 socket, socket);
+    } else {
+      fmt::print("No simulated arm found.\n");
+    }
   } else if (arms.empty()) {
     fmt::print("No arm found. `tarsel doctor` would tell why; --sim lists simulated arms.\n");
   } else {

@@ -180,6 +180,7 @@ struct ArmChoice {
   int status;
   std::string out;  // a part of standard output
   std::string err;  // a part of standard error
+  Env env = {};
 };
 
 // By name: printed byte by byte, the struct's padding would be read
@@ -192,7 +193,7 @@ class ArmChoices : public Tool, public ::testing::WithParamInterface<ArmChoice> 
 
 TEST_P(ArmChoices, ListAndChoose) {
   const ArmChoice& c = GetParam();
-  const Result r = Sim(c.args);
+  const Result r = Sim(c.args, c.env);
   EXPECT_EQ(r.status, c.status) << r.err;
   EXPECT_THAT(r.out, HasSubstr(c.out));
   EXPECT_THAT(r.err, HasSubstr(c.err));
@@ -208,7 +209,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--sim-arms", "2", "--arm", "sim:3", "positions"},
                   1,
                   "",
-                  Failed("opening arm sim:3", TARSEL_ERROR_NO_ARM)}),
+                  Failed("opening arm sim:3", TARSEL_ERROR_NO_ARM)},
+        ArmChoice{"no_service",
+                  {"arms"},
+                  0,
+                  "no tarsel-sim answers on /nonexistent/sim.sock (TARSEL_SIM_SOCKET)",
+                  "",
+                  {{"TARSEL_SIM_SOCKET", "/nonexistent/sim.sock"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- status and version -----------------------------------------------------

@@ -1,9 +1,10 @@
 // The link library's SendPacket against a raw libusb OUT+IN pair on the same
 // open arm, through the real libusb and the virtual USB bus: the layer should
-// add nothing measurable. The two run in alternating batches so that drift of
-// a loaded machine falls on both alike. Prints microseconds per exchange and
-// the ratio.
-//   tarsel_usb_bench [exchanges per batch] [batches]
+// add nothing measurable. The two alternate exchange by exchange, so that the
+// drift of a shared machine falls on both alike, and the ratio is that of
+// their total times. A control run pits the raw pair against itself the same
+// way: its distance from 1 is what this harness can resolve on this machine.
+//   tarsel_usb_bench [exchanges of each kind] [rounds]
 #include <libusb.h>
 
 #include <algorithm>
@@ -24,21 +25,20 @@ std::optional<Packet> Echo(const Packet& request) {
   return request;
 }
 
-double RawPair(int exchanges) {
+// One exchange of each kind, timed; each returns microseconds.
+double RawExchange() {
   unsigned char out[TARSEL_PACKET_SIZE] = {1, 0, 1, 0, 105, 0, 1, 0};
   unsigned char in[TARSEL_PACKET_SIZE];
+  int n = 0;
   const auto start = Clock::now();
-  for (int i = 0; i < exchanges; ++i) {
-    int n = 0;
-    libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_OUT, out, sizeof out, &n,
-                              TARSEL_USB_TIMEOUT_MS);
-    libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_IN, in, sizeof in, &n,
-                              TARSEL_USB_TIMEOUT_MS);
-  }
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / exchanges;
+  libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_OUT, out, sizeof out, &n,
+                            TARSEL_USB_TIMEOUT_MS);
+  libusb_interrupt_transfer(miraHandle, TARSEL_USB_ENDPOINT_IN, in, sizeof in, &n,
+                            TARSEL_USB_TIMEOUT_MS);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-double ThroughLink(int exchanges) {
+double LinkExchange() {
   Packet request{};
   request.PacketIndex = 1;
   request.PacketCount = 1;
@@ -47,43 +47,61 @@ double ThroughLink(int exchanges) {
   Packet answer{};
   int reserved = 0;
   const auto start = Clock::now();
-  for (int i = 0; i < exchanges; ++i) SendPacket(request, answer, reserved);
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / exchanges;
+  SendPacket(request, answer, reserved);
+  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+struct Pairing {
+  double first = 0;   // total microseconds of the first kind
+  double second = 0;  // and of the second
+};
+
+// exchanges of each kind, alternating, the first kind leading every other pair.
+Pairing Alternate(double (*first)(), double (*second)(), int exchanges) {
+  Pairing p;
+  for (int i = 0; i < exchanges; ++i) {
+    if (i % 2 == 0) {
+      p.first += first();
+      p.second += second();
+    } else {
+      p.second += second();
+      p.first += first();
+    }
+  }
+  return p;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!tarsel::vusb::EnsurePreloaded(argv)) return 1;
-  const int exchanges = argc > 1 ? std::atoi(argv[1]) : 50;
-  const int batches = argc > 2 ? std::atoi(argv[2]) : 40;
+  const int exchanges = argc > 1 ? std::atoi(argv[1]) : 1000;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  if (exchanges < 1 || rounds < 1) return 2;
   tarsel::vusb::VirtualArm arm(Echo);
   if (InitCommunication() != 1) return 1;
-  // Short batches in alternating order; the median batch ratio resists the
-  // bursts of a shared machine better than a mean.
-  std::vector<double> ratios;
-  double raw = 0;
-  double link = 0;
-  for (int b = 0; b < batches; ++b) {
-    double r = 0;
-    double l = 0;
-    if (b % 2 == 0) {
-      r = RawPair(exchanges);
-      l = ThroughLink(exchanges);
-    } else {
-      l = ThroughLink(exchanges);
-      r = RawPair(exchanges);
-    }
-    raw += r;
-    link += l;
-    ratios.push_back(l / r);
+  // Rounds of link against raw and of raw against raw, interleaved; the
+  // median round of each is reported.
+  std::vector<double> ratios, controls, raw, link;
+  for (int r = 0; r < rounds; ++r) {
+    const Pairing measured = Alternate(LinkExchange, RawExchange, exchanges);
+    const Pairing control = Alternate(RawExchange, RawExchange, exchanges);
+    ratios.push_back(measured.first / measured.second);
+    controls.push_back(control.first / control.second);
+    link.push_back(measured.first / exchanges);
+    raw.push_back(measured.second / exchanges);
   }
-  std::sort(ratios.begin(), ratios.end());
-  std::printf("raw libusb OUT+IN: %.1f us/exchange (mean of %d batches of %d)\n", raw / batches,
-              batches, exchanges);
-  std::printf("SendPacket:        %.1f us/exchange\n", link / batches);
-  std::printf("ratio:             %.3f (median of the batch ratios)\n",
-              ratios[ratios.size() / 2]);
+  std::printf("raw libusb OUT+IN: %.1f us/exchange (median of %d rounds of %d)\n", Median(raw),
+              rounds, exchanges);
+  std::printf("SendPacket:        %.1f us/exchange\n", Median(link));
+  std::printf("ratio:             %.3f (SendPacket / raw, median round)\n", Median(ratios));
+  std::printf("control:           %.3f (raw / raw, the same way: the harness's resolution)\n",
+              Median(controls));
   CloseCommunication();
   return 0;
 }

@@ -75,7 +75,7 @@ case "${1:-}" in
     # The API reference: an undocumented public name fails the build.
     cmake --build "$ROOT/build" --target docs
     # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-    # at -O1 (what the sanitizers recommend; it halves the build). The Python
+    # at -O1 (what the sanitizers recommend; a third quicker to build). The Python
     # module is left out: an instrumented extension cannot load into Debian's
     # uninstrumented python3, so none of its tests would run there.
     build "$ROOT/build-sanitize" -DTARSEL_WERROR=ON -DTARSEL_BUILD_TESTS=ON \

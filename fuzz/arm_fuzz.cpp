@@ -11,6 +11,8 @@
 //  - a closed arm stays closed: each later command throws Error(2001)
 //    (or 2100 for an argument refused before anything is sent);
 //  - once every Arm is gone, no handle is left open.
+#include <dlfcn.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -219,6 +221,21 @@ void Step(Slot (&slots)[2], Input& in) {
 }
 
 }  // namespace
+
+// A "sim:" path opens a simulated arm through the simulator's link library,
+// which the library loads and unloads with the arm. libFuzzer keeps reading
+// the coverage counters of every instrumented library it has seen, so this
+// one is loaded here once and never unloaded.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+#ifdef TARSEL_FUZZ_SIM_LINK
+  ::setenv("TARSEL_SIM_LINK", TARSEL_FUZZ_SIM_LINK, 1);
+  if (::dlopen(TARSEL_FUZZ_SIM_LINK, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE) == nullptr) {
+    std::fprintf(stderr, "cannot load %s: %s\n", TARSEL_FUZZ_SIM_LINK, ::dlerror());
+    std::abort();
+  }
+#endif
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in(data, size);

@@ -15,8 +15,11 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+// Optional, as with libFuzzer: a target's one-time set-up.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 int main(int argc, char** argv) {
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
   long runs = 1000, maxLen = 1024;
   bool runsGiven = false;
   unsigned long seed = 1;

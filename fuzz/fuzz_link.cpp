@@ -32,10 +32,10 @@ Packet WellFormed(const Packet& request) {
   std::memset(&answer, 0, sizeof answer);
   answer.PacketIndex = request.PacketIndex;
   answer.CommandId = request.CommandId;
-  const CommandSpec* spec = FindCommand(request.CommandId);
-  if (spec != nullptr && spec->shape == Shape::kRead) {
-    answer.PayloadSize = static_cast<short>(spec->answerBytes);
-    answer.PacketCount = static_cast<short>((spec->answerBytes + TARSEL_PACKET_DATA_SIZE - 1) /
+  const CommandEntry* command = FindCommand(request.CommandId);
+  if (command != nullptr && command->shape == Shape::kRead) {
+    answer.PayloadSize = static_cast<short>(command->answerBytes);
+    answer.PacketCount = static_cast<short>((command->answerBytes + TARSEL_PACKET_DATA_SIZE - 1) /
                                             TARSEL_PACKET_DATA_SIZE);
   } else {
     answer.PacketCount = request.PacketCount;

@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Whatever the host sent, the arm's state reads back whole.
   const ArmSnapshot snapshot = arm.Snapshot();
   (void)snapshot;
-  for (const tarsel::CommandSpec& c : tarsel::kCommands) {
+  for (const tarsel::CommandEntry& c : tarsel::kCommands) {
     if (c.shape == tarsel::Shape::kRead) (void)arm.StoredBlock(c.number);
     if (c.shape == tarsel::Shape::kWrite) (void)arm.ForceSetting(c.number);
   }

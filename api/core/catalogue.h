@@ -89,7 +89,7 @@ namespace tarsel {
 enum class Shape { kRead, kWrite, kBare, kPage };
 
 // One line of the catalogue.
-struct CommandSpec {
+struct CommandEntry {
   const char* name;  // the function that sends it
   int number;
   Shape shape;
@@ -108,7 +108,7 @@ TARSEL_COMMANDS(TARSEL_COMMAND_NUMBER)
 }  // namespace command
 
 // The whole catalogue, in number order.
-inline constexpr CommandSpec kCommands[] = {
+inline constexpr CommandEntry kCommands[] = {
 #define TARSEL_COMMAND_SPEC(name, number, shape, request, answer, form) \
   {#name, number, Shape::shape, request, answer, form},
     TARSEL_COMMANDS(TARSEL_COMMAND_SPEC)
@@ -116,8 +116,8 @@ inline constexpr CommandSpec kCommands[] = {
 };
 
 // The line of command number, or nullptr for a number the arm does not know.
-constexpr const CommandSpec* FindCommand(int number) {
-  for (const CommandSpec& c : kCommands) {
+constexpr const CommandEntry* FindCommand(int number) {
+  for (const CommandEntry& c : kCommands) {
     if (c.number == number) return &c;
   }
   return nullptr;

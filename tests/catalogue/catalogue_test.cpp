@@ -97,7 +97,7 @@ bool SentOnlyWithinAnotherCall(const std::string& name) {
 class CatalogueOnTheWire : public LinkTest {};
 
 TEST_F(CatalogueOnTheWire, EveryExportSendsItsCommandInItsShape) {
-  for (const tarsel::CommandSpec& c : tarsel::kCommands) {
+  for (const tarsel::CommandEntry& c : tarsel::kCommands) {
     SCOPED_TRACE(c.name);
     const auto call = Calls().find(c.name);
     if (call == Calls().end()) {

@@ -1,14 +1,21 @@
 #include "packet_trace.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace tarsel::link {
@@ -124,11 +131,80 @@ void KeepLoaded() {
   }
 }
 
+// Why a path that is there but no regular file cannot take the trace.
+const char* NotRegular(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO, not a regular file";
+  if (S_ISLNK(mode)) return "a symbolic link, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a regular file";
+  if (S_ISSOCK(mode)) return "a socket, not a regular file";
+  return "not a regular file";
+}
+
+// File systems whose "regular" files are the kernel's: writing the trace
+// there would change a setting or vanish, never make a capture.
+bool KernelFileSystem(long type) {
+  switch (static_cast<unsigned long>(type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case BPF_FS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Opens path for a new trace: a path that does not exist yet is created, an
+// existing regular file on a disk is emptied. Anything else is refused
+// before a byte is written: a FIFO (whose opening would wait for a reader,
+// and the library is being loaded), a device (/dev/full takes nothing,
+// /dev/null everything), a directory, a symbolic link, a file of /proc or
+// /sys. Returns the descriptor (the caller owns it), or -1 with why set.
+int OpenTraceFile(const char* path, std::string& why) {
+  struct stat st {};
+  // Most special files are refused here, without being opened at all.
+  if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    why = NotRegular(st.st_mode);
+    return -1;
+  }
+  // The path may have changed since: O_NONBLOCK keeps a FIFO from blocking,
+  // O_NOFOLLOW refuses a link, and fstat checks what was opened.
+  const int fd = open(path, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    why = errno == ELOOP ? NotRegular(S_IFLNK) : std::strerror(errno);
+    return -1;
+  }
+  struct statfs fs {};
+  if (fstat(fd, &st) != 0) {
+    why = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    why = NotRegular(st.st_mode);
+  } else if (fstatfs(fd, &fs) == 0 && KernelFileSystem(fs.f_type)) {
+    why = "a file of the kernel (/proc, /sys), not of a disk";
+  } else if (ftruncate(fd, 0) != 0) {
+    why = std::strerror(errno);
+  } else {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
 }  // namespace
 
 class PacketTrace {
  public:
-  explicit PacketTrace(std::FILE* file) : file_(file) {
+  // Takes over fd, an empty regular file, and writes the capture's header.
+  PacketTrace(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
     Block section(kSectionHeader);
     section.Put(kByteOrderMagic);
     section.Put(std::uint16_t{1});
@@ -137,7 +213,6 @@ class PacketTrace {
     section.Option(kOptionShbUserApplication, "Tarsel link library (TARSEL_TRACE)");
     section.Put(kOptionEnd);
     section.Put(std::uint16_t{0});
-    Write(section.Finish());
     Block interface(kInterfaceDescription);
     interface.Put(kLinkTypeUsbLinuxMmapped);
     interface.Put(std::uint16_t{0});
@@ -145,12 +220,17 @@ class PacketTrace {
     interface.Option(kOptionIfName, "usbmon");
     interface.Put(kOptionEnd);
     interface.Put(std::uint16_t{0});
-    Write(interface.Finish());
-    std::fflush(file_);
+    std::lock_guard lock(mutex_);
+    if (Write(section.Finish())) Write(interface.Finish());
   }
-  ~PacketTrace() { std::fclose(file_); }
+  ~PacketTrace() {
+    if (fd_ >= 0) close(fd_);
+  }
   PacketTrace(const PacketTrace&) = delete;
   PacketTrace& operator=(const PacketTrace&) = delete;
+
+  // False once a write failed: the link then goes on without a trace.
+  bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 
   // One usbmon event; data holds captured bytes.
   std::uint64_t Event(std::uint64_t id, char type, libusb_device_handle* handle,
@@ -189,20 +269,49 @@ class PacketTrace {
     h.id = id;
     packet.Bytes(&h, sizeof h);
     if (captured > 0) packet.Bytes(data, captured);
-    Write(packet.Finish());
-    // Each event reaches the file at once: a trace is most wanted from a
+    // Straight to the file, unbuffered: a trace is most wanted from a
     // program that did not end well.
-    std::fflush(file_);
+    Write(packet.Finish());
     return id;
   }
 
  private:
-  void Write(const std::vector<unsigned char>& bytes) {
-    std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  // Appends one whole block. On the first failure (a full disk, a file size
+  // limit) says so once on standard error, cuts the file back to its last
+  // whole block so that it stays readable, and stops recording. Called with
+  // mutex_ held. Returns whether the block was written.
+  bool Write(const std::vector<unsigned char>& bytes) {
+    if (fd_ < 0) return false;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        const int error = n < 0 ? errno : EIO;
+        if (ftruncate(fd_, written_) != 0) {
+          // The partial block stays; readers stop at it.
+        }
+        close(fd_);
+        fd_ = -1;
+        recording_.store(false, std::memory_order_relaxed);
+        std::fprintf(stderr,
+                     "TARSEL_TRACE: writing %s failed: %s; the link goes on without a trace\n",
+                     path_.c_str(), std::strerror(error));
+        return false;
+      }
+    }
+    written_ += static_cast<off_t>(bytes.size());
+    return true;
   }
 
   std::mutex mutex_;
-  std::FILE* file_;
+  int fd_;  // -1 once a write failed
+  const std::string path_;
+  off_t written_ = 0;  // bytes of whole blocks in the file
+  std::atomic<bool> recording_{true};
   std::uint64_t lastId_ = 0;
   std::once_flag keepLoaded_;
 };
@@ -212,12 +321,16 @@ namespace {
 std::unique_ptr<PacketTrace> OpenFromEnvironment() {
   const char* path = std::getenv("TARSEL_TRACE");
   if (path == nullptr || *path == '\0') return nullptr;
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "TARSEL_TRACE: cannot write %s: %s\n", path, std::strerror(errno));
+  std::string why;
+  const int fd = OpenTraceFile(path, why);
+  if (fd < 0) {
+    std::fprintf(stderr, "TARSEL_TRACE: cannot write %s: %s; the link goes on without a trace\n",
+                 path, why.c_str());
     return nullptr;
   }
-  return std::make_unique<PacketTrace>(file);
+  auto trace = std::make_unique<PacketTrace>(fd, path);
+  // A header that could not be written has been reported.
+  return trace->Recording() ? std::move(trace) : nullptr;
 }
 
 const std::unique_ptr<PacketTrace> g_openTrace = OpenFromEnvironment();
@@ -228,6 +341,9 @@ PacketTrace* const g_trace = g_openTrace.get();
 
 int TracedTransfer(PacketTrace& trace, libusb_device_handle* handle, unsigned char endpoint,
                    unsigned char* data, int length, int* transferred, unsigned timeout) {
+  if (!trace.Recording()) [[unlikely]] {
+    return libusb_interrupt_transfer(handle, endpoint, data, length, transferred, timeout);
+  }
   const bool in = (endpoint & 0x80) != 0;
   const auto asked = static_cast<std::uint32_t>(length);
   const std::uint64_t id =

@@ -3,15 +3,26 @@
 // capture, showing each transfer's submit and complete events with the
 // endpoint, the status and the packet bytes. The traced program is the child
 // probe: the link library reads the variable as it loads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "simulated_arm.h"
@@ -114,9 +125,10 @@ TEST_P(Trace, TsharkShowsEveryTransferWithItsCommand) {
 
   std::string buses;
   EXPECT_EQ(Dissect(file_, &buses), c.events);
-  // Every event names the arm's place: bus 1, device 2.
+  // Every event names the arm's place: bus 1 and its device number.
   std::string expected;
-  for (std::size_t i = 0; i < c.events.size(); ++i) expected += "1-2;";
+  const std::string place = "1-" + std::to_string(arm.Device(0).Address()) + ";";
+  for (std::size_t i = 0; i < c.events.size(); ++i) expected += place;
   EXPECT_EQ(buses, expected);
 }
 
@@ -156,6 +168,134 @@ TEST(TraceFile, UnwritablePathLeavesTheLinkWorking) {
   unsetenv("TARSEL_TRACE");
   EXPECT_EQ(status, 0);
   EXPECT_EQ(arm.OutPackets().size(), 1u);
+}
+
+// How the child probe ended with TARSEL_TRACE set, and what it wrote on
+// standard error.
+struct ProbeRun {
+  bool ended = false;  // false: still running at the deadline, and killed
+  int status = -1;     // its exit status
+  std::string errors;
+};
+
+// Runs the child probe (one exchange through the plain functions) against
+// arm with TARSEL_TRACE=trace, limited to files of at most fileLimit bytes.
+// The deadline is generous: only a probe that blocks runs into it.
+ProbeRun RunTracedProbe(VirtualArm& arm, const std::string& trace,
+                        rlim_t fileLimit = RLIM_INFINITY) {
+  const std::string errorsFile =
+      (std::filesystem::temp_directory_path() / ("tarsel-trace-errors-" + std::to_string(getpid())))
+          .string();
+  // The child inherits standard error, the limit and an ignored SIGXFSZ (which
+  // would otherwise end it at the limit); this process gets them back at once.
+  const int saved = dup(2);
+  const int errors = open(errorsFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  rlimit limit{}, before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  limit = before;
+  limit.rlim_cur = fileLimit;
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  setenv("TARSEL_TRACE", trace.c_str(), 1);
+  dup2(errors, 2);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const pid_t pid = arm.Spawn({TARSEL_CHILD_PROBE});
+  setrlimit(RLIMIT_FSIZE, &before);
+  dup2(saved, 2);
+  unsetenv("TARSEL_TRACE");
+  std::signal(SIGXFSZ, oldHandler);
+  close(saved);
+  close(errors);
+
+  ProbeRun run;
+  if (pid < 0) {
+    ADD_FAILURE() << "cannot start the probe";
+    return run;
+  }
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(run.ended = waitpid(pid, &status, WNOHANG) == pid) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!run.ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  } else if (WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
+  std::ifstream in(errorsFile);
+  run.errors.assign(std::istreambuf_iterator<char>(in), {});
+  std::filesystem::remove(errorsFile);
+  return run;
+}
+
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Paths that name no place for a capture: each is refused at once with one
+// line on standard error (no waiting for a FIFO's reader, no trace lost in a
+// device or a kernel file without a word), and the link works untraced.
+TEST(TraceFile, RefusesWhatIsNoRegularFile) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("tarsel-trace-places-" + std::to_string(getpid()));
+  std::filesystem::create_directory(folder);
+  const std::string fifo = (folder / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link = (folder / "link").string();
+  std::filesystem::create_symlink(folder / "elsewhere.pcapng", link);
+  const struct {
+    std::string path;
+    const char* reason;
+  } cases[] = {
+      {fifo, "a FIFO"},
+      {"/dev/full", "a device"},
+      {folder.string(), "a directory"},
+      // Writable by the process itself: the trace would rename it.
+      {"/proc/self/comm", "a file of the kernel"},
+      {link, "a symbolic link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    VirtualArm arm(Mirror);
+    const ProbeRun run = RunTracedProbe(arm, c.path);
+    if (!run.ended) {
+      ADD_FAILURE() << "the probe blocked";
+      continue;
+    }
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(arm.OutPackets().size(), 1u);
+    EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+    EXPECT_NE(run.errors.find("TARSEL_TRACE: cannot write " + c.path + ": " + c.reason),
+              std::string::npos)
+        << run.errors;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "elsewhere.pcapng"));
+  std::filesystem::remove_all(folder);
+}
+
+// A write that fails later (here the file size limit, as a full disk would):
+// one line on standard error, the link goes on untraced, and the file keeps
+// the events written before, readable.
+TEST(TraceFile, FailedWriteIsReportedOnceAndTheLinkGoesOn) {
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarsel-trace-full-" + std::to_string(getpid()) + ".pcapng"))
+                               .string();
+  // The header and the request's submit event (with its 64 bytes) fit; the
+  // other three events of the exchange do not.
+  constexpr rlim_t kHeaderAndOneEvent = 300;
+  VirtualArm arm(Mirror);
+  const ProbeRun run = RunTracedProbe(arm, file, kHeaderAndOneEvent);
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(arm.OutPackets().size(), 1u);
+  EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
+  EXPECT_NE(run.errors.find("TARSEL_TRACE: writing " + file + " failed"), std::string::npos)
+      << run.errors;
+  if (!std::string(TARSEL_TSHARK).empty()) {
+    EXPECT_EQ(Dissect(file), (std::vector<Event>{{"S", "0x02", "-115", "4d00"}}));
+  }
+  std::filesystem::remove(file);
 }
 
 // tarsel --trace FILE: the tool's session through the real link is in the

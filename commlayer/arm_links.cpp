@@ -20,7 +20,7 @@
 struct TarselArmLink {
   libusb_context* context = nullptr;
   libusb_device_handle* handle = nullptr;
-  bool answerOwed = false;  // see tarsel::link::ExchangePacket
+  tarsel::link::OwedAnswers owed;  // see tarsel::link::ExchangePacket
 };
 
 namespace tarsel::link {
@@ -195,6 +195,7 @@ int OpenArm(const char* path, TarselArmLink** link) {
       return TARSEL_ERROR_CLAIM_FAILED;
     }
     made->handle = handle;
+    made->owed = TakeOwed(handle);
   } catch (const std::bad_alloc&) {
     return TARSEL_ERROR_NO_MEMORY;
   }
@@ -205,13 +206,14 @@ int OpenArm(const char* path, TarselArmLink** link) {
 
 int Exchange(TarselArmLink* link, const Packet* request, Packet* answer) {
   if (link == nullptr || request == nullptr || answer == nullptr) return TARSEL_ERROR_ARGUMENT;
-  return ExchangePacket(link->handle, link->answerOwed, *request, *answer).answered
+  return ExchangePacket(link->handle, link->owed, *request, *answer).answered
              ? TARSEL_OK
              : TARSEL_ERROR_NO_ANSWER;
 }
 
 int CloseArm(TarselArmLink* link) {
   if (link == nullptr) return TARSEL_OK;
+  KeepOwed(link->handle, link->owed);
   libusb_release_interface(link->handle, TARSEL_USB_INTERFACE);
   libusb_close(link->handle);
   libusb_exit(link->context);

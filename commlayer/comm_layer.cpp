@@ -30,8 +30,8 @@ namespace {
 
 bool g_claimed = false;
 
-// Whether the last exchange lost its answer (see ExchangePacket).
-bool g_answerOwed = false;
+// The answers the arm still owes this link (see ExchangePacket).
+tarsel::link::OwedAnswers g_owed;
 
 void PrintWriteFailure(int rc) {
   switch (rc) {
@@ -65,17 +65,19 @@ int InitCommunication() {
   // The handle stays open after a refused claim; CloseCommunication closes it.
   if (libusb_claim_interface(miraHandle, TARSEL_USB_INTERFACE) < 0) return 1015;
   g_claimed = true;
+  g_owed = tarsel::link::TakeOwed(miraHandle);
   return 1;
 }
 
 int CloseCommunication() {
   if (miraHandle != nullptr) {
+    tarsel::link::KeepOwed(miraHandle, g_owed);
     if (g_claimed) libusb_release_interface(miraHandle, TARSEL_USB_INTERFACE);
     libusb_close(miraHandle);
     miraHandle = nullptr;
   }
   g_claimed = false;
-  g_answerOwed = false;
+  g_owed = {};
   if (LibContext != nullptr) {
     libusb_exit(LibContext);
     LibContext = nullptr;
@@ -93,7 +95,7 @@ Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
     return answer;
   }
   const tarsel::link::ExchangeOutcome outcome =
-      tarsel::link::ExchangePacket(miraHandle, g_answerOwed, request, answer);
+      tarsel::link::ExchangePacket(miraHandle, g_owed, request, answer);
   if (outcome.writeError != 0) PrintWriteFailure(outcome.writeError);
   return answer;
 }

@@ -49,10 +49,15 @@ TARSEL_API int GetDeviceCount(int* count);
  * printed on standard output and nothing is read; if the read fails or
  * delivers fewer than 64 bytes, nothing is printed. In every failure case the
  * answer keeps its previous contents. The third argument is not used.
- * After an exchange whose answer did not arrive, the next exchange first
- * empties the IN endpoint of that late answer (at most three reads of 2 ms,
- * printing nothing), so it cannot be taken for the next request's answer.
- * Exchanges that follow a complete one are exactly one write and one read.
+ * An answer that did not arrive within its time-out is owed: the arm
+ * answers every request, in order, however late. The next exchange first
+ * collects the owed answer (a read of up to 50 ms, printing nothing) and
+ * sends its request only once it came, so no answer is ever taken for a
+ * later request's; when it does not come, the exchange sends nothing and
+ * leaves the answer untouched. After 5 s without the owed answer it is taken
+ * as lost and requests go out again. What is owed when the link closes is
+ * remembered for the next InitCommunication on the same arm in this process.
+ * Exchanges while nothing is owed are exactly one write and one read.
  * Not thread-safe: one exchange at a time (the API library serialises its
  * commands).
  * Returns a copy of the answer as it stands on return. */
@@ -146,13 +151,14 @@ TARSEL_API int TarselLinkOpenArm(const char* path, TarselArmLink** link);
 
 /** One exchange on an open arm: writes request to endpoint 0x02, then reads
  * one 64-byte answer from endpoint 0x82, each with a 50 ms time-out, as
- * SendPacket does. After an exchange on this handle whose answer did not
- * arrive, the next one first empties the IN endpoint of that late answer (at
- * most three reads of 2 ms). Prints nothing.
+ * SendPacket does, answers owed to this handle collected first (see
+ * SendPacket; what a closed handle left owed goes to the next handle that
+ * opens the same arm in this process). Prints nothing.
  * Returns 1 (a whole answer arrived; *answer overwritten), 2008 (no whole
  * answer: the write or the read failed or timed out, the answer was short,
- * or the arm is gone; *answer untouched), 2100 (link, request or answer
- * null; nothing is sent).
+ * the arm is gone, or an earlier request's answer is still owed and nothing
+ * was sent; *answer untouched), 2100 (link, request or answer null; nothing
+ * is sent).
  * Calls on different handles may run at the same time on different threads;
  * one handle must be used by one thread at a time (the caller serialises). */
 TARSEL_API int TarselLinkExchange(TarselArmLink* link, const Packet* request, Packet* answer);

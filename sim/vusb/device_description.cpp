@@ -13,13 +13,13 @@ void Put16(Bytes& out, unsigned value) {
 
 }  // namespace
 
-int DeviceNumber(int index) {
-  return index + 2;
+int DeviceNumber(int plugged) {
+  return 2 + plugged % static_cast<int>(VirtualArm::kMaxDevices);
 }
 
-std::string DeviceNode(int index) {
+std::string DeviceNode(int number) {
   char node[32];
-  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", DeviceNumber(index));
+  std::snprintf(node, sizeof node, "/dev/bus/usb/001/%03d", number);
   return node;
 }
 
@@ -55,15 +55,14 @@ Bytes Descriptors(const DeviceOptions& options) {
 
 // Attribute values carry a literal backslash-n, as sysfs files end in a
 // newline. libusb takes the port number from the sysfs name.
-std::string Description(const DeviceOptions& options, int index) {
+std::string Description(const DeviceOptions& options, int index, int number) {
   std::string hex;
   for (unsigned char b : Descriptors(options)) {
     char digits[3];
     std::snprintf(digits, sizeof digits, "%02x", b);
     hex += digits;
   }
-  const std::string number = std::to_string(DeviceNumber(index));
-  const std::string node = DeviceNode(index);
+  const std::string node = DeviceNode(number);
   return "P: /devices/tarsel-vusb/usb1/" + PortPath(index) +
          "\n"
          "N: " +
@@ -80,7 +79,7 @@ std::string Description(const DeviceOptions& options, int index) {
          "\n"
          "A: busnum=1\\n\n"
          "A: devnum=" +
-         number +
+         std::to_string(number) +
          "\\n\n"
          "A: bConfigurationValue=1\\n\n"
          "A: speed=12\\n\n"

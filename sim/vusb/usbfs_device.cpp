@@ -57,7 +57,8 @@ UMockdevIoctlData* Resolve(UMockdevIoctlData* data, std::size_t offset, std::siz
 
 }  // namespace
 
-VirtualDevice::State::State(int index) : index(index), node(detail::DeviceNode(index)) {
+VirtualDevice::State::State(int index, int number)
+    : index(index), number(number), node(detail::DeviceNode(number)) {
   handler = umockdev_ioctl_base_new();
   signal = g_signal_connect(handler, "handle-ioctl", G_CALLBACK(&State::OnIoctl), this);
 }
@@ -208,7 +209,10 @@ void VirtualDevice::State::Accept(detail::Urb u) {
       stalled_out.push_back(u);
       return;
     }
-    out_packets.push_back(request);
+    if (log_limit > 0) {
+      if (out_packets.size() >= log_limit) out_packets.pop_front();
+      out_packets.push_back(request);
+    }
     u.Finish(0, u.buffer->data_len);
     finished.push_back(u);
     cooked = responder;
@@ -235,10 +239,15 @@ void VirtualDevice::State::Accept(detail::Urb u) {
     std::fprintf(stderr, "virtual USB: responder failed\n");
     answer.reset();
   }
+  std::lock_guard lock(mutex);
+  // The device works on one packet at a time: a stalled one holds back the
+  // answers to every later packet, silent ones included.
+  const bool stalls = stall_request > 0 && --stall_request == 0;
+  const auto now = std::chrono::steady_clock::now();
+  busy_until = std::max(busy_until, now) + (stalls ? stall_delay : std::chrono::milliseconds(0));
   if (answer) {
     if (answer->size() > static_cast<std::size_t>(kPacket)) answer->resize(kPacket);
-    std::lock_guard lock(mutex);
-    answers.push_back(std::move(*answer));
+    answers.push_back(Answer{std::move(*answer), busy_until});
     DeliverLocked();
   }
 }
@@ -246,14 +255,16 @@ void VirtualDevice::State::Accept(detail::Urb u) {
 // Completes waiting IN transfers with waiting answers (or with the IN
 // fault, which loses the answer it meets).
 void VirtualDevice::State::DeliverLocked() {
-  while (!pending_in.empty() && (in_error != 0 || !answers.empty())) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto readable = [&] { return !answers.empty() && answers.front().ready <= now; };
+  while (!pending_in.empty() && (in_error != 0 || readable())) {
     detail::Urb u = pending_in.front();
     pending_in.pop_front();
     if (in_error != 0) {
-      if (!answers.empty()) answers.pop_front();
+      if (readable()) answers.pop_front();
       u.Finish(-in_error, 0);
     } else {
-      const Bytes& answer = answers.front();
+      const Bytes& answer = answers.front().bytes;
       std::size_t n = std::min<std::size_t>(answer.size(), u.buffer->data_len);
       if (short_in >= 0) n = std::min<std::size_t>(n, static_cast<std::size_t>(short_in));
       std::memcpy(u.buffer->data, answer.data(), n);
@@ -308,7 +319,8 @@ void VirtualDevice::State::Discard(UMockdevIoctlClient* client, UMockdevIoctlDat
   umockdev_ioctl_client_complete(client, found ? 0 : -1, found ? 0 : EINVAL);
 }
 
-VirtualDevice::VirtualDevice(int index) : state_(std::make_unique<State>(index)) {}
+VirtualDevice::VirtualDevice(int index, int number)
+    : state_(std::make_unique<State>(index, number)) {}
 
 VirtualDevice::~VirtualDevice() = default;
 
@@ -317,7 +329,7 @@ int VirtualDevice::Index() const {
 }
 
 int VirtualDevice::Address() const {
-  return detail::DeviceNumber(state_->index);
+  return state_->number;
 }
 
 std::string VirtualDevice::PortPath() const {
@@ -340,7 +352,20 @@ void VirtualDevice::PushAnswer(const Packet& answer) {
   unsigned char wire[kPacket];
   EncodePacket(answer, wire);
   std::lock_guard lock(state_->mutex);
-  state_->answers.emplace_back(wire, wire + kPacket);
+  state_->answers.push_back(
+      State::Answer{Bytes(wire, wire + kPacket), std::chrono::steady_clock::now()});
+}
+
+void VirtualDevice::StallAnswer(int request, std::chrono::milliseconds delay) {
+  std::lock_guard lock(state_->mutex);
+  state_->stall_request = request;
+  state_->stall_delay = delay;
+}
+
+void VirtualDevice::SetLogLimit(std::size_t packets) {
+  std::lock_guard lock(state_->mutex);
+  state_->log_limit = packets;
+  while (state_->out_packets.size() > packets) state_->out_packets.pop_front();
 }
 
 void VirtualDevice::StallOut() {
@@ -384,7 +409,7 @@ void VirtualDevice::ClearFaults() {
 
 std::vector<Bytes> VirtualDevice::OutPackets() const {
   std::lock_guard lock(state_->mutex);
-  return state_->out_packets;
+  return {state_->out_packets.begin(), state_->out_packets.end()};
 }
 
 int VirtualDevice::OutSubmissions() const {

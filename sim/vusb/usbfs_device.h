@@ -4,6 +4,7 @@
 
 #include <umockdev.h>
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -29,7 +30,7 @@ struct Urb {
 }  // namespace detail
 
 struct VirtualDevice::State {
-  explicit State(int index);
+  State(int index, int number);
   ~State();
   State(const State&) = delete;
   State& operator=(const State&) = delete;
@@ -39,6 +40,7 @@ struct VirtualDevice::State {
   void Attach(UMockdevTestbed* testbed);
 
   const int index;
+  const int number;  // device number on the bus
   const std::string node;
   UMockdevTestbed* testbed = nullptr;  // set while attached; not owned
   UMockdevIoctlBase* handler = nullptr;
@@ -47,7 +49,12 @@ struct VirtualDevice::State {
   mutable std::mutex mutex;
   Responder responder;
   RawResponder raw_responder;
-  std::deque<Bytes> answers;           // waiting for an IN transfer
+  // An answer the device has computed, readable by the host from ready on.
+  struct Answer {
+    Bytes bytes;
+    std::chrono::steady_clock::time_point ready;
+  };
+  std::deque<Answer> answers;          // waiting for an IN transfer
   std::deque<detail::Urb> pending_in;  // IN transfers waiting for an answer
   std::deque<detail::Urb> stalled_out;
   std::deque<detail::Urb> finished;  // waiting to be reaped
@@ -58,8 +65,15 @@ struct VirtualDevice::State {
   int short_in = -1;
   int claim_error = 0;
   bool unplugged = false;
+  int stall_request = 0;  // counts down to the packet whose answer is late
+  std::chrono::milliseconds stall_delay{0};
+  // When the device is done with the packets it took: answers are readable
+  // from then on.
+  std::chrono::steady_clock::time_point busy_until{};
 
-  std::vector<Bytes> out_packets;
+  std::size_t log_limit = kDefaultLogLimit;
+
+  std::deque<Bytes> out_packets;  // the newest log_limit
   int out_submissions = 0;
   int in_submissions = 0;
   int claims = 0;
@@ -73,6 +87,7 @@ struct VirtualDevice::State {
   void Claim(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   void Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   void Accept(detail::Urb u);
+  void QueueAnswerLocked(Bytes answer);
   void DeliverLocked();
   void Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   void Discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);

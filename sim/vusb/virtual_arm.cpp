@@ -14,6 +14,8 @@ namespace {
 
 // One test bed per process: the preload finds it through UMOCKDEV_DIR.
 std::atomic<int> g_live_arms{0};
+// Devices plugged in by this process so far: the next one's number follows.
+std::atomic<int> g_plugged{0};
 
 }  // namespace
 
@@ -51,8 +53,10 @@ VirtualArm::VirtualArm(std::vector<Responder> responders, DeviceOptions options)
   s.root = root != nullptr ? root : "";
   g_free(root);
 
+  const int first = g_plugged.fetch_add(static_cast<int>(responders.size()));
   for (std::size_t i = 0; i < responders.size(); ++i) {
-    s.devices.emplace_back(new VirtualDevice(static_cast<int>(i)));
+    const int index = static_cast<int>(i);
+    s.devices.emplace_back(new VirtualDevice(index, detail::DeviceNumber(first + index)));
     s.devices.back()->state_->responder = std::move(responders[i]);
   }
   if (!options.present) return;
@@ -62,7 +66,8 @@ VirtualArm::VirtualArm(std::vector<Responder> responders, DeviceOptions options)
   for (const auto& device : s.devices) {
     device->state_->Attach(s.testbed);
     GError* error = nullptr;
-    const std::string description = detail::Description(options, device->Index());
+    const std::string description =
+        detail::Description(options, device->Index(), device->Address());
     if (!umockdev_testbed_add_from_string(s.testbed, description.c_str(), &error)) {
       std::string message = "virtual USB: cannot add the device";
       if (error != nullptr) {

@@ -248,9 +248,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ExchangeFault{"ShortAnswer", [](VirtualDevice& d) { d.ShortIn(63); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The late answer of a lost exchange is drained on its own handle; the other
+// The late answer of a lost exchange is collected on its own handle; the other
 // handle, which lost nothing, keeps to one write and one read.
-TEST_F(ArmLinks, LateAnswerIsDrainedOnItsOwnHandle) {
+TEST_F(ArmLinks, LateAnswerIsCollectedOnItsOwnHandle) {
   Link first = Open("usb:1-1");
   Link second = Open("usb:1-2");
   const Packet lost = MakePacket({1, 1, 21, 1}, 1);

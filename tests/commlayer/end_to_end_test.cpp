@@ -113,8 +113,14 @@ TEST_F(EndToEnd, FailuresOnTheWireBecomeResultCodes) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-
+  // Until its answer comes, nothing more goes out; then all is well again.
+  arm_->ClearLog();
+  EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
+  EXPECT_EQ(arm_->OutSubmissions(), 0);
+  arm_->PushAnswer(*SmallArm(Packet{1, 1, kBareCommand, 0, {}}));
   arm_->SetResponder(SmallArm);
+  EXPECT_EQ(Bare(kBareCommand), TARSEL_OK);
+
   arm_->Unplug();
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);

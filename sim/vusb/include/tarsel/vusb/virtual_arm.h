@@ -10,7 +10,10 @@
 // transfers the way a real one can.
 //
 // Device i (counted from 0) sits on bus 1 at port i + 1 of the root hub
-// (sysfs name "1-<i + 1>") with device number i + 2. It serves no control
+// (sysfs name "1-<i + 1>"). Device numbers count up from 2 over all the
+// devices a process plugs in, as a real bus numbers them: the first
+// VirtualArm's device i has number i + 2, and a device of a later VirtualArm
+// (plugged in again) a new number (Address()). It serves no control
 // transfers; its descriptors announce no strings.
 //
 // Two ways to use it:
@@ -27,6 +30,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -41,6 +45,9 @@
 namespace tarsel::vusb {
 
 using Bytes = std::vector<unsigned char>;
+
+// OUT packets a device keeps in its log unless told otherwise.
+inline constexpr std::size_t kDefaultLogLimit = 65536;
 
 // Computes the device's answer to one packet written by the host. nullopt
 // means the device never answers it: the host's read times out. Called on
@@ -71,7 +78,8 @@ class VirtualDevice {
   VirtualDevice& operator=(const VirtualDevice&) = delete;
 
   // Where it sits: its place on the bus (0 for the first device), its
-  // device number on bus 1, its port path ("1-2", the sysfs name).
+  // device number on bus 1, its port path ("1-1" for the first, the sysfs
+  // name).
   int Index() const;
   int Address() const;
   std::string PortPath() const;
@@ -82,6 +90,13 @@ class VirtualDevice {
   // Queues an answer that no request asked for, as if one arrived late: the
   // host's next read returns it (before any answer computed afterwards).
   void PushAnswer(const Packet& answer);
+
+  // The answer to the request-th packet the device takes from now on (1:
+  // the next one) becomes readable only delay after the device took that
+  // packet, as from an arm busy with it; every later answer waits behind it,
+  // so answers still come one per request, in order. Holds once; not
+  // undone by ClearFaults.
+  void StallAnswer(int request, std::chrono::milliseconds delay);
 
   // --- Fault knobs. Each holds until ClearFaults. -------------------------
   // The device never takes packets from the OUT endpoint: the host's write
@@ -102,7 +117,10 @@ class VirtualDevice {
   void ClearFaults();
 
   // --- What the host did. -------------------------------------------------
-  // Bytes of every OUT transfer the device accepted, oldest first.
+  // Bytes of the OUT transfers the device accepted, oldest first: the
+  // newest kDefaultLogLimit, or as many as SetLogLimit allows (0: none), so
+  // that a device serving for hours keeps a bounded log.
+  void SetLogLimit(std::size_t packets);
   std::vector<Bytes> OutPackets() const;
   int OutSubmissions() const;  // OUT transfers submitted, accepted or not
   int InSubmissions() const;   // IN transfers submitted
@@ -116,7 +134,7 @@ class VirtualDevice {
  private:
   friend class VirtualArm;
   struct State;
-  explicit VirtualDevice(int index);
+  VirtualDevice(int index, int number);
   std::unique_ptr<State> state_;
 };
 

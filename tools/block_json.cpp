@@ -446,34 +446,119 @@ std::string WriteDocument(const BlockJson& document) {
   return document.dump(2) + "\n";
 }
 
-BlockJson ReadDocument(const std::string& text, const std::string& source) {
-  // A key given twice would silently lose one of its values: refuse it.
-  std::vector<std::set<std::string>> keys;
-  std::string duplicate;
-  const BlockJson::parser_callback_t watch = [&](int /*depth*/, BlockJson::parse_event_t event,
-                                                 BlockJson& parsed) {
-    switch (event) {
-      case BlockJson::parse_event_t::object_start:
-        keys.emplace_back();
-        break;
-      case BlockJson::parse_event_t::object_end:
-        keys.pop_back();
-        break;
-      case BlockJson::parse_event_t::key:
-        if (!keys.back().insert(parsed.get<std::string>()).second && duplicate.empty()) {
-          duplicate = parsed.get<std::string>();
-        }
-        break;
-      default:
-        break;
-    }
+namespace {
+
+// Reads a document's events before it is built: refuses nesting deeper than
+// kMaxNesting (the value itself is built, copied and printed by recursive
+// code, which a file of a hundred thousand brackets would run out of stack
+// in) and notes the first key given twice in one object (which would
+// silently lose one of its values). Keeps the place of the value being read
+// as a path of keys and indices.
+class Prescan {
+ public:
+  using Json = BlockJson;
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
+
+  // The place of the first container too deep, or the first key given
+  // twice; empty when there is none.
+  const std::string& TooDeep() const { return tooDeep_; }
+  const std::string& Duplicate() const { return duplicate_; }
+
+  bool null() { return Value(); }
+  bool boolean(bool) { return Value(); }
+  bool number_integer(number_integer_t) { return Value(); }
+  bool number_unsigned(number_unsigned_t) { return Value(); }
+  bool number_float(number_float_t, const string_t&) { return Value(); }
+  bool string(string_t&) { return Value(); }
+  bool binary(binary_t&) { return Value(); }
+  bool start_object(std::size_t) { return Open(false); }
+  bool start_array(std::size_t) { return Open(true); }
+  bool end_object() { return Close(); }
+  bool end_array() { return Close(); }
+  bool key(string_t& name) {
+    Level& level = levels_.back();
+    level.member = name;
+    if (!level.keys.insert(name).second && duplicate_.empty()) duplicate_ = name;
     return true;
+  }
+  // A syntax error stops the scan; the parser that builds the document
+  // reports it with its line and column.
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
+
+ private:
+  struct Level {
+    bool array = false;
+    std::size_t next = 0;        // the index of an array's next element
+    std::string member;          // the current element's index or key
+    std::set<std::string> keys;  // an object's keys so far
   };
+
+  // Counts a value as the next element of the array it is in.
+  void Place() {
+    if (!levels_.empty() && levels_.back().array) {
+      levels_.back().member = std::to_string(levels_.back().next++);
+    }
+  }
+  bool Value() {
+    Place();
+    return true;
+  }
+  bool Open(bool array) {
+    Place();
+    if (levels_.size() >= static_cast<std::size_t>(kMaxNesting)) {
+      tooDeep_ = Path();
+      return false;
+    }
+    levels_.push_back(Level{array, 0, {}, {}});
+    return true;
+  }
+  bool Close() {
+    levels_.pop_back();
+    return true;
+  }
+  // "/Zones/3/Points": where the current value is, as the loaders name places.
+  std::string Path() const {
+    std::string path;
+    for (const Level& level : levels_) path = Join(path, level.member);
+    return path.empty() ? "/" : path;
+  }
+
+  std::vector<Level> levels_;
+  std::string tooDeep_;
+  std::string duplicate_;
+};
+
+// A path shortened to its first and last steps, for a message of one line.
+std::string Shortened(const std::string& path) {
+  constexpr std::size_t kShown = 60;
+  if (path.size() <= kShown) return path;
+  const std::size_t head = path.rfind('/', kShown / 2);
+  std::size_t tail = path.find('/', path.size() - kShown / 2);
+  if (tail == std::string::npos) tail = path.rfind('/');
+  if (tail <= head) return path;
+  return path.substr(0, head) + "/..." + path.substr(tail);
+}
+
+}  // namespace
+
+BlockJson ReadDocument(const std::string& text, const std::string& source) {
+  Prescan scan;
+  const bool read = BlockJson::sax_parse(text, &scan);
+  if (!scan.TooDeep().empty()) {
+    throw JsonError(fmt::format("{}: {}: nested deeper than {} levels", source,
+                                Shortened(scan.TooDeep()), kMaxNesting));
+  }
   try {
-    BlockJson document = BlockJson::parse(text, watch);
-    if (!duplicate.empty()) {
+    BlockJson document = BlockJson::parse(text);
+    if (read && !scan.Duplicate().empty()) {
       throw JsonError(
-          fmt::format("{}: the key \"{}\" appears twice in one object", source, duplicate));
+          fmt::format("{}: the key \"{}\" appears twice in one object", source, scan.Duplicate()));
     }
     return document;
   } catch (const BlockJson::parse_error& e) {

@@ -60,9 +60,20 @@ void FromJson(const BlockJson& document, ClientConfigurations& out);
 void FromJson(const BlockJson& document, ZoneList& out);
 void FromJson(const BlockJson& document, ControlMappingCharts& out);
 
+// The deepest nesting of arrays and objects a document may have, the
+// outermost counting as 1. The blocks need 6 at most (the byte pairs of the
+// control mapping's entries).
+inline constexpr int kMaxNesting = 64;
+
 // The file form: two-space indentation and a final newline.
 std::string WriteDocument(const BlockJson& document);
-// Parses a file's text; source names it in messages.
+// Parses a file's text; source names it in messages. Every file the tool
+// reads goes through it. Throws JsonError "<source>: ..." for text that is
+// not JSON (with its line and column), for a key given twice in one object,
+// and for arrays and objects nested deeper than kMaxNesting, naming the
+// place ("/Zones/0/0/...: nested deeper than 64 levels"); the nesting is
+// checked before the document is built, so no file, however deep, runs the
+// recursive code that builds, prints and compares documents out of stack.
 BlockJson ReadDocument(const std::string& text, const std::string& source);
 
 // The first place where two documents differ, as "<path>: <a> vs <b>"; empty

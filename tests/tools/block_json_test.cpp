@@ -285,6 +285,54 @@ TEST(StrictReading, RefusesDuplicateKeysAndBadSyntax) {
   }
 }
 
+// n arrays (or objects with the key "a") one inside the other around inner.
+std::string Nested(int n, bool arrays, const std::string& inner = "1") {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += arrays ? "[" : "{\"a\": ";
+  text += inner;
+  for (int i = 0; i < n; ++i) text += arrays ? "]" : "}";
+  return text;
+}
+
+// Nesting beyond kMaxNesting is refused with its place before the document
+// is built: a hundred thousand levels used to overflow the stack of the code
+// that prints a value in a message.
+TEST(StrictReading, RefusesDeepNestingWithThePlace) {
+  const std::string limit = ": nested deeper than " + std::to_string(kMaxNesting) + " levels";
+  const struct {
+    const char* name;
+    std::string text;
+    std::string message;  // expected start of the error; empty: the text is read
+  } cases[] = {
+      {"arrays", Nested(100000, true), "deep.json: /0/0/0/"},
+      {"objects", Nested(100000, false), "deep.json: /a/a/a/"},
+      {"inside a block",
+       "{\"block\": \"ControlMappingCharts\", \"Mappings\": " + Nested(100000, true) + "}",
+       "deep.json: /Mappings/0/0/"},
+      {"unclosed", std::string(100000, '['), "deep.json: /0/0/0/"},
+      {"one level too deep", Nested(kMaxNesting + 1, true), "deep.json: /0/0/0/"},
+      {"at the limit", Nested(kMaxNesting, true), ""},
+      {"objects at the limit", Nested(kMaxNesting - 1, false, "[]"), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      const BlockJson document = ReadDocument(c.text, "deep.json");
+      if (!c.message.empty()) {
+        ADD_FAILURE() << "read";
+        continue;
+      }
+      EXPECT_EQ(document.dump(), BlockJson::parse(c.text).dump());
+    } catch (const JsonError& e) {
+      const std::string what = e.what();
+      EXPECT_NE(c.message, "") << what;
+      EXPECT_EQ(what.rfind(c.message, 0), 0u) << what;
+      EXPECT_NE(what.find(limit), std::string::npos) << what;
+      EXPECT_LT(what.size(), 150u) << what;
+    }
+  }
+}
+
 // Files that are no block at all: each of the three loaders refuses them
 // with a message naming the place, never with another exception.
 TEST(StrictReading, RefusesDocumentsOfTheWrongShape) {

@@ -1,6 +1,6 @@
 // The field trace of the link library: when the environment variable
 // TARSEL_TRACE names a file as the library loads, every USB transfer of
-// SendPacket and TarselLinkExchange (the late-answer drain included) is
+// SendPacket and TarselLinkExchange (the reads that collect late answers included) is
 // written to it as a pcapng capture of Linux usbmon events (link type 220,
 // LINKTYPE_USB_LINUX_MMAPPED): a submit and a complete event per transfer,
 // with the bus and device numbers, the endpoint, the time, the status and the

@@ -20,8 +20,7 @@ using Clock = std::chrono::steady_clock;
 // that ran into its time-out just as the answer came is reported as a
 // time-out with the bytes moved: the answer was still taken off the wire.
 bool Delivered(int code, int transferred) {
-  return code == 0 || code == LIBUSB_ERROR_OVERFLOW || code == LIBUSB_ERROR_PIPE ||
-         transferred > 0;
+  return code == 0 || code == LIBUSB_ERROR_OVERFLOW || code == LIBUSB_ERROR_PIPE || transferred > 0;
 }
 
 // Collects owed answers, oldest first. True when nothing is owed any more
@@ -91,7 +90,8 @@ ExchangeOutcome ExchangePacket(libusb_device_handle* handle, OwedAnswers& owed,
                                      &transferred, TARSEL_USB_TIMEOUT_MS);
   // A truncated answer is a failed read: the arm always sends whole packets,
   // and zero-filled bytes must not pass for data.
-  outcome.answered = (read == 0 || read == LIBUSB_ERROR_TIMEOUT) && transferred == TARSEL_PACKET_SIZE;
+  outcome.answered =
+      (read == 0 || read == LIBUSB_ERROR_TIMEOUT) && transferred == TARSEL_PACKET_SIZE;
   if (outcome.answered) {
     answer = DecodePacket(in);
   } else if (read == LIBUSB_ERROR_TIMEOUT && transferred == 0) {

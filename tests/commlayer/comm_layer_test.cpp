@@ -255,6 +255,19 @@ TEST_F(CommLayer, LateAnswerIsCollectedBeforeTheNextRequest) {
   EXPECT_EQ(arm_->InSubmissions(), 1);
 }
 
+// A device serving for hours keeps a bounded log: the newest packets only.
+TEST_F(CommLayer, PacketLogKeepsTheNewestUpToItsLimit) {
+  Open();
+  arm_->Device(0).SetLogLimit(2);
+  Packet answer{};
+  for (unsigned seed = 1; seed <= 4; ++seed) Exchange(MakePacket({1, 1, 42, 3}, seed), answer);
+  const std::vector<Bytes> newest{WireOf({1, 1, 42, 3}, 3), WireOf({1, 1, 42, 3}, 4)};
+  EXPECT_EQ(arm_->OutPackets(), newest);
+  arm_->Device(0).SetLogLimit(0);
+  Exchange(MakePacket({1, 1, 42, 3}, 5), answer);
+  EXPECT_TRUE(arm_->OutPackets().empty());
+}
+
 // --- Opening and closing ----------------------------------------------------------
 
 class Absent : public CommLayer, public ::testing::WithParamInterface<DeviceOptions> {};

@@ -9,8 +9,8 @@
 // command takes less than twice a fault-free one plus 0.2 s (one time-out
 // and the collection of a late answer). Once the fault is gone (after an
 // unplug: after CloseAPI and InitAPI; after a missing answer: once it came)
-// the same command must work again, with the right data. Each case prints its code and time; RELIABILITY.md holds the
-// table.
+// the same command must work again, with the right data. Each case prints
+// its code and time; RELIABILITY.md holds the table.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -1,6 +1,7 @@
 #include "service_client.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -25,11 +26,6 @@ void SetTimeLimit(int fd) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-void Unreachable(const std::string& path, const std::string& why) {
-  std::fprintf(stderr, "tarsel simulated arm: no simulator service at %s (%s): %s\n", path.c_str(),
-               service::kSocketVariable, why.c_str());
-}
-
 }  // namespace
 
 ServiceClient::ServiceClient(std::string path, int arm) : path_(std::move(path)), arm_(arm) {}
@@ -43,33 +39,92 @@ void ServiceClient::Disconnect() {
   fd_ = -1;
 }
 
-bool ServiceClient::Call(const service::Request& request, service::Answer& answer,
-                         std::string& why) {
+void ServiceClient::Report(Outcome outcome, const std::string& why) const {
+  if (outcome == Outcome::kRefused) {
+    std::fprintf(stderr, "tarsel simulated arm: %s\n", why.c_str());
+  } else {
+    std::fprintf(stderr, "tarsel simulated arm: no simulator service at %s (%s): %s\n",
+                 path_.c_str(), service::kSocketVariable, why.c_str());
+  }
+}
+
+ServiceClient::Outcome ServiceClient::Connect(std::string& why) {
+  const uid_t self = ::geteuid();
+  // Where another user can make the file first (a shared /tmp), the file
+  // tells who would answer.
+  struct stat st {};
+  if (::lstat(path_.c_str(), &st) == 0) {
+    const std::string foreign =
+        service::ForeignOwner("the simulator socket " + path_ + " belongs to", st.st_uid, self);
+    if (!foreign.empty()) {
+      why = foreign + ": not used";
+      return Outcome::kRefused;
+    }
+  }
+  fd_ = service::Connect(path_, why);
+  if (fd_ < 0) return Outcome::kNoService;
+  uid_t peer = 0;
+  if (!service::PeerUid(fd_, peer)) {
+    why = "the simulator service at " + path_ + ": its user cannot be told: not used";
+    Disconnect();
+    return Outcome::kRefused;
+  }
+  const std::string foreign =
+      service::ForeignOwner("the simulator service at " + path_ + " runs as", peer, self);
+  if (!foreign.empty()) {
+    why = foreign + ": not used";
+    Disconnect();
+    return Outcome::kRefused;
+  }
+  SetTimeLimit(fd_);
+  return Outcome::kAnswered;
+}
+
+ServiceClient::Outcome ServiceClient::Call(const service::Request& request,
+                                           service::Answer& answer, std::string& why) {
   unsigned char out[service::kRequestSize];
   service::Encode(request, out);
+  const bool begins = request.op != service::Op::kExchange || request.packet.PacketIndex == 1;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool fresh = fd_ < 0;
     if (fresh) {
-      fd_ = service::Connect(path_, why);
-      if (fd_ < 0) return false;
-      SetTimeLimit(fd_);
+      if (const Outcome connected = Connect(why); connected != Outcome::kAnswered) return connected;
     }
-    if (!service::SendAll(fd_, out, sizeof out)) {
-      why = "the connection broke";
-      Disconnect();
-      if (fresh) return false;
-      continue;  // an old connection: the service may have been restarted
-    }
+    const bool sent = service::SendAll(fd_, out, sizeof out);
+    // A service that turns the program away answers before it reads, and
+    // closes: its answer waits here even when the request could not go out.
     unsigned char in[service::kAnswerSize];
-    if (!service::ReceiveAll(fd_, in, sizeof in)) {
-      why = "no answer";
-      Disconnect();
-      return false;
+    const service::Receipt got = service::Receive(fd_, in, sizeof in);
+    if (got == service::Receipt::kWhole) {
+      const service::Answer a = service::DecodeAnswer(in);
+      if (a.status == service::Status::kFull) {
+        why = "the simulator service at " + path_ + " is full (" +
+              std::to_string(service::WordOf(a.packet)) + " programs)";
+        Disconnect();
+        return Outcome::kRefused;
+      }
+      if (a.status == service::Status::kForeign) {
+        why = service::ForeignOwner("the simulator service at " + path_ + " serves only",
+                                    service::WordOf(a.packet), ::geteuid());
+        Disconnect();
+        return Outcome::kRefused;
+      }
+      if (sent) {
+        answer = a;
+        return Outcome::kAnswered;
+      }
     }
-    answer = service::DecodeAnswer(in);
-    return true;
+    Disconnect();
+    if (got == service::Receipt::kTimedOut) {
+      // The answer may still come: never send again what it would answer.
+      why = "no answer within " + std::to_string(kAnswerSeconds) + " s";
+      return Outcome::kNoService;
+    }
+    why = "the connection broke";
+    const bool closed = !sent || got == service::Receipt::kClosed;
+    if (!(closed && !fresh && begins)) return Outcome::kNoService;
   }
-  return false;
+  return Outcome::kNoService;
 }
 
 int ServiceClient::Open() {
@@ -78,8 +133,8 @@ int ServiceClient::Open() {
   request.arm = arm_;
   service::Answer answer;
   std::string why;
-  if (!Call(request, answer, why)) {
-    Unreachable(path_, why);
+  if (const Outcome outcome = Call(request, answer, why); outcome != Outcome::kAnswered) {
+    Report(outcome, why);
     return TARSEL_ERROR_NO_ARM;
   }
   return answer.status == service::Status::kAnswered ? TARSEL_OK : TARSEL_ERROR_NO_ARM;
@@ -91,12 +146,12 @@ bool ServiceClient::List(int& count) {
   request.arm = 0;
   service::Answer answer;
   std::string why;
-  if (!Call(request, answer, why) || answer.status != service::Status::kAnswered) {
-    Unreachable(path_, why.empty() ? "the listing was refused" : why);
+  const Outcome outcome = Call(request, answer, why);
+  if (outcome != Outcome::kAnswered || answer.status != service::Status::kAnswered) {
+    Report(outcome, why.empty() ? "the listing was refused" : why);
     return false;
   }
-  const unsigned char* d = answer.packet.Data;
-  count = static_cast<int>(d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<unsigned>(d[3]) << 24));
+  count = static_cast<int>(service::WordOf(answer.packet));
   return true;
 }
 
@@ -107,7 +162,9 @@ bool ServiceClient::Exchange(const Packet& request, Packet& answer) {
   r.packet = request;
   service::Answer a;
   std::string why;
-  if (!Call(r, a, why) || a.status != service::Status::kAnswered) return false;
+  const Outcome outcome = Call(r, a, why);
+  if (outcome == Outcome::kRefused) Report(outcome, why);
+  if (outcome != Outcome::kAnswered || a.status != service::Status::kAnswered) return false;
   answer = a.packet;
   return true;
 }

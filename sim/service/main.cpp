@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -121,6 +122,7 @@ int Run(int argc, char** argv) {
   bool trace = false;
   std::string socket = tarsel::sim::service::DefaultSocketPath();
   std::optional<int> http;
+  double idleSeconds = 60;
   app.add_option("--arms", arms, "How many arms (sim:1 ... sim:N)")
       ->check(CLI::Range(1, tarsel::sim::kMaxSimulatedArms));
   app.add_option("--hand", hand, "Fingers of every hand: 3 or 2")->check(CLI::IsMember({"2", "3"}));
@@ -130,6 +132,10 @@ int Run(int argc, char** argv) {
   app.add_option("--fault", faults, "Faults to inject into every arm, e.g. error:105,unplug:500");
   app.add_flag("--trace", trace, "Print every exchange on standard error");
   app.add_option("--socket", socket, "The socket to listen on")->capture_default_str();
+  app.add_option("--idle-limit", idleSeconds,
+                 "Close a connection after this many seconds without a request")
+      ->check(CLI::Range(0.001, 1e6))
+      ->capture_default_str();
   app.add_option("--http", http, "Serve the live view on 127.0.0.1:PORT (0: any free port)")
       ->check(CLI::Range(0, 65535));
   try {
@@ -159,6 +165,7 @@ int Run(int argc, char** argv) {
   }
 
   Service service(arms, settings);
+  service.SetIdleLimit(std::chrono::milliseconds(std::llround(idleSeconds * 1000)));
   std::string why;
   if (!service.Listen(socket, why)) {
     std::fprintf(stderr, "tarsel-sim: %s\n", why.c_str());

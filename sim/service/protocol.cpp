@@ -71,15 +71,36 @@ bool SendAll(int fd, const void* data, std::size_t n) {
 }
 
 bool ReceiveAll(int fd, void* data, std::size_t n) {
+  return Receive(fd, data, n) == Receipt::kWhole;
+}
+
+Receipt Receive(int fd, void* data, std::size_t n) {
   auto* at = static_cast<unsigned char*>(data);
-  while (n > 0) {
-    const ssize_t got = ::recv(fd, at, n, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    n -= static_cast<std::size_t>(got);
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::recv(fd, at + got, n - got, 0);
+    if (r > 0) {
+      got += static_cast<std::size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (got > 0) return Receipt::kBroken;
+    // A peer that closed with our request unread resets the connection
+    // instead of ending it: for the reader both are the same close.
+    if (r == 0 || errno == ECONNRESET) return Receipt::kClosed;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return Receipt::kTimedOut;
+    return Receipt::kBroken;
   }
-  return true;
+  return Receipt::kWhole;
+}
+
+void PutWord(Packet& packet, std::uint32_t n) {
+  for (int i = 0; i < 4; ++i) packet.Data[i] = static_cast<unsigned char>(n >> (8 * i));
+}
+
+std::uint32_t WordOf(const Packet& packet) {
+  const unsigned char* d = packet.Data;
+  return d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
 }
 
 int Connect(const std::string& path, std::string& why) {
@@ -106,6 +127,22 @@ int Connect(const std::string& path, std::string& why) {
     return -1;
   }
   return fd;
+}
+
+bool PeerUid(int fd, uid_t& uid) {
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+      size != sizeof credentials) {
+    return false;
+  }
+  uid = credentials.uid;
+  return true;
+}
+
+std::string ForeignOwner(const std::string& what, uid_t owner, uid_t self) {
+  if (owner == self) return "";
+  return what + " uid " + std::to_string(owner) + ", not uid " + std::to_string(self);
 }
 
 }  // namespace tarsel::sim::service

@@ -10,7 +10,10 @@
 // describes the ops and statuses.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "tarsel/packet.h"
@@ -35,6 +38,8 @@ enum class Status : unsigned char {
   kSilent = 1,      // the arm gave no answer (a fault, or unplugged)
   kNoSuchArm = 2,   // no arm of that number
   kBadRequest = 3,  // an op the service does not know
+  kFull = 4,        // the service serves its most programs; data bytes 0-3: that number
+  kForeign = 5,     // the program is another user's; data bytes 0-3: the service's uid
 };
 
 struct Request {
@@ -67,8 +72,36 @@ std::string ForwardingSocket();
 bool SendAll(int fd, const void* data, std::size_t n);
 bool ReceiveAll(int fd, void* data, std::size_t n);
 
+// How a read of a whole frame ended.
+enum class Receipt {
+  kWhole,     // all n bytes came
+  kClosed,    // the other end closed the connection before a byte came
+  kTimedOut,  // no byte came within the socket's receive time limit
+  kBroken,    // the connection failed, or ended or stalled part-way
+};
+
+// Reads exactly n bytes into data, going on after interruptions; how it
+// ended. data holds a frame only with kWhole.
+Receipt Receive(int fd, void* data, std::size_t n);
+
+// A little-endian number in data bytes 0-3 of a packet, as the listing and
+// the refusals carry one.
+void PutWord(Packet& packet, std::uint32_t n);
+std::uint32_t WordOf(const Packet& packet);
+
 // Connects to the socket at path; the descriptor (close-on-exec), or -1
 // with why set.
 int Connect(const std::string& path, std::string& why);
+
+// The effective uid of the process at the other end of the connected (or
+// listening) socket fd, as the kernel recorded it; false when it cannot be
+// told.
+bool PeerUid(int fd, uid_t& uid);
+
+// Whether a program running as uid self may use a socket or service that
+// belongs to uid owner: only its own user's. "" when it may; else why not,
+// naming what (e.g. "the simulator service at /tmp/x.sock runs as") and
+// both uids. Root gets no exception: it uses root's service only.
+std::string ForeignOwner(const std::string& what, uid_t owner, uid_t self);
 
 }  // namespace tarsel::sim::service

@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -26,8 +28,12 @@ using Clock = std::chrono::steady_clock;
 // How long a program may stay silent in the middle of a multi-packet
 // message before another program's exchange goes ahead.
 constexpr auto kStallLimit = std::chrono::seconds(1);
-// Connections served at once; more are closed as they come.
+// Connections served at once; more are told so and closed as they come.
 constexpr std::size_t kMaxConnections = 64;
+// How long a connection may go without a request, unless set otherwise:
+// long enough for any program that pauses between commands, short enough
+// that programs which leave connections open cannot fill the service.
+constexpr std::chrono::milliseconds kDefaultIdleLimit = std::chrono::seconds(60);
 
 bool Refused(const Packet& answer) {
   return answer.CommandId < 0 || (answer.CommandId & 0x4000) != 0;
@@ -39,6 +45,40 @@ bool MidMessage(const std::optional<Packet>& answer) {
          answer->PacketIndex < answer->PacketCount;
 }
 
+// The answer to a packet out of sequence: the verdict -1 with the request's
+// header, as the arm refuses a command it does not take.
+Packet OutOfSequence(const Packet& request) {
+  Packet a;
+  std::memset(&a, 0, sizeof a);
+  a.PacketIndex = request.PacketIndex;
+  a.PacketCount = request.PacketCount;
+  a.CommandId = -1;
+  a.PayloadSize = request.PayloadSize;
+  return a;
+}
+
+// Answers a connection that is not served with status and word, without
+// waiting for its request, and closes it. The program reads the answer when
+// its request is refused or goes unanswered.
+void TurnAway(int fd, service::Status status, std::uint32_t word) {
+  service::Answer answer;
+  answer.status = status;
+  service::PutWord(answer.packet, word);
+  unsigned char out[service::kAnswerSize];
+  service::Encode(answer, out);
+  // A refusal that does not fit at once is not waited for.
+  (void)::send(fd, out, sizeof out, MSG_DONTWAIT | MSG_NOSIGNAL);
+  ::close(fd);
+}
+
+void SetTimeLimits(int fd, std::chrono::milliseconds limit) {
+  timeval t{};
+  t.tv_sec = static_cast<time_t>(limit.count() / 1000);
+  t.tv_usec = static_cast<suseconds_t>(limit.count() % 1000 * 1000);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+}
+
 }  // namespace
 
 struct Service::Impl {
@@ -46,8 +86,11 @@ struct Service::Impl {
     std::unique_ptr<SimulatedArm> arm;
     std::mutex mu;
     std::condition_variable turn;
-    const void* holder = nullptr;  // the program in the middle of a message
+    const void* holder = nullptr;  // the connection in the middle of a message
+    short command = 0;             // the command of its message
+    short lastIndex = 0;           // the last packet of it answered
     Clock::time_point lastHeld;
+    std::string tracePrefix;  // "" unless exchanges are traced
   };
 
   struct Connection {
@@ -58,6 +101,7 @@ struct Service::Impl {
 
   std::vector<std::unique_ptr<Slot>> slots;
   std::atomic<bool> stopping{false};
+  std::chrono::milliseconds idleLimit = kDefaultIdleLimit;
 
   int listenFd = -1;
   std::string path;
@@ -82,13 +126,37 @@ struct Service::Impl {
     }
   }
 
+  // Whether request goes on the message client is in the middle of on slot.
+  static bool Continues(const Slot& slot, const void* client, const Packet& request) {
+    return slot.holder == client && request.CommandId == slot.command &&
+           request.PacketIndex == slot.lastIndex + 1;
+  }
+
   service::Answer Exchange(Slot& slot, const void* client, const Packet& request) {
     service::Answer answer;
     std::unique_lock lock(slot.mu);
     WaitForTurn(slot, client, lock);
+    // The arm would serve a stray later packet of a read from a fresh
+    // snapshot, or from another program's, and a reader would put together
+    // an answer of two moments; only the connection that began a message
+    // goes on with it.
+    if (request.PacketIndex > 1 && !Continues(slot, client, request)) {
+      if (slot.holder == client) {
+        slot.holder = nullptr;
+        slot.turn.notify_all();
+      }
+      answer.packet = OutOfSequence(request);
+      if (!slot.tracePrefix.empty()) {
+        std::fprintf(stderr, "%s%s (out of sequence: refused by the service)\n",
+                     slot.tracePrefix.c_str(), TraceLine(request, answer.packet).c_str());
+      }
+      return answer;
+    }
     const std::optional<Packet> reply = slot.arm->Handle(request);
     const bool held = MidMessage(reply);
     slot.holder = held ? client : nullptr;
+    slot.command = request.CommandId;
+    slot.lastIndex = request.PacketIndex;
     slot.lastHeld = Clock::now();
     if (!held) slot.turn.notify_all();
     if (reply) {
@@ -99,15 +167,25 @@ struct Service::Impl {
     return answer;
   }
 
+  // Serves c's requests until it leaves, breaks, stays idle past the
+  // limit (the socket's receive time limit) or the service stops.
   void ServeConnection(Service& service, Connection& c) {
     unsigned char in[service::kRequestSize];
-    while (!stopping && service::ReceiveAll(c.fd, in, sizeof in)) {
+    while (!stopping) {
+      const service::Receipt got = service::Receive(c.fd, in, sizeof in);
+      if (got == service::Receipt::kTimedOut && !stopping) {
+        std::fprintf(stderr, "tarsel-sim: closed a connection idle for %g s\n",
+                     std::chrono::duration<double>(idleLimit).count());
+      }
+      if (got != service::Receipt::kWhole) break;
       const service::Answer answer = service.Serve(&c, service::DecodeRequest(in));
       unsigned char out[service::kAnswerSize];
       service::Encode(answer, out);
       if (!service::SendAll(c.fd, out, sizeof out)) break;
     }
     service.Leave(&c);
+    // The program sees the end now, not when the thread is reaped.
+    ::shutdown(c.fd, SHUT_RDWR);
     c.done = true;
   }
 
@@ -134,6 +212,7 @@ Service::Service(int count, const SimEnvironment& settings) : impl_(std::make_un
     Configure(*slot->arm, settings);
     if (settings.trace) {
       const std::string prefix = "[sim:" + std::to_string(n) + "] ";
+      slot->tracePrefix = prefix;
       slot->arm->SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer) {
         std::fprintf(stderr, "%s%s\n", prefix.c_str(), TraceLine(request, answer).c_str());
       });
@@ -157,11 +236,9 @@ SimulatedArm& Service::Arm(int number) {
 service::Answer Service::Serve(const void* client, const service::Request& request) {
   service::Answer answer;
   switch (request.op) {
-    case service::Op::kList: {
-      const auto n = static_cast<std::uint32_t>(ArmCount());
-      for (int i = 0; i < 4; ++i) answer.packet.Data[i] = static_cast<unsigned char>(n >> (8 * i));
+    case service::Op::kList:
+      service::PutWord(answer.packet, static_cast<std::uint32_t>(ArmCount()));
       return answer;
-    }
     case service::Op::kOpen:
       if (impl_->SlotOf(request.arm) == nullptr) answer.status = service::Status::kNoSuchArm;
       return answer;
@@ -200,6 +277,12 @@ bool Service::Listen(const std::string& path, std::string& why) {
       why = path + " exists and is not a socket";
       return false;
     }
+    if (const std::string foreign =
+            service::ForeignOwner("the socket " + path + " belongs to", st.st_uid, ::geteuid());
+        !foreign.empty()) {
+      why = foreign + ": it is not replaced (choose another with --socket)";
+      return false;
+    }
     std::string ignored;
     if (const int fd = service::Connect(path, ignored); fd >= 0) {
       ::close(fd);
@@ -230,6 +313,10 @@ bool Service::Listen(const std::string& path, std::string& why) {
   return true;
 }
 
+void Service::SetIdleLimit(std::chrono::milliseconds limit) {
+  impl_->idleLimit = std::max(limit, std::chrono::milliseconds(1));
+}
+
 void Service::Run(int stopFd) {
   Impl& i = *impl_;
   while (!i.stopping && i.listenFd >= 0) {
@@ -243,11 +330,26 @@ void Service::Run(int stopFd) {
     const int fd = ::accept4(i.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     i.Reap();
-    std::lock_guard lock(i.connectionsMutex);
-    if (i.connections.size() >= kMaxConnections) {
-      ::close(fd);
+    // The socket's mode keeps other users out, but not root, nor anyone
+    // when the file was made by someone else; the kernel's word decides.
+    const uid_t self = ::geteuid();
+    uid_t peer = 0;
+    const bool known = service::PeerUid(fd, peer);
+    if (!known || peer != self) {
+      const std::string who = known ? "uid " + std::to_string(peer) : "an unknown user";
+      std::fprintf(stderr, "tarsel-sim: refused a program of %s: only uid %ld may use %s\n",
+                   who.c_str(), static_cast<long>(self), i.path.c_str());
+      TurnAway(fd, service::Status::kForeign, self);
       continue;
     }
+    std::lock_guard lock(i.connectionsMutex);
+    if (i.connections.size() >= kMaxConnections) {
+      std::fprintf(stderr, "tarsel-sim: refused a program: %zu programs are connected\n",
+                   kMaxConnections);
+      TurnAway(fd, service::Status::kFull, kMaxConnections);
+      continue;
+    }
+    SetTimeLimits(fd, i.idleLimit);
     auto connection = std::make_unique<Impl::Connection>();
     connection->fd = fd;
     Impl::Connection* c = connection.get();

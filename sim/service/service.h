@@ -8,8 +8,21 @@
 // A program that leaves mid-message (it crashed, it was killed) releases
 // the arm at once; one that stalls mid-message for a second loses it, and
 // the arm drops the unfinished message when the next one starts.
+//
+// A message is continued only by the connection that began it, packet after
+// packet: a packet with PacketIndex above 1 that does not follow the last
+// one this connection had answered on the arm (its turn was taken, it is a
+// new connection, or it skips or repeats a packet) is refused without
+// reaching the arm, with the verdict word -1, as the arm refuses a request
+// out of sequence (the API reports 2005). The message is then over for that
+// connection too.
+//
+// Only programs of the service's own user are served; at most 64 at once
+// (more are told the service is full); a connection that sends no request
+// for the idle limit (60 s unless set) is closed.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -28,10 +41,15 @@ class Service {
   Service(const Service&) = delete;
   Service& operator=(const Service&) = delete;
 
-  // Listens on the socket at path (mode 0600). A socket file that no service
-  // answers on any more is replaced; false with why when another service
-  // answers there, the path is too long or something else is in the way.
+  // Listens on the socket at path (mode 0600). A socket file of this user
+  // that no service answers on any more is replaced; false with why when
+  // another service answers there, the file belongs to another user, the
+  // path is too long or something else is in the way.
   bool Listen(const std::string& path, std::string& why);
+
+  // How long a connection may go without a request before it is closed
+  // (at least a millisecond). Takes effect for connections accepted later.
+  void SetIdleLimit(std::chrono::milliseconds limit);
 
   // Accepts and serves programs, each on a thread of its own, until stopFd
   // becomes readable.

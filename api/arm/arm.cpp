@@ -3,10 +3,12 @@
 // arm_commands.cpp.
 #include "tarsel/arm.hpp"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -93,24 +95,63 @@ std::string OptionsText(const SimOptions& o) {
 Error::Error(int code, std::string where)
     : std::runtime_error(GetResultMessage(code)), code_(code), where_(std::move(where)) {}
 
-struct Arm::Impl {
+namespace {
+
+// An opened arm: its library, its connection, what describes it. Held by one
+// Arm at a time, and shared with every command running on it, so that a
+// move that replaces it under a running command (the caller's error) leaves
+// that command a connection to finish on instead of freed memory.
+struct OpenedArm {
   ArmInfo info;
   std::shared_ptr<LinkLibrary> library;
   // The arm's own connection; null when the link library has no handles
   // and the arm is reached through the flat API's default connection.
   std::unique_ptr<ArmConnection> own;
-  bool flatOpen = false;
-  std::function<int()> stopCheck;
+  std::atomic<bool> flatOpen{false};
+  std::function<int()> stopCheck;  // guarded by the holding Arm's mutex
+
+  OpenedArm() = default;
+  OpenedArm(const OpenedArm&) = delete;
+  OpenedArm& operator=(const OpenedArm&) = delete;
+  // The last share closes the arm if nothing did (an Arm whose constructor
+  // failed after opening it).
+  ~OpenedArm() { Close(); }
 
   Connection& connection() { return own ? static_cast<Connection&>(*own) : DefaultConnection(); }
 
+  // Whether commands are to run: a closed arm on the flat link stays closed
+  // even when another arm (or InitAPI) has opened the flat link again since.
+  bool Usable() const { return own != nullptr || flatOpen.load(); }
+
+  // Waits for a command running on the connection, then closes it.
   void Close() {
     if (own) {
       own->Close();
-    } else if (flatOpen) {
-      flatOpen = false;
+    } else if (flatOpen.exchange(false)) {
       CloseAPI();
     }
+  }
+};
+
+}  // namespace
+
+// The one thing an Arm object holds, for the object's whole life: which
+// opened arm it is. A move hands the opened arm over under these locks and
+// never frees an Impl another thread may be reading.
+struct Arm::Impl {
+  mutable std::mutex mutex;
+  std::shared_ptr<OpenedArm> opened;  // null: closed by a move
+
+  explicit Impl(std::shared_ptr<OpenedArm> arm = nullptr) : opened(std::move(arm)) {}
+
+  std::shared_ptr<OpenedArm> Get() const {
+    std::lock_guard lock(mutex);
+    return opened;
+  }
+  std::shared_ptr<OpenedArm> Exchange(std::shared_ptr<OpenedArm> arm) {
+    std::lock_guard lock(mutex);
+    opened.swap(arm);
+    return arm;
   }
 };
 
@@ -121,86 +162,113 @@ Arm::Arm() : Arm(ArmInfo{}) {}
 Arm::Arm(const ArmInfo& info) {
   const char* where = "Arm";
   const bool simulated = info.simulated || SimulatedArmCount() > 0;
-  auto impl = std::make_unique<Impl>();
-  impl->library = SharedLibrary(simulated, where);
-  if (!impl->library->HasHandles() || info.path == kDefaultPath) {
+  auto arm = std::make_shared<OpenedArm>();
+  arm->library = SharedLibrary(simulated, where);
+  if (!arm->library->HasHandles() || info.path == kDefaultPath) {
     const int code = InitAPI();
     if (code != TARSEL_OK) {
       CloseAPI();
       throw Error(code, where);
     }
-    impl->flatOpen = true;
-    impl->info = DefaultInfo(simulated);
-    impl_ = std::move(impl);
+    arm->flatOpen = true;
+    arm->info = DefaultInfo(simulated);
+    impl_ = std::make_unique<Impl>(std::move(arm));
     return;
   }
   TarselArmLink* link = nullptr;
-  const int code = impl->library->Open(info.path, link);
+  const int code = arm->library->Open(info.path, link);
   if (code != TARSEL_OK) throw Error(code, where);
-  impl->own = std::make_unique<ArmConnection>(impl->library, link);
-  impl->info = info;
+  arm->own = std::make_unique<ArmConnection>(arm->library, link);
+  arm->info = info;
   if (info.path.empty()) {
     // The first arm: describe it as the listing does.
     std::vector<TarselArmLinkInfo> arms;
-    if (impl->library->List(arms) == TARSEL_OK && !arms.empty()) {
-      impl->info = FromLink(arms.front(), impl->library->Simulated());
+    if (arm->library->List(arms) == TARSEL_OK && !arms.empty()) {
+      arm->info = FromLink(arms.front(), arm->library->Simulated());
     }
   }
-  impl->info.simulated = impl->info.simulated || impl->library->Simulated();
-  impl_ = std::move(impl);
+  arm->info.simulated = arm->info.simulated || arm->library->Simulated();
+  impl_ = std::make_unique<Impl>(std::move(arm));
 }
 
 Arm Arm::Simulated(const SimOptions& options) {
   const char* where = "Arm::Simulated";
-  auto impl = std::make_unique<Impl>();
-  impl->library = SharedLibrary(true, where);
+  auto arm = std::make_shared<OpenedArm>();
+  arm->library = SharedLibrary(true, where);
   TarselArmLink* link = nullptr;
-  const int code = impl->library->CreateSimulated(OptionsText(options), link);
+  const int code = arm->library->CreateSimulated(OptionsText(options), link);
   if (code != TARSEL_OK) throw Error(code, where);
-  impl->own = std::make_unique<ArmConnection>(impl->library, link);
-  impl->info = DefaultInfo(true);
-  impl->info.path = "sim:private";
-  impl->info.product = "Tarsel simulated arm";
-  return Arm(std::move(impl));
+  arm->own = std::make_unique<ArmConnection>(arm->library, link);
+  arm->info = DefaultInfo(true);
+  arm->info.path = "sim:private";
+  arm->info.product = "Tarsel simulated arm";
+  return Arm(std::make_unique<Impl>(std::move(arm)));
 }
 
 Arm::~Arm() {
   Close();
 }
 
-Arm::Arm(Arm&& other) noexcept = default;
+Arm::Arm(Arm&& other) noexcept : impl_(new (std::nothrow) Impl) {
+  if (!other.impl_) return;
+  if (!impl_) {
+    // No memory for a holder of its own: take other's, as a plain move.
+    impl_ = std::move(other.impl_);
+    return;
+  }
+  impl_->Exchange(other.impl_->Exchange(nullptr));
+}
 
 Arm& Arm::operator=(Arm&& other) noexcept {
-  if (this != &other) {
-    Close();
-    impl_ = std::move(other.impl_);
+  if (this == &other) return *this;
+  std::shared_ptr<OpenedArm> incoming = other.impl_ ? other.impl_->Exchange(nullptr) : nullptr;
+  std::shared_ptr<OpenedArm> outgoing;
+  if (impl_) {
+    outgoing = impl_->Exchange(std::move(incoming));
+  } else if (incoming) {
+    impl_.reset(new (std::nothrow) Impl(incoming));
+    // No memory for a holder: the incoming arm is closed, as this one is.
+    if (!impl_) outgoing = std::move(incoming);
   }
+  // A command another thread runs on the outgoing arm finishes first; the
+  // connection lives on in that command's share until it returns.
+  if (outgoing) outgoing->Close();
   return *this;
 }
 
 void Arm::Close() noexcept {
-  if (impl_) impl_->Close();
+  if (!impl_) return;
+  if (const std::shared_ptr<OpenedArm> arm = impl_->Get()) arm->Close();
 }
 
 bool Arm::IsOpen() const noexcept {
-  if (!impl_) return false;
-  Connection& c = impl_->connection();
+  const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
+  if (!arm) return false;
+  Connection& c = arm->connection();
   std::lock_guard lock(c.Mutex());
-  return c.IsOpen() && (impl_->own != nullptr || impl_->flatOpen);
+  return c.IsOpen() && arm->Usable();
 }
 
 const ArmInfo& Arm::Info() const noexcept {
   static const ArmInfo none;
-  return impl_ ? impl_->info : none;
+  // The opened arm stays while this Arm holds it; a move replaces it.
+  const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
+  return arm ? arm->info : none;
 }
 
 void Arm::SetStopCheck(std::function<int()> check) {
-  if (impl_) impl_->stopCheck = std::move(check);
+  if (!impl_) return;
+  std::lock_guard lock(impl_->mutex);
+  if (impl_->opened) impl_->opened->stopCheck = std::move(check);
 }
 
 std::function<int()> Arm::StopCheckFor(std::chrono::milliseconds limit) const {
   const auto end = std::chrono::steady_clock::now() + limit;
-  std::function<int()> user = impl_ ? impl_->stopCheck : std::function<int()>();
+  std::function<int()> user;
+  if (impl_) {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->opened) user = impl_->opened->stopCheck;
+  }
   return [end, user] {
     if (user) {
       if (const int code = user(); code != 0) return code;
@@ -210,20 +278,22 @@ std::function<int()> Arm::StopCheckFor(std::chrono::milliseconds limit) const {
 }
 
 void Arm::Call(const char* where, const std::function<int()>& body) {
-  // A closed arm on the flat link stays closed even when another arm (or
-  // InitAPI) has opened the flat link again since.
-  if (!impl_ || (!impl_->own && !impl_->flatOpen)) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where);
+  // This command's share of the opened arm: a move that replaces it meanwhile
+  // closes it, but the connection stays until the command is done with it.
+  const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
+  if (!arm || !arm->Usable()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where);
   int code = TARSEL_OK;
   {
-    ConnectionScope scope(impl_->connection());
+    ConnectionScope scope(arm->connection());
     code = body();
   }
   if (code != TARSEL_OK) throw Error(code, where);
 }
 
 FlatCallsTo::FlatCallsTo(Arm& arm) {
-  if (!arm.impl_) throw Error(TARSEL_ERROR_NOT_INITIALIZED, "FlatCallsTo");
-  if (!RouteFlatCalls(&arm.impl_->connection())) throw Error(TARSEL_ERROR_ARGUMENT, "FlatCallsTo");
+  const std::shared_ptr<OpenedArm> opened = arm.impl_ ? arm.impl_->Get() : nullptr;
+  if (!opened) throw Error(TARSEL_ERROR_NOT_INITIALIZED, "FlatCallsTo");
+  if (!RouteFlatCalls(&opened->connection())) throw Error(TARSEL_ERROR_ARGUMENT, "FlatCallsTo");
 }
 
 FlatCallsTo::~FlatCallsTo() {

@@ -17,6 +17,18 @@
 /// out together; what interleaved commands mean stays the caller's business,
 /// as in the flat API).
 ///
+/// Sharing an Arm between threads covers its commands, Close(), IsOpen() and
+/// Info(); the Arm object itself must stay put while other threads use it.
+/// Destroying it, moving it elsewhere (Arm b(std::move(a))) or assigning to
+/// it (a = std::move(b)) while another thread is inside one of its members
+/// is the caller's error, and the caller's to prevent (join or stop those
+/// threads first). The library keeps such an error from hanging or touching
+/// freed memory where it can: a command running on an arm that a move closes
+/// finishes on its own connection and returns its own answer, and a command
+/// that starts on it after the move throws Error(2001) or runs on the arm
+/// moved in; only destroying the object under a running member is beyond
+/// repair.
+///
 /// Without an arm: tarsel::Arm::Simulated() opens a simulated arm in this
 /// process. With the environment variable TARSEL_SIM=N set, ListArms() lists N
 /// simulated arms and Arm() opens the first, so a program written for the
@@ -103,9 +115,16 @@ class TARSEL_API Arm {
   static Arm Simulated(const SimOptions& options = {});
 
   ~Arm();  ///< closes the arm; never throws
-  /// Takes over other's connection; other is left closed.
+  /// Takes over other's connection; other is left closed (its calls throw
+  /// Error(2001)). No other thread may be inside a member of other (see the
+  /// class comment): one that is finishes its command on the connection
+  /// this Arm now holds.
   Arm(Arm&& other) noexcept;
-  /// Closes this arm, then takes over other's connection; other is left closed.
+  /// Takes over other's connection, then closes the one this arm held, after
+  /// a command running on it finishes; other is left closed. No other thread
+  /// may be inside a member of this arm or of other (see the class comment):
+  /// a command running on the replaced connection finishes on it, and one
+  /// starting during the move throws Error(2001) or runs on the arm moved in.
   Arm& operator=(Arm&& other) noexcept;
   Arm(const Arm&) = delete;
   Arm& operator=(const Arm&) = delete;
@@ -268,8 +287,9 @@ class TARSEL_API Arm {
 /// the arm InitAPI opened, from every thread (a thread inside an Arm member
 /// still reaches that Arm). For programs written against the flat functions
 /// that must choose among several arms: open the Arm, then route the flat
-/// calls to it; InitAPI is not needed. arm must outlive the FlatCallsTo; one
-/// may exist at a time (a second throws Error(2100)).
+/// calls to it; InitAPI is not needed. arm must outlive the FlatCallsTo and
+/// keep its connection (no move into or out of it) meanwhile; one may exist
+/// at a time (a second throws Error(2100)).
 class TARSEL_API FlatCallsTo {
  public:
   /// Routes the flat functions to arm. Throws Error(2001) when arm was moved

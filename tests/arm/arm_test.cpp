@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -300,6 +302,88 @@ TEST(ArmClose, CloseWhileAnotherThreadCalls) {
   arm.Close();  // twice is harmless
   Arm again;     // the arm can be opened anew
   EXPECT_EQ(CodeOf([&] { again.GetAngularPosition(); }), TARSEL_OK);
+}
+
+// Ends the process with a failure when the test has not finished within
+// limit: a thread stuck in a command would otherwise hold the whole run until
+// CTest's time-out, and a stuck thread cannot be joined.
+class Watchdog {
+ public:
+  Watchdog(std::chrono::seconds limit, const char* what)
+      : thread_([this, limit, what] {
+          std::unique_lock lock(mutex_);
+          if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
+            std::fprintf(stderr, "%s: still running after %lld s\n", what,
+                         static_cast<long long>(limit.count()));
+            std::_Exit(1);
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    done_cv_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// Move-assigning an arm another thread is using: that thread's command
+// finishes with an answer of one of the two arms, or throws 2001, and never
+// hangs. Each arm holds its own tag in its client configuration, so a read
+// shows which arm answered it whole.
+TEST(ArmMove, MoveAssignmentWhileAnotherThreadCalls) {
+  Watchdog watchdog(60s, "ArmMove.MoveAssignmentWhileAnotherThreadCalls");
+  const auto arms = tarsel::ListArms();
+  ASSERT_EQ(arms.size(), 2u);
+  // The first stays open throughout: simulated arms keep their stored
+  // blocks while their link library stays loaded.
+  Arm shared(arms[0]);
+  for (int i = 0; i < 2; ++i) {
+    Arm other(arms[1]);
+    Arm& arm = i == 0 ? shared : other;
+    ClientConfigurations config = arm.GetClientConfigurations();
+    config.IntValue1 = 1000 + i;
+    arm.SetClientConfigurations(config);
+  }
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::atomic<int> refused{0};
+  std::thread user([&] {
+    while (!done) {
+      int tag = 0;
+      const int code = CodeOf([&] { tag = shared.GetClientConfigurations().IntValue1; });
+      if (code == TARSEL_OK) {
+        EXPECT_TRUE(tag == 1000 || tag == 1001) << tag;
+        ++reads;
+      } else {
+        EXPECT_EQ(code, TARSEL_ERROR_NOT_INITIALIZED);
+        ++refused;
+      }
+    }
+  });
+  constexpr int kMoves = 40;
+  for (int move = 1; move <= kMoves; ++move) {
+    const int before = reads;
+    while (reads < before + 2) std::this_thread::yield();
+    Arm next(arms[move % 2]);
+    // While the reader may be inside a command on the arm this replaces.
+    shared = std::move(next);
+    EXPECT_FALSE(next.IsOpen());
+  }
+  const int before = reads;
+  while (reads < before + 2) std::this_thread::yield();
+  done = true;
+  user.join();
+  EXPECT_EQ(shared.GetClientConfigurations().IntValue1, 1000 + kMoves % 2);
+  std::printf("%d reads, %d refused with 2001 across %d moves\n", reads.load(), refused.load(),
+              kMoves);
 }
 
 }  // namespace

@@ -33,9 +33,18 @@ struct SimEnvironment {
   std::vector<std::string> problems;  // settings that were ignored, and why
 };
 
+// The forms a fault takes, for messages.
+inline constexpr const char* kFaultForms =
+    "error, negative or noanswer, each [:COMMAND[:PACKET[:TIMES]]], unplug:N or absent";
+
 // Reads the TARSEL_SIM_* variables through lookup (std::getenv by default).
-// A malformed setting is ignored and described in problems.
+// A malformed setting is ignored and described in problems, each problem
+// starting with the setting's name as nameOf gives it for its variable (by
+// default the variable's own name), so that a message names what the user
+// typed (a command-line option, a keyword).
 SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lookup);
+SimEnvironment ReadEnvironment(const std::function<const char*(const char*)>& lookup,
+                               const std::function<std::string(const std::string&)>& nameOf);
 SimEnvironment ReadEnvironment();
 
 // Reads the same settings from an option text, e.g.
@@ -44,11 +53,17 @@ SimEnvironment ReadEnvironment();
 // of TARSEL_SIM_HAND, _TIME_SCALE, _FINGER_POINTS, _FAULT and _TRACE. Items
 // are separated by commas; an item without "=" goes on with the fault list
 // before it. An unknown key, a key given twice or an item without "=" that
-// follows no fault list is described in problems, as is every malformed value.
+// follows no fault list is described in problems, as is every malformed value,
+// each named by its key ("hand: expected 2 or 3, got \"4\""), or by what
+// nameOf gives for the key.
 SimEnvironment ReadOptionText(const std::string& text);
+SimEnvironment ReadOptionText(const std::string& text,
+                              const std::function<std::string(const std::string&)>& nameOf);
 
-// Parses a fault list such as "error:105,noanswer:304:*:2,unplug:50" into env.
-void ParseFaults(const std::string& text, SimEnvironment& env);
+// Parses a fault list such as "error:105,noanswer:304:*:2,unplug:50" into env;
+// an item that is no fault is described in problems, named name.
+void ParseFaults(const std::string& text, SimEnvironment& env,
+                 const std::string& name = "TARSEL_SIM_FAULT");
 
 // Applies the settings env gives to arm; the others stay as they are.
 void Configure(SimulatedArm& arm, const SimEnvironment& env);

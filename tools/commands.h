@@ -47,5 +47,6 @@ CLI::Validator Between(double low, double high);  // low to high, both included
 CLI::Validator AboveZero();                       // any number above 0
 CLI::Validator AtLeast(int low);                  // whole numbers from low up
 CLI::Validator OneOf(std::vector<std::string> values);
+CLI::Validator FaultList();                     // a fault list the simulated arm takes
 
 }  // namespace tarsel::tool

@@ -19,6 +19,9 @@
 
 #include "block_json.h"
 #include "commands.h"
+#ifdef TARSEL_TOOL_SIM_SETTINGS
+#include "environment.h"
+#endif
 #include "tarsel/export.h"
 
 namespace tarsel::tool {
@@ -147,6 +150,7 @@ int Run(int argc, char** argv) {
       ->needs(sim);
   app.add_option("--sim-fault", context.connect.simFault,
                  "Faults to inject, e.g. error:105 or absent (TARSEL_SIM_FAULT)")
+      ->check(FaultList())
       ->needs(sim);
   app.add_flag("--sim-trace", context.connect.simTrace,
                "Print every exchange with the simulated arm on stderr (TARSEL_SIM_TRACE)")
@@ -278,6 +282,23 @@ CLI::Validator AboveZero() {
 CLI::Validator AtLeast(int low) {
   const std::string range = fmt::format("{} or more", low);
   return NumberCheck(low, true, std::numeric_limits<int>::max(), true, range, range);
+}
+
+CLI::Validator FaultList() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+#ifdef TARSEL_TOOL_SIM_SETTINGS
+        // The simulator's own parser, so that the tool refuses exactly what
+        // the simulated arm would ignore.
+        const std::string name = "--sim-fault";
+        sim::SimEnvironment env;
+        sim::ParseFaults(text, env, name);
+        if (!env.problems.empty()) return env.problems.front().substr(name.size() + 2);
+#endif
+        static_cast<void>(text);
+        return {};
+      },
+      "FAULTS");
 }
 
 CLI::Validator OneOf(std::vector<std::string> values) {

@@ -94,6 +94,18 @@ class Publisher {
   std::thread thread_;
 };
 
+// text as one word for a POSIX shell: as it is when it has nothing the shell
+// would take apart, else in single quotes.
+std::string ShellQuoted(const std::string& text) {
+  const bool plain =
+      !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789/._-+:,=@%") == std::string::npos;
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 // The settings given on the command line, as the simulator's option text
 // reads them (the same parser as the TARSEL_SIM_* variables).
 std::string OptionText(const std::string& hand, const std::string& timeScale,
@@ -132,6 +144,10 @@ int Run(int argc, char** argv) {
   app.add_option("--fault", faults, "Faults to inject into every arm, e.g. error:105,unplug:500");
   app.add_flag("--trace", trace, "Print every exchange on standard error");
   app.add_option("--socket", socket, "The socket to listen on")->capture_default_str();
+  bool printSocket = false;
+  app.add_flag("--print-socket", printSocket,
+               "Print the socket path the service listens on (with these options) and exit: "
+               "export TARSEL_SIM_SOCKET=$(tarsel-sim --print-socket)");
   app.add_option("--idle-limit", idleSeconds,
                  "Close a connection after this many seconds without a request")
       ->check(CLI::Range(0.001, 1e6))
@@ -143,9 +159,18 @@ int Run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
+  if (printSocket) {
+    std::printf("%s\n", socket.c_str());
+    return 0;
+  }
 
-  const tarsel::sim::SimEnvironment settings =
-      tarsel::sim::ReadOptionText(OptionText(hand, timeScale, fingerPoints, trace, faults));
+  // Problems name the options as typed: "--fault: ..." rather than the key.
+  const tarsel::sim::SimEnvironment settings = tarsel::sim::ReadOptionText(
+      OptionText(hand, timeScale, fingerPoints, trace, faults), [](const std::string& key) {
+        std::string option = "--" + key;
+        for (char& c : option) c = c == '_' ? '-' : c;
+        return option;
+      });
   if (!settings.problems.empty()) {
     for (const std::string& p : settings.problems) std::fprintf(stderr, "tarsel-sim: %s\n", p.c_str());
     return 2;
@@ -184,8 +209,10 @@ int Run(int argc, char** argv) {
   }
   std::printf("tarsel-sim: %d simulated arm%s on %s\n", service.ArmCount(),
               service.ArmCount() == 1 ? "" : "s", socket.c_str());
-  std::printf("tarsel-sim: programs reach them with %s=%s\n", tarsel::sim::service::kSocketVariable,
-              socket.c_str());
+  std::printf("tarsel-sim: programs reach them with %s=%s; in a shell:\n",
+              tarsel::sim::service::kSocketVariable, socket.c_str());
+  std::printf("export %s=%s\n", tarsel::sim::service::kSocketVariable,
+              ShellQuoted(socket).c_str());
   if (view) std::printf("tarsel-sim: live view on http://127.0.0.1:%d/\n", view->Port());
   std::fflush(stdout);
 

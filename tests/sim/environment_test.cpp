@@ -195,6 +195,26 @@ TEST_P(BadOptionTexts, AreReported) {
   EXPECT_FALSE(env.problems.empty());
 }
 
+// A problem names the setting as the user gave it: the variable, the key of
+// an option text, or what the program's options call it.
+TEST(SimSettings, ProblemsNameWhatTheUserTyped) {
+  const auto asOption = [](const std::string& key) { return "--" + key; };
+  const struct {
+    SimEnvironment env;
+    const char* said;
+  } cases[] = {
+      {From({{"TARSEL_SIM_FAULT", "bogus"}}), "TARSEL_SIM_FAULT: \"bogus\" is not a fault"},
+      {From({{"TARSEL_SIM_HAND", "4"}}), "TARSEL_SIM_HAND: expected 2 or 3, got \"4\""},
+      {tarsel::sim::ReadOptionText("hand=4"), "hand: expected 2 or 3, got \"4\""},
+      {tarsel::sim::ReadOptionText("fault=bogus", asOption), "--fault: \"bogus\" is not a fault"},
+      {tarsel::sim::ReadOptionText("time_scale=0", asOption), "--time_scale: expected a number"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(c.env.problems.size(), 1u) << c.said;
+    EXPECT_EQ(c.env.problems[0].rfind(c.said, 0), 0u) << c.env.problems[0];
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, BadOptionTexts,
                          ::testing::Values("hand", "=2", "speed=3", "HAND=2", "hand=2,hand=3",
                                            "error:105,hand=2", "hand=2,noanswer",

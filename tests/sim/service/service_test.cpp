@@ -243,8 +243,10 @@ TEST_P(BadStarts, AreRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Service, BadStarts,
-    ::testing::Values(BadStart{"fault", {"--fault", "wobble:3"}, 2, "ignored \"wobble:3\""},
-                      BadStart{"time_scale", {"--time-scale", "-1"}, 2, "TARSEL_SIM_TIME_SCALE"},
+    ::testing::Values(BadStart{"fault", {"--fault", "wobble:3"}, 2,
+                               "--fault: \"wobble:3\" is not a fault"},
+                      BadStart{"time_scale", {"--time-scale", "-1"}, 2,
+                               "--time-scale: expected a number above 0"},
                       BadStart{"arms", {"--arms", "33"}, 2, "--arms"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -250,6 +250,30 @@ INSTANTIATE_TEST_SUITE_P(
                       BadStart{"arms", {"--arms", "33"}, 2, "--arms"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// One line that always works: export TARSEL_SIM_SOCKET=$(tarsel-sim --print-socket),
+// with or without XDG_RUNTIME_DIR (root, some ssh sessions).
+TEST_F(ServiceTest, PrintsTheSocketItWouldListenOn) {
+  const std::string uid = std::to_string(::getuid());
+  const struct {
+    Env env;
+    std::vector<std::string> args;
+    std::string printed;
+  } cases[] = {
+      {{{"XDG_RUNTIME_DIR", ""}}, {}, "/tmp/tarsel-sim-" + uid + ".sock\n"},
+      {{{"XDG_RUNTIME_DIR", "/run/user/77"}}, {}, "/run/user/77/tarsel-sim.sock\n"},
+      {{{"XDG_RUNTIME_DIR", "/run/user/77"}, {"TARSEL_SIM_SOCKET", "/tmp/a b.sock"}}, {},
+       "/tmp/a b.sock\n"},
+      {{}, {"--socket", "/tmp/given.sock"}, "/tmp/given.sock\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("--print-socket");
+    const pid_t child = Spawn(TARSEL_SIM_SERVICE, args, c.env, Path("out"), Path("err"));
+    EXPECT_EQ(Wait(child), 0);
+    EXPECT_EQ(ReadFile(Path("out")), c.printed);
+  }
+}
+
 TEST_F(ServiceTest, ASecondServiceOnTheSameSocketIsRefused) {
   ASSERT_TRUE(StartService({}));
   const pid_t second = Spawn(TARSEL_SIM_SERVICE, {"--socket", socket_}, {}, Path("out"), Path("err"));

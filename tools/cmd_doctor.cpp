@@ -1,11 +1,12 @@
 // tarsel doctor: why no arm is reachable. Looks at the libraries, the USB bus
 // (through libusb directly, not through the API), the arm's device node, the
 // udev rule and the user's groups, then opens the arm the way programs do
-// (InitAPI). Prints one finding a line, each problem with its fix; exits 0
-// only when InitAPI opened the arm.
+// (InitAPI). With no arm on the bus it still checks what it can: whether the
+// udev rule is where udev reads it and whether the user may open the arm once
+// it is plugged in (doctor_checks.cpp). Prints one finding a line, each
+// problem with its fix; exits 0 only when InitAPI opened the arm.
 #include <dlfcn.h>
 #include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,13 +17,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <fmt/core.h>
 
 #include "commands.h"
+#include "doctor_checks.h"
 #include "tarsel/comm_layer.h"
 #include "tarsel/core.h"
 #include "tarsel/maintenance.h"
@@ -33,42 +34,10 @@ namespace tarsel::tool {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kRuleFile = "60-tarsel-arm.rules";
-constexpr const char* kArmGroup = "plugdev";
-
-// The folders udev reads its rules from (Debian 12's udev; /lib is /usr/lib
-// on a merged system).
-const std::vector<std::string> kUdevRuleFolders = {
-    "/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
-    "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
-
-// Prints the findings and counts the problems. Each line goes out as soon
-// as it is found: the checks that follow may take seconds, and a finding
-// must not be lost whatever ends the process.
-class Report {
- public:
-  void Ok(const std::string& text) { Line("ok:      " + text); }
-  void Note(const std::string& text) { Line("note:    " + text); }
-  void Problem(const std::string& text, const std::string& fix) {
-    ++problems_;
-    Line("problem: " + text + ". Fix: " + fix);
-  }
-  int Problems() const { return problems_; }
-
- private:
-  static void Line(const std::string& line) {
-    fmt::print("{}\n", line);
-    std::fflush(stdout);
-  }
-  int problems_ = 0;
-};
-
-std::string JoinedWith(const std::vector<std::string>& parts, const char* separator) {
-  std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : separator) + part;
-  return text;
-}
+using doctor::Identity;
+using doctor::JoinedWith;
+using doctor::Report;
+using doctor::RuleSearch;
 
 // The file a loaded function comes from, "" when the loader cannot tell.
 std::string FileOf(const void* function) {
@@ -77,16 +46,6 @@ std::string FileOf(const void* function) {
   std::error_code error;
   const fs::path resolved = fs::canonical(info.dli_fname, error);
   return error ? std::string(info.dli_fname) : resolved.string();
-}
-
-std::string UserName(uid_t uid) {
-  const passwd* user = ::getpwuid(uid);
-  return user != nullptr ? user->pw_name : std::to_string(uid);
-}
-
-std::string GroupName(gid_t gid) {
-  const group* g = ::getgrgid(gid);
-  return g != nullptr ? g->gr_name : std::to_string(gid);
 }
 
 // "crw-rw----" for a mode.
@@ -99,111 +58,28 @@ std::string ModeLetters(mode_t mode) {
 
 // --- The udev rule and the group ---------------------------------------------------
 
-// Whether a rules file names the arm's vendor id.
-bool NamesTheArm(const fs::path& file) {
-  std::ifstream in(file);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return text.find("f055") != std::string::npos || text.find("F055") != std::string::npos;
-}
-
-// The rules files for the arm in the folders udev reads.
-std::vector<std::string> InstalledRules() {
-  std::vector<std::string> found;
-  for (const std::string& folder : kUdevRuleFolders) {
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-      if (entry.path().extension() == ".rules" && NamesTheArm(entry.path())) {
-        found.push_back(entry.path().string());
-      }
-    }
-  }
-  return found;
-}
-
-// Copies of the rule where udev does not look: installed under another
-// prefix (beside the tool), or the source tree's.
-std::vector<std::string> StrayRules() {
-  std::vector<std::string> stray;
-  std::error_code error;
-  const fs::path tool = fs::read_symlink("/proc/self/exe", error);
-  if (error) return stray;
-  for (const fs::path& candidate :
-       {tool.parent_path().parent_path() / "lib/udev/rules.d" / kRuleFile,
-        tool.parent_path().parent_path().parent_path() / "packaging" / kRuleFile}) {
-    const fs::path normal = candidate.lexically_normal();
-    const bool read = std::any_of(kUdevRuleFolders.begin(), kUdevRuleFolders.end(),
-                                  [&](const std::string& f) { return normal.parent_path() == f; });
-    if (!read && fs::exists(normal, error)) stray.push_back(normal.string());
-  }
-  return stray;
-}
-
-// Whether this process carries gid among its groups.
-bool ProcessInGroup(gid_t gid) {
-  if (::getegid() == gid) return true;
-  const int n = ::getgroups(0, nullptr);
-  std::vector<gid_t> groups(static_cast<std::size_t>(std::max(n, 0)));
-  if (n > 0 && ::getgroups(n, groups.data()) < 0) return false;
-  return std::find(groups.begin(), groups.end(), gid) != groups.end();
-}
-
-// Whether the group database lists user as a member of g.
-bool ListedInGroup(const group& g, const std::string& user) {
-  for (char** member = g.gr_mem; member != nullptr && *member != nullptr; ++member) {
-    if (user == *member) return true;
-  }
-  return false;
-}
-
-// Why this user may not open the node, and what to do: the rule, then the
-// group.
-void ExplainNoAccess(Report& report, const struct stat& node, const std::string& user) {
-  const std::vector<std::string> rules = InstalledRules();
-  if (rules.empty()) {
-    const std::vector<std::string> stray = StrayRules();
-    const std::string source = stray.empty() ? std::string(kRuleFile) : stray.front();
-    report.Problem(
-        fmt::format("no udev rule for the arm in the folders udev reads ({}){}",
-                    JoinedWith(kUdevRuleFolders, ", "),
-                    stray.empty() ? "" : "; a copy lies in " + JoinedWith(stray, ", ") +
-                                             ", where udev does not look"),
-        fmt::format("install the libtarsel5 package, or `sudo cp {} /etc/udev/rules.d/`, then "
-                    "`sudo udevadm control --reload && sudo udevadm trigger` and replug the arm",
-                    source));
+// Why who may not open the node, and what to do: the rule, then the group.
+void ExplainNoAccess(Report& report, const struct stat& node, const Identity& who,
+                     const RuleSearch& rule) {
+  if (rule.installed.empty()) {
+    doctor::RuleMissing(report, rule, true, false);
   } else {
-    const group* armGroup = ::getgrnam(kArmGroup);
+    const group* armGroup = rule.group.empty() ? nullptr : ::getgrnam(rule.group.c_str());
     const bool applied = armGroup != nullptr && node.st_gid == armGroup->gr_gid &&
                          (node.st_mode & 0660) == 0660;
     if (applied) {
-      report.Ok(fmt::format("udev rule {} is applied to the node", rules.front()));
+      report.Ok(fmt::format("udev rule {} is applied to the node", rule.installed));
     } else {
       report.Problem(
           fmt::format("udev rule {} is installed but the node does not carry it (group {}, "
                       "mode {:04o} instead of {}, 0660)",
-                      rules.front(), GroupName(node.st_gid), node.st_mode & 07777, kArmGroup),
+                      rule.installed, doctor::GroupName(node.st_gid), node.st_mode & 07777,
+                      rule.group.empty() ? "none" : rule.group),
           "`sudo udevadm control --reload && sudo udevadm trigger`, then unplug and replug "
           "the arm");
     }
   }
-
-  const group* armGroup = ::getgrnam(kArmGroup);
-  if (armGroup == nullptr) {
-    report.Problem(fmt::format("there is no {} group on this system", kArmGroup),
-                   fmt::format("`sudo groupadd --system {0}` and `sudo adduser {1} {0}`, then "
-                               "log in again and replug the arm",
-                               kArmGroup, user));
-  } else if (!ProcessInGroup(armGroup->gr_gid)) {
-    if (ListedInGroup(*armGroup, user)) {
-      report.Problem(fmt::format("{} was added to {} after this login began", user, kArmGroup),
-                     "log out and in again (or start a shell with `newgrp plugdev`)");
-    } else {
-      report.Problem(
-          fmt::format("{} is not in the {} group (the seat's own access, uaccess, does not "
-                      "reach remote logins)",
-                      user, kArmGroup),
-          fmt::format("`sudo adduser {} {}`, then log in again", user, kArmGroup));
-    }
-  }
+  doctor::CheckGroup(report, rule, who, true);
 }
 
 // --- The USB bus ------------------------------------------------------------------
@@ -243,15 +119,18 @@ std::string ArmPath(libusb_device* device) {
 }
 
 // One arm on the bus: may this user open it, and is its interface free?
-void CheckArm(Report& report, libusb_device* device, const std::string& user) {
+void CheckArm(Report& report, libusb_device* device, const Identity& who,
+              const std::string& apiLibrary) {
+  const std::string& user = who.user;
   const std::string node = fmt::format("/dev/bus/usb/{:03}/{:03}", libusb_get_bus_number(device),
                                        libusb_get_device_address(device));
   const std::string where = fmt::format("arm {} at {}", ArmPath(device), node);
   struct stat st {};
   const bool stated = ::stat(node.c_str(), &st) == 0;
   const std::string owner =
-      stated ? fmt::format("owner {}, group {}, mode {:04o} {}", UserName(st.st_uid),
-                           GroupName(st.st_gid), st.st_mode & 07777, ModeLetters(st.st_mode))
+      stated ? fmt::format("owner {}, group {}, mode {:04o} {}", doctor::UserName(st.st_uid),
+                           doctor::GroupName(st.st_gid), st.st_mode & 07777,
+                           ModeLetters(st.st_mode))
              : std::string("the node cannot be examined");
 
   libusb_device_handle* handle = nullptr;
@@ -259,7 +138,7 @@ void CheckArm(Report& report, libusb_device* device, const std::string& user) {
   if (opened == LIBUSB_ERROR_ACCESS) {
     report.Problem(fmt::format("{}: user {} may not open it ({})", where, user, owner),
                    "the findings below on the udev rule and the group say what to change");
-    if (stated) ExplainNoAccess(report, st, user);
+    if (stated) ExplainNoAccess(report, st, who, doctor::FindRule(apiLibrary));
     return;
   }
   if (opened != LIBUSB_SUCCESS) {
@@ -289,14 +168,23 @@ void CheckArm(Report& report, libusb_device* device, const std::string& user) {
   libusb_close(handle);
 }
 
+// What can be checked with no arm in reach: the udev rule and the group.
+void CheckSetup(Report& report, const Identity& who, const std::string& apiLibrary) {
+  const RuleSearch rule = doctor::FindRule(apiLibrary);
+  doctor::CheckRuleInstalled(report, rule, who);
+  doctor::CheckGroup(report, rule, who, false);
+}
+
 // Every device with the arm's vendor id, and whether each arm can be used.
-void CheckBus(Report& report, const std::string& user) {
+// With none, what can be checked without one: the udev rule and the group.
+void CheckBus(Report& report, const Identity& who, const std::string& apiLibrary) {
   libusb_context* context = nullptr;
   const int started = libusb_init(&context);
   if (started != LIBUSB_SUCCESS) {
     report.Problem(fmt::format("libusb cannot start ({}): this process sees no USB bus",
                                libusb_strerror(started)),
                    "in a container or virtual machine, pass the USB bus (/dev/bus/usb) through");
+    CheckSetup(report, who, apiLibrary);
     return;
   }
   libusb_device** devices = nullptr;
@@ -316,15 +204,14 @@ void CheckBus(Report& report, const std::string& user) {
       continue;
     }
     ++arms;
-    CheckArm(report, devices[i], user);
+    CheckArm(report, devices[i], who, apiLibrary);
   }
   if (count > 0) libusb_free_device_list(devices, 1);
   if (arms == 0) {
     report.Problem(fmt::format("no USB device with vendor id {:04x} on the bus",
                                TARSEL_USB_VENDOR_ID),
-                   fmt::format("plug the arm in and switch it on; `lsusb -d {:04x}:` lists it "
-                               "once the PC sees it",
-                               TARSEL_USB_VENDOR_ID));
+                   doctor::PlugInFix());
+    CheckSetup(report, who, apiLibrary);
   }
   libusb_exit(context);
 }
@@ -348,7 +235,7 @@ std::string SearchedFolders(const std::string& apiLibrary) {
 
 void RunDoctor(const Context& context) {
   Report report;
-  const std::string user = UserName(::geteuid());
+  const Identity who = doctor::CurrentIdentity();
 
   std::vector<int> version;
   GetAPIVersion(version);
@@ -377,7 +264,7 @@ void RunDoctor(const Context& context) {
       throw Failure("doctor: the simulated arm cannot be reached");
     }
   } else {
-    CheckBus(report, user);
+    CheckBus(report, who, apiLibrary);
   }
 
   const int code = InitAPI();

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -78,8 +79,9 @@ bool Matches(const std::string& pattern, const std::string& text) {
   return found;
 }
 
-// Runs argv with env added to this process's environment (and LD_LIBRARY_PATH
-// and the simulator's variables removed unless env sets them).
+// Runs argv with env added to this process's environment (and LD_LIBRARY_PATH,
+// the simulator's and the doctor's variables and SSH_CONNECTION removed
+// unless env sets them).
 Output RunChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
@@ -89,7 +91,9 @@ Output RunChild(const std::vector<std::string>& argv, const std::vector<std::str
     ::dup2(err[1], 2);
     ::close(out[0]);
     ::close(err[0]);
-    for (const char* name : {"LD_LIBRARY_PATH", "TARSEL_SIM", "TARSEL_SIM_LINK", "LD_PRELOAD"}) {
+    for (const char* name : {"LD_LIBRARY_PATH", "TARSEL_SIM", "TARSEL_SIM_LINK", "LD_PRELOAD",
+                             "SSH_CONNECTION", "TARSEL_DOCTOR_UDEV_DIRS", "TARSEL_DOCTOR_USER",
+                             "TARSEL_DOCTOR_GROUPS"}) {
       ::unsetenv(name);
     }
     for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
@@ -179,6 +183,58 @@ std::vector<std::string> LinkHidden(const fs::path& scratch) {
   return {"LD_LIBRARY_PATH=" + folder.string()};
 }
 
+// The arm's rule as the project ships it, and a variant for another group
+// that opens nothing to the seat.
+constexpr const char* kRule =
+    "# for the arm\n"
+    "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"f055\", ATTRS{idProduct}==\"0000\", "
+    "TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"\n";
+constexpr const char* kRootGroupRule =
+    "SUBSYSTEM==\"usb\", \\\n  ATTRS{idVendor}==\"F055\", GROUP=\"root\", MODE=\"0660\"\n";
+
+// The machine before the arm is plugged in, as the doctor is shown it: the
+// folders udev reads (scratch/etc/udev/rules.d, scratch/usr/lib/udev/rules.d),
+// where the rule lies, who runs the tool, and whether lsusb is on PATH.
+struct Machine {
+  // "read": in scratch/usr/lib/udev/rules.d; "prefix": in lib/udev/rules.d
+  // beside an API library installed under "scratch/opt/tarsel arm" (the fix
+  // quotes the space); "": nowhere.
+  std::string rule;
+  const char* ruleText = kRule;
+  std::string user = "tarsel-doctor-test";
+  std::string groups = "tarsel-doctor-test,users";
+  bool remote = false;
+  bool lsusb = false;
+};
+
+std::function<std::vector<std::string>(const fs::path&)> Before(Machine m) {
+  return [m](const fs::path& scratch) {
+    const fs::path etc = scratch / "etc/udev/rules.d", usr = scratch / "usr/lib/udev/rules.d";
+    const fs::path prefix = scratch / "opt/tarsel arm/lib", bin = scratch / "bin";
+    for (const fs::path& folder : {etc, usr, prefix / "udev/rules.d", bin}) {
+      fs::create_directories(folder);
+    }
+    std::vector<std::string> env = {"TARSEL_DOCTOR_UDEV_DIRS=" + etc.string() + ":" + usr.string(),
+                                    "TARSEL_DOCTOR_USER=" + m.user,
+                                    "TARSEL_DOCTOR_GROUPS=" + m.groups, "PATH=" + bin.string()};
+    if (!m.rule.empty()) {
+      std::ofstream((m.rule == "read" ? usr : prefix / "udev/rules.d") / "60-tarsel-arm.rules")
+          << m.ruleText;
+    }
+    if (m.rule == "prefix") {
+      fs::copy_file(TARSEL_API_LIB, prefix / fs::path(TARSEL_API_LIB).filename());
+      env.push_back("LD_LIBRARY_PATH=" + prefix.string() + ":" +
+                    fs::path(TARSEL_API_LIB).parent_path().string());
+    }
+    if (m.remote) env.push_back("SSH_CONNECTION=192.0.2.1 50000 192.0.2.2 22");
+    if (m.lsusb) {
+      std::ofstream(bin / "lsusb") << "#!/bin/sh\n";
+      fs::permissions(bin / "lsusb", fs::perms::owner_all);
+    }
+    return env;
+  };
+}
+
 const Case kCases[] = {
     {"Reachable", OneArm, nullptr, false, {}, nullptr, 0,
      {R"(^ok: +API library [0-9]+\.[0-9]+\.[0-9]+ at /.*Tarsel\.API\.ArmControlUbuntu\.so$)",
@@ -187,10 +243,60 @@ const Case kCases[] = {
       R"(^ok: +link library at /.*/Tarsel\.API\.CommLayerUbuntu\.so$)",
       "^ok: +InitAPI opened the arm$"},
      "^problem:"},
-    {"EmptyBus", EmptyBus, nullptr, false, {}, nullptr, 1,
+    // Before the arm is plugged in: the rule, the group, lsusb.
+    {"LsusbInstalled", EmptyBus, nullptr, false, {}, Before({.rule = "", .lsusb = true}), 1,
      {"^problem: no USB device with vendor id f055 on the bus\\. Fix: plug the arm in .*lsusb -d "
       "f055:"},
      "InitAPI opened"},
+    {"LsusbMissing", EmptyBus, nullptr, false, {}, Before({}), 1,
+     {"^problem: no USB device with vendor id f055 on the bus\\. Fix: plug the arm in and switch "
+      "it on; .*install the usbutils package"},
+     "lsusb -d"},
+    {"RuleInReadFolder", EmptyBus, nullptr, false, {}, Before({.rule = "read"}), 1,
+     {"^ok: +udev rule /.*/usr/lib/udev/rules\\.d/60-tarsel-arm\\.rules is in a folder udev "
+      "reads$"},
+     "udev rule for the arm"},
+    {"RuleUnderOtherPrefix", EmptyBus, nullptr, false, {}, Before({.rule = "prefix"}), 1,
+     {"^problem: no udev rule for the arm in the folders udev reads \\(/[^,]*/etc/udev/rules\\.d, "
+      "/[^,]*/usr/lib/udev/rules\\.d\\); it lies in /.*/opt/tarsel arm/lib/udev/rules\\.d/"
+      "60-tarsel-arm\\.rules, where udev does not look\\. Fix: .*`sudo cp '/[^ ]*/opt/tarsel "
+      "arm/lib/udev/rules\\.d/60-tarsel-arm\\.rules' /etc/udev/rules\\.d/`, then `sudo "
+      "udevadm control --reload && sudo udevadm trigger`$"},
+     "^ok: +udev rule"},
+    {"RuleMissing", EmptyBus, nullptr, false, {}, Before({}), 1,
+     {"^problem: no udev rule for the arm in the folders udev reads \\([^)]*\\)\\. Fix: install "
+      "the libtarsel5 package, or `sudo cp [^ ]*60-tarsel-arm\\.rules /etc/udev/rules\\.d/`, then "
+      "`sudo udevadm control --reload && sudo udevadm trigger`$"},
+     "where udev does not look|^ok: +udev rule"},
+    {"InGroup", EmptyBus, nullptr, false, {},
+     Before({.rule = "read", .groups = "tarsel-doctor-test,plugdev"}), 1,
+     {"^ok: +tarsel-doctor-test is in the plugdev group, which the udev rule gives the arm to$"},
+     "plugdev.*(Fix|usermod)"},
+    // Where the system has no plugdev group, that is what is wrong.
+    {"NotInGroupAtTheSeat", EmptyBus, nullptr, false, {}, Before({.rule = "read"}), 1,
+     {"^(note: +tarsel-doctor-test is not in the plugdev group: the udev rule's uaccess tag opens "
+      "the arm to whoever is logged in at the seat, but not to remote logins; for those, `sudo "
+      "usermod -aG plugdev tarsel-doctor-test`, then log in again|problem: there is no plugdev "
+      "group on this system\\. Fix: .*`sudo usermod -aG plugdev tarsel-doctor-test`.*)$"},
+     "^ok: +tarsel-doctor-test"},
+    {"NotInGroupRemote", EmptyBus, nullptr, false, {}, Before({.rule = "read", .remote = true}), 1,
+     {"^problem: (tarsel-doctor-test is not in the plugdev group \\(the seat's own access, "
+      "uaccess, does not reach remote logins\\)|there is no plugdev group on this system)\\. Fix: "
+      ".*`sudo usermod -aG plugdev tarsel-doctor-test`, then log in again$"},
+     "^note: +tarsel-doctor-test"},
+    // The group comes from the rule's text; without uaccess, not being in it
+    // is a problem at the seat too.
+    {"NotInTheRulesGroup", EmptyBus, nullptr, false, {},
+     Before({.rule = "read", .ruleText = kRootGroupRule}), 1,
+     {"^problem: tarsel-doctor-test is not in the root group\\. Fix: `sudo usermod -aG root "
+      "tarsel-doctor-test`, then log in again$"},
+     "plugdev"},
+    {"Root", EmptyBus, nullptr, false, {},
+     Before({.rule = "", .user = "root", .groups = "root"}), 1,
+     {"^ok: +running as root, who may open the arm without the udev rule's group$",
+      "^note: +no udev rule for the arm in the folders udev reads .*; root opens the arm "
+      "without it, other users need it: install the libtarsel5 package"},
+     "^problem: no udev rule|plugdev"},
     {"OnlyOtherVendors", OtherDevice, nullptr, false, {}, nullptr, 1,
      {"^problem: no USB device with vendor id f055 on the bus\\. Fix: "}, ""},
     {"NodeClosed", OneArm,
@@ -206,7 +312,7 @@ const Case kCases[] = {
       "[^)]*\\).*\\. Fix: .*60-tarsel-arm\\.rules.* /etc/udev/rules\\.d/.*udevadm trigger|udev rule "
       ".* is installed but the node does not carry it .*\\. Fix: .*udevadm trigger)"},
      "InitAPI opened",
-     {"^problem: nobody is not in the plugdev group .*\\. Fix: `sudo adduser nobody plugdev`, "
+     {"^problem: nobody is not in the plugdev group .*\\. Fix: `sudo usermod -aG plugdev nobody`, "
       "then log in again$"}},
     {"InterfaceHeld", OneArm, [](VirtualArm& bus) { bus.RefuseClaim(EBUSY); }, false, {},
      nullptr, 1,

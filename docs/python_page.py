@@ -11,7 +11,11 @@ listed too, so the page follows the module as built.
 
 import ast
 import importlib
+import re
 import sys
+
+# A section comment of the stub: "# --- Result codes ------".
+SECTION = re.compile(r"^# --- (.*?) -*$")
 
 
 def signature(node: ast.FunctionDef) -> str:
@@ -77,13 +81,23 @@ def main() -> int:
         except Exception:  # an unbuilt or unloadable package: the stub alone
             module = None
 
-    tree = ast.parse(open(stub_path, encoding="utf-8").read())
-    constants, functions, classes = [], [], []
+    source = open(stub_path, encoding="utf-8").read()
+    tree = ast.parse(source)
+    # Constants under the stub's section comment above them, each with the
+    # comment on its own line (its number and meaning).
+    named = {node.lineno: node.target.id for node in tree.body
+             if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name)
+             and not node.target.id.startswith("_")}
+    constants, functions, classes = {}, [], []
+    section = "Constants"
+    for number, line in enumerate(source.splitlines(), start=1):
+        match = SECTION.match(line)
+        if match:
+            section = match.group(1)
+        elif number in named:
+            constants.setdefault(section, []).append((named[number], line.partition("#")[2].strip()))
     for node in tree.body:
-        if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
-            if not node.target.id.startswith("_"):
-                constants.append(node.target.id)
-        elif isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
+        if isinstance(node, ast.FunctionDef) and not node.name.startswith("_"):
             functions.append(node)
         elif isinstance(node, ast.ClassDef) and not node.name.startswith("_"):
             classes.append(node)
@@ -139,10 +153,16 @@ def main() -> int:
             for name in extra:
                 lines.append(f"- `{name}` — {runtime_doc(module, [node.name, name])}")
         lines.append("")
-    if constants:
-        lines += ["## Result codes", "",
-                  "Constants of the module, one per result code of the C++ API: "
-                  + ", ".join(f"`{name}`" for name in constants) + ".", ""]
+    for section, named in constants.items():
+        lines += [f"## {one_paragraph(section)}", ""]
+        if section == "Result codes":
+            lines += ["Constants of the module, one per result code of the C++ API: "
+                      + ", ".join(f"`{name}`" for name, _ in named) + ".", ""]
+            continue
+        lines += ["Constants of the module (ints), under the C names without `TARSEL_`:", ""]
+        lines += [f"- `{name}`" + (f" — {one_paragraph(note)}" if note else "")
+                  for name, note in named]
+        lines.append("")
 
     with open(output, "w", encoding="utf-8") as out:
         out.write("\n".join(lines))

@@ -137,7 +137,8 @@ class TARSEL_API Arm {
 
   // --- Positions and read-outs ---------------------------------------------
   /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
-  /// reads, and throws Error when its result code is not 1.
+  /// reads, and throws Error when its result code is not 1. Units as there: joint
+  /// angles in degrees, poses in metres and radians, velocities per second.
   /// @{
   CartesianPosition GetCartesianPosition();
   AngularPosition GetAngularPosition();
@@ -160,7 +161,7 @@ class TARSEL_API Arm {
   void StopControlAPI();
   void SetAngularControl();
   void SetCartesianControl();
-  int GetControlType();
+  int GetControlType();  ///< TARSEL_CARTESIAN_CONTROL or TARSEL_ANGULAR_CONTROL
   SingularityVector GetSingularityVector();
   void SendJoystickCommand(const JoystickCommand& command);
   unsigned int ValidateCartesianTransition();

@@ -13,7 +13,9 @@
  * of the ABI (pinned by the static_asserts below). Only the six records with
  * InitStruct have defaults; InitStruct sets every field to its default. */
 
-/** One value per actuator of the six-axis arm, actuator 1 first. */
+/** One value per actuator of the six-axis arm, actuator 1 first. Its unit is
+ * that of what it holds: joint angles in degrees, joint velocities in degrees
+ * per second, torques in newton metres, currents in amperes. */
 struct TARSEL_API AngularInfo {
   /** The value of each actuator, actuator 1 first. */
   /** @{ */
@@ -22,20 +24,25 @@ struct TARSEL_API AngularInfo {
   void InitStruct(); /**< all 0.0 */
 };
 
-/** Three translational components, then three rotational ones. */
+/** Three translational components, then three rotational ones. A pose is
+ * X, Y, Z in metres and RotationX, Y, Z in radians (the simulated arm composes
+ * them as Rz(RotationZ) Ry(RotationY) Rx(RotationX)); a velocity is in metres
+ * and radians per second. */
 struct TARSEL_API CartesianInfo {
-  /** The three translational components. */
+  /** The three translational components (metres, or metres per second). */
   /** @{ */
   float X, Y, Z;
   /** @} */
-  /** The three rotational components. */
+  /** The three rotational components (radians, or radians per second). */
   /** @{ */
   float RotationX, RotationY, RotationZ;
   /** @} */
   void InitStruct(); /**< all 0.0 */
 };
 
-/** One value per finger of the hand. */
+/** One value per finger of the hand. A finger's position runs from 0 (open)
+ * to 6800 (closed), as the simulated arm models it; a finger's velocity is in
+ * the same units per second. */
 struct TARSEL_API FingersPosition {
   /** The value of each finger, finger 1 first. */
   /** @{ */
@@ -62,16 +69,34 @@ struct AngularAcceleration {
   float Values[18]; /**< in the order the arm sends them */
 };
 
-/** One point as the arm stores, executes and reports it. Type 1 and 7 points
- * use Coordinates, Type 2 and 8 points use Actuators. */
+/** The kinds of point a UserPosition's Type names. Each is an int wherever a
+ * Type is taken: point.Position.Type = TARSEL_ANGULAR_POSITION is
+ * point.Position.Type = 2. Any other value is sent as given (the simulated
+ * arm refuses it). */
+enum TarselPointType {
+  TARSEL_CARTESIAN_POSITION = 1, /**< Coordinates: a pose (metres, radians) */
+  TARSEL_ANGULAR_POSITION = 2,   /**< Actuators: joint angles (degrees) */
+  TARSEL_CARTESIAN_VELOCITY = 7, /**< Coordinates: metres and radians per second */
+  TARSEL_ANGULAR_VELOCITY = 8    /**< Actuators: degrees per second; Fingers: finger velocities */
+};
+
+/** The control types GetControlType reads, as the arm reports them. */
+enum TarselControlType {
+  TARSEL_CARTESIAN_CONTROL = 0, /**< steering in Cartesian terms (SetCartesianControl) */
+  TARSEL_ANGULAR_CONTROL = 1    /**< steering per actuator (SetAngularControl) */
+};
+
+/** One point as the arm stores, executes and reports it. TARSEL_CARTESIAN_POSITION
+ * and TARSEL_CARTESIAN_VELOCITY points use Coordinates, TARSEL_ANGULAR_POSITION
+ * and TARSEL_ANGULAR_VELOCITY points use Actuators (see ::TarselPointType). */
 struct TARSEL_API UserPosition {
-  int Type;                  /**< the kind of point: 1 and 7 use Coordinates, 2 and 8 Actuators */
+  int Type;                  /**< the kind of point, a ::TarselPointType */
   float Parameter;           /**< sent with the point as given */
   CartesianInfo Coordinates; /**< the point in Cartesian terms (Type 1 and 7) */
   AngularInfo Actuators;     /**< the point per actuator (Type 2 and 8) */
   int FingersMode;           /**< sent with the point as given */
-  FingersPosition Fingers;   /**< the fingers' values */
-  void InitStruct(); /**< Type 1, FingersMode 1, everything else 0.0 */
+  FingersPosition Fingers;   /**< finger positions, or velocities in a velocity point */
+  void InitStruct(); /**< Type 1 (TARSEL_CARTESIAN_POSITION), FingersMode 1, everything else 0.0 */
 };
 
 /** Nine limit values sent with a full trajectory point. */
@@ -163,15 +188,15 @@ extern "C" {
 
 /* --- Read-outs: each reads one answer from the arm into the caller's
  * record. --- */
-TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /**< hand pose */
-TARSEL_API int GetAngularPosition(AngularPosition& position);      /**< joint angles */
-TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /**< commanded pose */
-TARSEL_API int GetAngularCommand(AngularPosition& command);        /**< commanded joints */
+TARSEL_API int GetCartesianPosition(CartesianPosition& position);  /**< hand pose (m, rad) */
+TARSEL_API int GetAngularPosition(AngularPosition& position);      /**< joint angles (deg) */
+TARSEL_API int GetCartesianCommand(CartesianPosition& command);    /**< commanded pose (m, rad) */
+TARSEL_API int GetAngularCommand(AngularPosition& command);        /**< commanded joints (deg) */
 TARSEL_API int GetCartesianForce(CartesianPosition& force);        /**< Cartesian force */
-TARSEL_API int GetAngularForce(AngularPosition& force);            /**< joint torques */
-TARSEL_API int GetAngularCurrent(AngularPosition& current);        /**< actuator currents */
-TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /**< motor currents */
-TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /**< joint velocities */
+TARSEL_API int GetAngularForce(AngularPosition& force);            /**< joint torques (N m) */
+TARSEL_API int GetAngularCurrent(AngularPosition& current);        /**< actuator currents (A) */
+TARSEL_API int GetAngularCurrentMotor(AngularPosition& current);   /**< motor currents (A) */
+TARSEL_API int GetAngularVelocity(AngularPosition& velocity);      /**< joint velocities (deg/s) */
 TARSEL_API int GetAngularForceGravityFree(AngularPosition& force); /**< torques, gravity removed */
 /** The eighteen acceleration values, in the order the arm sends them. */
 TARSEL_API int GetActuatorAcceleration(AngularAcceleration& acceleration);
@@ -181,7 +206,8 @@ TARSEL_API int StartControlAPI();     /**< take control of the arm from the host
 TARSEL_API int StopControlAPI();      /**< give control back */
 TARSEL_API int SetAngularControl();   /**< steer per actuator */
 TARSEL_API int SetCartesianControl(); /**< steer in Cartesian terms */
-/** Reads the active control type into type (the arm's value, unchanged). */
+/** Reads the active control type into type (the arm's value, unchanged):
+ * TARSEL_CARTESIAN_CONTROL or TARSEL_ANGULAR_CONTROL. */
 TARSEL_API int GetControlType(int& type);
 /** Reads the singularity indicators and vector. Indicator2 arrives as a float
  * and is truncated toward zero (NaN or beyond the int range: INT_MIN). */
@@ -204,10 +230,10 @@ TARSEL_API int MoveHome();
 /** Queues a point in full form: position, LimitationFlag and Limits (three
  * packets). Any Type is sent as given. */
 TARSEL_API int SendAdvanceTrajectory(TrajectoryPoint point);
-/** Queues a point in basic form (one packet): for Type 1 and 7 Coordinates,
- * for Type 2 and 8 Actuators, then Fingers, Parameter, FingersMode and Type;
- * other Types carry no coordinate block. LimitationFlag and Limits are not
- * sent. */
+/** Queues a point in basic form (one packet): for the Cartesian Types (1, 7)
+ * Coordinates, for the angular ones (2, 8) Actuators, then Fingers, Parameter,
+ * FingersMode and Type; other Types carry no coordinate block. LimitationFlag
+ * and Limits are not sent. */
 TARSEL_API int SendBasicTrajectory(TrajectoryPoint point);
 TARSEL_API int EraseAllTrajectories(); /**< empties the arm's queue */
 /** Reads the queue's state; PointCount is 0 when the queue is empty. */

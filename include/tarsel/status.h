@@ -118,6 +118,15 @@ struct Gripper {
 static_assert(offsetof(Gripper, Fingers) == 20, "Gripper layout");
 static_assert(sizeof(Gripper) == 380, "Gripper layout");
 
+/** The hand types QuickStatus::HandType reports. The library takes any value
+ * but TARSEL_HAND_THREE_FINGERS for a two-finger hand, so test
+ * HandType != TARSEL_HAND_THREE_FINGERS rather than HandType ==
+ * TARSEL_HAND_TWO_FINGERS. */
+enum TarselHandType {
+  TARSEL_HAND_THREE_FINGERS = 0, /**< a three-finger hand */
+  TARSEL_HAND_TWO_FINGERS = 2    /**< a two-finger hand, as the simulated arm reports it */
+};
+
 /** Fourteen status bytes. InitFingers reads the three finger flags (nonzero
  * once the finger is initialised) and HandType (0: three fingers, anything
  * else: two fingers); the library interprets no other byte. */
@@ -139,7 +148,7 @@ struct QuickStatus {
   unsigned char StatusByte9;
   unsigned char StatusByte10;
   /** @} */
-  unsigned char HandType; /**< 0: three fingers, anything else: two fingers */
+  unsigned char HandType; /**< a ::TarselHandType: 0 three fingers, anything else two */
   /** A status byte as the arm sends it; the library interprets none of these. */
   /** @{ */
   unsigned char StatusByte12;

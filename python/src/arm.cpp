@@ -139,23 +139,23 @@ and raises KeyboardInterrupt.)");
 
   // --- Positions and read-outs ---------------------------------------------------
   arm.def("get_cartesian_position", &Arm::GetCartesianPosition, nogil,
-          "The hand's pose and the fingers (CartesianPosition).");
+          "The hand's pose in metres and radians, and the fingers (CartesianPosition).");
   arm.def("get_angular_position", &Arm::GetAngularPosition, nogil,
-          "The joint angles and the fingers (AngularPosition).");
+          "The joint angles in degrees, and the fingers (AngularPosition).");
   arm.def("get_cartesian_command", &Arm::GetCartesianCommand, nogil,
-          "The commanded pose (CartesianPosition).");
+          "The commanded pose in metres and radians (CartesianPosition).");
   arm.def("get_angular_command", &Arm::GetAngularCommand, nogil,
-          "The commanded joint angles (AngularPosition).");
+          "The commanded joint angles in degrees (AngularPosition).");
   arm.def("get_cartesian_force", &Arm::GetCartesianForce, nogil,
           "The Cartesian force (CartesianPosition).");
   arm.def("get_angular_force", &Arm::GetAngularForce, nogil,
-          "The joint torques (AngularPosition).");
+          "The joint torques in newton metres (AngularPosition).");
   arm.def("get_angular_current", &Arm::GetAngularCurrent, nogil,
-          "The actuator currents (AngularPosition).");
+          "The actuator currents in amperes (AngularPosition).");
   arm.def("get_angular_current_motor", &Arm::GetAngularCurrentMotor, nogil,
-          "The motor currents (AngularPosition).");
+          "The motor currents in amperes (AngularPosition).");
   arm.def("get_angular_velocity", &Arm::GetAngularVelocity, nogil,
-          "The joint velocities (AngularPosition).");
+          "The joint velocities in degrees per second (AngularPosition).");
   arm.def("get_angular_force_gravity_free", &Arm::GetAngularForceGravityFree, nogil,
           "The joint torques with gravity removed (AngularPosition).");
   arm.def("get_actuator_acceleration", &Arm::GetActuatorAcceleration, nogil,
@@ -169,7 +169,8 @@ and raises KeyboardInterrupt.)");
   arm.def("set_cartesian_control", &Arm::SetCartesianControl, nogil,
           "Steers in Cartesian terms.");
   arm.def("get_control_type", &Arm::GetControlType, nogil,
-          "The active control type (the arm's value, unchanged).");
+          "The active control type (the arm's value, unchanged): CARTESIAN_CONTROL (0) or "
+          "ANGULAR_CONTROL (1).");
   arm.def("get_singularity_vector", &Arm::GetSingularityVector, nogil,
           "The singularity indicators and vector (SingularityVector).");
   arm.def("send_joystick_command", &Arm::SendJoystickCommand, nogil, py::arg("command"),

@@ -14,13 +14,13 @@ namespace {
 // tarsel.Error, defined in tarsel/_error.py; held for the life of the process.
 PyObject* g_errorType = nullptr;
 
-struct ResultName {
+struct NamedValue {
   const char* name;
-  int code;
+  int value;
 };
 
 // The result codes, under their C names without the TARSEL_ / TARSEL_ERROR_ prefix.
-constexpr ResultName kResults[] = {
+constexpr NamedValue kResults[] = {
     {"OK", TARSEL_OK},
     {"USB_INIT", TARSEL_ERROR_USB_INIT},
     {"NO_INIT_COMM", TARSEL_ERROR_NO_INIT_COMM},
@@ -46,6 +46,20 @@ constexpr ResultName kResults[] = {
     {"IMAGE_TOO_LARGE", TARSEL_ERROR_IMAGE_TOO_LARGE},
 };
 
+// Point types, control types and hand types, under their C names without the
+// TARSEL_ prefix. Plain ints, as the records' fields and get_control_type give
+// them back.
+constexpr NamedValue kKinds[] = {
+    {"CARTESIAN_POSITION", TARSEL_CARTESIAN_POSITION},
+    {"ANGULAR_POSITION", TARSEL_ANGULAR_POSITION},
+    {"CARTESIAN_VELOCITY", TARSEL_CARTESIAN_VELOCITY},
+    {"ANGULAR_VELOCITY", TARSEL_ANGULAR_VELOCITY},
+    {"CARTESIAN_CONTROL", TARSEL_CARTESIAN_CONTROL},
+    {"ANGULAR_CONTROL", TARSEL_ANGULAR_CONTROL},
+    {"HAND_THREE_FINGERS", TARSEL_HAND_THREE_FINGERS},
+    {"HAND_TWO_FINGERS", TARSEL_HAND_TWO_FINGERS},
+};
+
 }  // namespace
 
 PYBIND11_MODULE(_tarsel, m) {
@@ -65,7 +79,8 @@ PYBIND11_MODULE(_tarsel, m) {
     }
   });
 
-  for (const ResultName& result : kResults) m.attr(result.name) = result.code;
+  for (const NamedValue& result : kResults) m.attr(result.name) = result.value;
+  for (const NamedValue& kind : kKinds) m.attr(kind.name) = kind.value;
   m.def("result_message", &GetResultMessage, py::arg("code"),
         py::call_guard<py::gil_scoped_release>(),
         "A short English description of a result code (\"unknown result code\" for others).");

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "record_binding.h"
+#include "record_sequence.h"
 #include "tarsel/arm.hpp"
 
 namespace tarsel::python {
@@ -15,7 +16,12 @@ namespace tarsel::python {
 // --- Motion ------------------------------------------------------------------------
 
 RecordInfo Describe(Fields<AngularInfo>) {
-  return {"AngularInfo", "One value per actuator of the six-axis arm, actuator 1 first.", false};
+  return {"AngularInfo",
+          "One value per actuator of the six-axis arm, actuator 1 first: joint angles in degrees, "
+          "joint velocities in degrees per second, torques in newton metres or currents in "
+          "amperes, as the read-out or point says. A sequence of its six values: "
+          "list(info), info[-1], info[0] = 10.0.",
+          false};
 }
 template <class Io>
 void Visit(Io& io, Fields<AngularInfo>) {
@@ -29,7 +35,11 @@ void Visit(Io& io, Fields<AngularInfo>) {
 }
 
 RecordInfo Describe(Fields<CartesianInfo>) {
-  return {"CartesianInfo", "Three translational components (x, y, z), then three rotational ones.",
+  return {"CartesianInfo",
+          "Three translational components (x, y, z), then three rotational ones. A pose is in "
+          "metres and radians (the simulated arm composes the rotation as Rz(rotation_z) "
+          "Ry(rotation_y) Rx(rotation_x)), a velocity in metres and radians per second. A "
+          "sequence of its six values: list(info), info[-1], info[0] = 0.2.",
           false};
 }
 template <class Io>
@@ -44,7 +54,11 @@ void Visit(Io& io, Fields<CartesianInfo>) {
 }
 
 RecordInfo Describe(Fields<FingersPosition>) {
-  return {"FingersPosition", "One value per finger of the hand.", false};
+  return {"FingersPosition",
+          "One value per finger of the hand: a position from 0 (open) to 6800 (closed), as the "
+          "simulated arm models it, or a velocity in the same units per second. A sequence of "
+          "its three values: list(fingers), fingers[-1], fingers[0] = 3400.0.",
+          false};
 }
 template <class Io>
 void Visit(Io& io, Fields<FingersPosition>) {
@@ -91,8 +105,10 @@ void Visit(Io& io, Fields<AngularAcceleration>) {
 
 RecordInfo Describe(Fields<UserPosition>) {
   return {"UserPosition",
-          "One point as the arm stores, executes and reports it. Type 1 and 7 points use "
-          "coordinates, type 2 and 8 points use actuators.",
+          "One point as the arm stores, executes and reports it. type is CARTESIAN_POSITION (1), "
+          "ANGULAR_POSITION (2), CARTESIAN_VELOCITY (7) or ANGULAR_VELOCITY (8): the Cartesian "
+          "kinds use coordinates, the angular kinds actuators; fingers are positions, or "
+          "velocities in a velocity point.",
           false};
 }
 template <class Io>
@@ -125,8 +141,8 @@ void Visit(Io& io, Fields<Limitation>) {
 
 RecordInfo Describe(Fields<TrajectoryPoint>) {
   return {"TrajectoryPoint",
-          "One trajectory point with its limits. Call init_struct() for the defaults (type 1, "
-          "fingers_mode 1).",
+          "One trajectory point with its limits. Call init_struct() for the defaults (type "
+          "CARTESIAN_POSITION, fingers_mode 1).",
           false};
 }
 template <class Io>
@@ -425,7 +441,8 @@ void Visit(Io& io, Fields<Gripper>) {
 RecordInfo Describe(Fields<QuickStatus>) {
   return {"QuickStatus",
           "Fourteen status bytes: the finger flags (nonzero once a finger is initialised) and "
-          "hand_type (0: three fingers, anything else: two).",
+          "hand_type (HAND_THREE_FINGERS, 0, for three fingers; anything else, such as "
+          "HAND_TWO_FINGERS, 2, for two).",
           false};
 }
 template <class Io>
@@ -554,9 +571,9 @@ void Visit(Io& io, Fields<ArmInfo>) {
 
 void BindRecords(py::module_& m) {
   // Nested records first, so that signatures name them.
-  BindRecord<AngularInfo>(m);
-  BindRecord<CartesianInfo>(m);
-  BindRecord<FingersPosition>(m);
+  BindSequence(BindRecord<AngularInfo>(m));
+  BindSequence(BindRecord<CartesianInfo>(m));
+  BindSequence(BindRecord<FingersPosition>(m));
   BindRecord<AngularPosition>(m);
   BindRecord<CartesianPosition>(m);
   BindRecord<AngularAcceleration>(m);

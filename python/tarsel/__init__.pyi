@@ -1,7 +1,8 @@
-"""The Tarsel arm from Python: records, tarsel.Arm, list_arms() and the result codes."""
+"""The Tarsel arm from Python: records, tarsel.Arm, list_arms(), the result codes and the
+named point types, control types and hand types."""
 
 from os import PathLike
-from typing import Any, Callable, Sequence, TypeVar
+from typing import Any, Callable, Iterator, Sequence, SupportsIndex, TypeVar, overload
 
 __version__: str
 
@@ -32,11 +33,26 @@ NO_MEMORY: int
 FILE_READ: int
 IMAGE_TOO_LARGE: int
 
+# --- Point types (UserPosition.type) ------------------------------------------------------
+CARTESIAN_POSITION: int  # 1: coordinates, a pose in metres and radians
+ANGULAR_POSITION: int  # 2: actuators, joint angles in degrees
+CARTESIAN_VELOCITY: int  # 7: coordinates in metres and radians per second
+ANGULAR_VELOCITY: int  # 8: actuators in degrees per second; fingers as velocities
+
+# --- Control types (Arm.get_control_type()) ---------------------------------------------
+CARTESIAN_CONTROL: int  # 0
+ANGULAR_CONTROL: int  # 1
+
+# --- Hand types (QuickStatus.hand_type) -------------------------------------------------
+HAND_THREE_FINGERS: int  # 0
+HAND_TWO_FINGERS: int  # 2 as the simulated arm reports it; any value but 0 means two
+
 class Error(Exception):
-    """A result code other than 1; str(err) is the code's message."""
+    """A result code other than 1; str(err) is the message, else the code's message."""
     code: int
     where: str
-    def __init__(self, code: int, where: str = "") -> None: ...
+    message: str | None
+    def __init__(self, code: int, where: str = "", message: str | None = None) -> None: ...
 
 def result_message(code: int) -> str:
     """A short English description of a result code."""
@@ -58,8 +74,27 @@ class _Record:
     def __copy__(self: _R) -> _R: ...
     def __deepcopy__(self: _R, memo: Any) -> _R: ...
 
-class AngularInfo(_Record):
-    """One value per actuator of the six-axis arm, actuator 1 first."""
+class _Floats(_Record, Sequence[float]):
+    """What AngularInfo, CartesianInfo and FingersPosition have besides (not a class of the
+    module): a sequence of their values in field order, which also sets them."""
+    def __len__(self) -> int: ...
+    @overload
+    def __getitem__(self, index: SupportsIndex) -> float: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[float]: ...
+    @overload
+    def __setitem__(self, index: SupportsIndex, value: float) -> None: ...
+    @overload
+    def __setitem__(self, index: slice, value: Sequence[float]) -> None: ...
+    def __iter__(self) -> Iterator[float]: ...
+    def index(self, value: Any, start: int = 0, stop: int = ...) -> int: ...
+    def count(self, value: Any) -> int: ...
+
+class AngularInfo(_Floats):
+    """One value per actuator of the six-axis arm, actuator 1 first: joint angles in degrees,
+    joint velocities in degrees per second, torques in newton metres or currents in amperes,
+    as the read-out or point says. A sequence of its six values: list(info), info[-1],
+    info[0] = 10.0."""
     actuator1: float
     actuator2: float
     actuator3: float
@@ -68,8 +103,11 @@ class AngularInfo(_Record):
     actuator6: float
     def init_struct(self) -> None: ...
 
-class CartesianInfo(_Record):
-    """Three translational components (x, y, z), then three rotational ones."""
+class CartesianInfo(_Floats):
+    """Three translational components (x, y, z), then three rotational ones. A pose is in
+    metres and radians (the simulated arm composes the rotation as Rz(rotation_z)
+    Ry(rotation_y) Rx(rotation_x)), a velocity in metres and radians per second. A sequence of
+    its six values: list(info), info[-1], info[0] = 0.2."""
     x: float
     y: float
     z: float
@@ -78,8 +116,10 @@ class CartesianInfo(_Record):
     rotation_z: float
     def init_struct(self) -> None: ...
 
-class FingersPosition(_Record):
-    """One value per finger of the hand."""
+class FingersPosition(_Floats):
+    """One value per finger of the hand: a position from 0 (open) to 6800 (closed), as the
+    simulated arm models it, or a velocity in the same units per second. A sequence of its
+    three values: list(fingers), fingers[-1], fingers[0] = 3400.0."""
     finger1: float
     finger2: float
     finger3: float
@@ -101,8 +141,10 @@ class AngularAcceleration(_Record):
     values: list[float]
 
 class UserPosition(_Record):
-    """One point as the arm stores, executes and reports it. Type 1 and 7 points use
-    coordinates, type 2 and 8 points use actuators."""
+    """One point as the arm stores, executes and reports it. type is CARTESIAN_POSITION (1),
+    ANGULAR_POSITION (2), CARTESIAN_VELOCITY (7) or ANGULAR_VELOCITY (8): the Cartesian kinds
+    use coordinates, the angular kinds actuators; fingers are positions, or velocities in a
+    velocity point."""
     type: int
     parameter: float
     coordinates: CartesianInfo
@@ -125,8 +167,8 @@ class Limitation(_Record):
     def init_struct(self) -> None: ...
 
 class TrajectoryPoint(_Record):
-    """One trajectory point with its limits. Call init_struct() for the defaults (type 1,
-    fingers_mode 1)."""
+    """One trajectory point with its limits. Call init_struct() for the defaults (type
+    CARTESIAN_POSITION, fingers_mode 1)."""
     position: UserPosition
     limitation_flag: int
     limits: Limitation
@@ -339,7 +381,8 @@ class Gripper(_Record):
 
 class QuickStatus(_Record):
     """Fourteen status bytes: the finger flags (nonzero once a finger is initialised) and
-    hand_type (0: three fingers, anything else: two)."""
+    hand_type (HAND_THREE_FINGERS, 0, for three fingers; anything else, such as
+    HAND_TWO_FINGERS, 2, for two)."""
     finger1_initialized: int
     finger2_initialized: int
     finger3_initialized: int
@@ -448,15 +491,23 @@ class Arm:
     def info(self) -> ArmInfo: ...
 
     # Positions and read-outs
-    def get_cartesian_position(self) -> CartesianPosition: ...
-    def get_angular_position(self) -> AngularPosition: ...
-    def get_cartesian_command(self) -> CartesianPosition: ...
-    def get_angular_command(self) -> AngularPosition: ...
+    def get_cartesian_position(self) -> CartesianPosition:
+        """The hand's pose in metres and radians, and the fingers."""
+    def get_angular_position(self) -> AngularPosition:
+        """The joint angles in degrees, and the fingers."""
+    def get_cartesian_command(self) -> CartesianPosition:
+        """The commanded pose in metres and radians."""
+    def get_angular_command(self) -> AngularPosition:
+        """The commanded joint angles in degrees."""
     def get_cartesian_force(self) -> CartesianPosition: ...
-    def get_angular_force(self) -> AngularPosition: ...
-    def get_angular_current(self) -> AngularPosition: ...
-    def get_angular_current_motor(self) -> AngularPosition: ...
-    def get_angular_velocity(self) -> AngularPosition: ...
+    def get_angular_force(self) -> AngularPosition:
+        """The joint torques in newton metres."""
+    def get_angular_current(self) -> AngularPosition:
+        """The actuator currents in amperes."""
+    def get_angular_current_motor(self) -> AngularPosition:
+        """The motor currents in amperes."""
+    def get_angular_velocity(self) -> AngularPosition:
+        """The joint velocities in degrees per second."""
     def get_angular_force_gravity_free(self) -> AngularPosition: ...
     def get_actuator_acceleration(self) -> AngularAcceleration: ...
 
@@ -465,7 +516,8 @@ class Arm:
     def stop_control_api(self) -> None: ...
     def set_angular_control(self) -> None: ...
     def set_cartesian_control(self) -> None: ...
-    def get_control_type(self) -> int: ...
+    def get_control_type(self) -> int:
+        """The active control type: CARTESIAN_CONTROL (0) or ANGULAR_CONTROL (1)."""
     def get_singularity_vector(self) -> SingularityVector: ...
     def send_joystick_command(self, command: JoystickCommand) -> None: ...
     def validate_cartesian_transition(self) -> int: ...

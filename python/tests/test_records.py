@@ -1,5 +1,6 @@
 """The record classes: attributes, construction, dictionaries, equality."""
 
+import collections.abc
 import copy
 import json
 import math
@@ -232,3 +233,78 @@ def test_repr_names_the_fields():
         "FingersPosition(finger1=0.0, finger2=0.1, finger3=0.0)")
     assert "zones=[10 x Zone]" in repr(tarsel.ZoneList())
     assert "text1=b''" in repr(tarsel.ClientConfigurations())
+
+
+SEQUENCES = [
+    (tarsel.AngularInfo, [f"actuator{i}" for i in range(1, 7)]),
+    (tarsel.CartesianInfo, ["x", "y", "z", "rotation_x", "rotation_y", "rotation_z"]),
+    (tarsel.FingersPosition, ["finger1", "finger2", "finger3"]),
+]
+SEQUENCE_NAMES = [record.__name__ for record, _ in SEQUENCES]
+
+
+def numbered(record, fields):
+    """A record whose fields hold 1.5, 2.5, ... in field order."""
+    return record(**{name: i + 1.5 for i, name in enumerate(fields)})
+
+
+@pytest.mark.parametrize("record,fields", SEQUENCES, ids=SEQUENCE_NAMES)
+def test_records_of_values_are_sequences(record, fields):
+    value = numbered(record, fields)
+    values = [getattr(value, name) for name in fields]
+    n = len(fields)
+    assert isinstance(value, collections.abc.Sequence)
+    assert len(value) == n
+    assert list(value) == values
+    assert [value[i] for i in range(-n, n)] == values + values
+    assert value[1:] == values[1:] and value[::-1] == values[::-1]
+    assert list(reversed(value)) == values[::-1]
+    assert values[-1] in value and 0.25 not in value
+    assert (value.index(values[-1]), value.count(values[0])) == (n - 1, 1)
+    for index in (n, -n - 1):
+        with pytest.raises(IndexError):
+            value[index]
+
+
+@pytest.mark.parametrize("record,fields", SEQUENCES, ids=SEQUENCE_NAMES)
+def test_records_of_values_are_set_by_index(record, fields):
+    value = record()
+    value[-1] = 7
+    value[0] = 0.1
+    assert (getattr(value, fields[-1]), getattr(value, fields[0])) == (7.0, 0.1)
+    value[1:] = range(len(fields) - 1)
+    assert [getattr(value, name) for name in fields[1:]] == list(range(len(fields) - 1))
+    before = list(value)
+    for index, item, error in [
+        (len(fields), 1.0, IndexError),
+        ("x", 1.0, TypeError),
+        (0, "1", TypeError),
+        (0, 1e39, ValueError),
+        (slice(None), [1.0] * (len(fields) - 1), ValueError),
+        (slice(None), [1.0] * (len(fields) - 1) + ["x"], TypeError),
+    ]:
+        with pytest.raises(error):
+            value[index] = item
+    with pytest.raises(TypeError):
+        del value[0]
+    assert list(value) == before  # nothing half-set
+
+
+@pytest.mark.parametrize("outer,attribute", [
+    (tarsel.AngularPosition, "actuators"),
+    (tarsel.CartesianPosition, "coordinates"),
+    (tarsel.UserPosition, "fingers"),
+])
+def test_indexing_a_nested_record_changes_its_parent(outer, attribute):
+    parent = outer()
+    getattr(parent, attribute)[-1] = 4.5
+    assert list(getattr(parent, attribute))[-1] == 4.5
+    assert parent != outer()
+
+
+@pytest.mark.parametrize("record,fields", SEQUENCES, ids=SEQUENCE_NAMES)
+def test_numpy_takes_records_of_values(record, fields):
+    numpy = pytest.importorskip("numpy")
+    value = numbered(record, fields)
+    assert numpy.asarray(value).tolist() == list(value)
+    assert numpy.array([value, value]).shape == (2, len(fields))

@@ -95,6 +95,9 @@ std::string OptionsText(const SimOptions& o) {
 Error::Error(int code, std::string where)
     : std::runtime_error(GetResultMessage(code)), code_(code), where_(std::move(where)) {}
 
+Error::Error(int code, std::string where, const std::string& message)
+    : std::runtime_error(message), code_(code), where_(std::move(where)) {}
+
 namespace {
 
 // An opened arm: its library, its connection, what describes it. Held by one
@@ -159,6 +162,20 @@ Arm::Arm(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Arm::Arm() : Arm(ArmInfo{}) {}
 
+namespace {
+
+// A failed open, naming the arm it was for.
+Error OpenFailed(int code, const char* where, const std::string& path) {
+  return Error(code, where,
+               std::string(GetResultMessage(code)) + " (arm " +
+                   (path.empty() ? std::string("first found") : "\"" + path + "\"") + ")");
+}
+
+constexpr const char* kClosedMessage =
+    "this arm is closed (Close(), moved from, or its link was closed); open a new Arm";
+
+}  // namespace
+
 Arm::Arm(const ArmInfo& info) {
   const char* where = "Arm";
   const bool simulated = info.simulated || SimulatedArmCount() > 0;
@@ -168,7 +185,7 @@ Arm::Arm(const ArmInfo& info) {
     const int code = InitAPI();
     if (code != TARSEL_OK) {
       CloseAPI();
-      throw Error(code, where);
+      throw OpenFailed(code, where, info.path);
     }
     arm->flatOpen = true;
     arm->info = DefaultInfo(simulated);
@@ -177,7 +194,7 @@ Arm::Arm(const ArmInfo& info) {
   }
   TarselArmLink* link = nullptr;
   const int code = arm->library->Open(info.path, link);
-  if (code != TARSEL_OK) throw Error(code, where);
+  if (code != TARSEL_OK) throw OpenFailed(code, where, info.path);
   arm->own = std::make_unique<ArmConnection>(arm->library, link);
   arm->info = info;
   if (info.path.empty()) {
@@ -281,18 +298,20 @@ void Arm::Call(const char* where, const std::function<int()>& body) {
   // This command's share of the opened arm: a move that replaces it meanwhile
   // closes it, but the connection stays until the command is done with it.
   const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
-  if (!arm || !arm->Usable()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where);
+  if (!arm || !arm->Usable()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
   int code = TARSEL_OK;
   {
     ConnectionScope scope(arm->connection());
     code = body();
   }
+  // 2001 from the command itself: the arm's connection was closed under it.
+  if (code == TARSEL_ERROR_NOT_INITIALIZED) throw Error(code, where, kClosedMessage);
   if (code != TARSEL_OK) throw Error(code, where);
 }
 
 FlatCallsTo::FlatCallsTo(Arm& arm) {
   const std::shared_ptr<OpenedArm> opened = arm.impl_ ? arm.impl_->Get() : nullptr;
-  if (!opened) throw Error(TARSEL_ERROR_NOT_INITIALIZED, "FlatCallsTo");
+  if (!opened) throw Error(TARSEL_ERROR_NOT_INITIALIZED, "FlatCallsTo", kClosedMessage);
   if (!RouteFlatCalls(&opened->connection())) throw Error(TARSEL_ERROR_ARGUMENT, "FlatCallsTo");
 }
 

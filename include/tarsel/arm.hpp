@@ -53,8 +53,12 @@ namespace tarsel {
 /// (GetResultMessage); code() the code; where() the function that failed.
 class TARSEL_API Error : public std::runtime_error {
  public:
-  /// The error of result code code, raised by the function named where.
+  /// The error of result code code, raised by the function named where;
+  /// what() is the code's message (GetResultMessage).
   Error(int code, std::string where);
+  /// The same with message in place of the code's own, when more is known
+  /// than the code says (which arm failed to open, that the arm was closed).
+  Error(int code, std::string where, const std::string& message);
   int code() const noexcept { return code_; }                  ///< the result code
   const std::string& where() const noexcept { return where_; }  ///< the function that failed
 

@@ -74,7 +74,7 @@ PYBIND11_MODULE(_tarsel, m) {
       if (raised) std::rethrow_exception(raised);
     } catch (const tarsel::Error& e) {
       const py::object instance =
-          py::reinterpret_borrow<py::object>(g_errorType)(e.code(), e.where());
+          py::reinterpret_borrow<py::object>(g_errorType)(e.code(), e.where(), e.what());
       PyErr_SetObject(g_errorType, instance.ptr());
     }
   });

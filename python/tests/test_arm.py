@@ -177,6 +177,7 @@ def test_close_ends_the_arm():
     with pytest.raises(tarsel.Error) as raised:
         arm.get_quick_status()
     assert raised.value.code == tarsel.NOT_INITIALIZED
+    assert "this arm is closed" in str(raised.value)
     arm.close()  # twice is harmless
 
 

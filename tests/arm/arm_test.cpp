@@ -51,7 +51,7 @@ int CodeOf(const std::function<void()>& body) {
   try {
     body();
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), GetResultMessage(e.code()));
+    EXPECT_STRNE(e.what(), "");  // the code's message, or one that says more
     return e.code();
   }
   return TARSEL_OK;
@@ -187,15 +187,50 @@ TEST(ArmErrors, CodesComeBackAsExceptions) {
       {"error bit", [&] { arm.GetAngularPosition(); }, TARSEL_ERROR_ANSWER_ERROR_BIT},
       {"silence", [&] { arm.GetCartesianPosition(); }, TARSEL_ERROR_NO_ANSWER},
       {"text too long", [&] { arm.SetSerialNumber(std::string(21, 'x')); }, TARSEL_ERROR_ARGUMENT},
-      {"short vector", [&] { arm.SetDevValue({1, 2}); }, TARSEL_ERROR_ARGUMENT},
+      {"short vector",
+       [&] {
+         arm.SetDevValue({1, 2});
+       },
+       TARSEL_ERROR_ARGUMENT},
       {"moved-from arm", [&] { moved.GetQuickStatus(); }, TARSEL_ERROR_NOT_INITIALIZED},
       {"missing firmware", [&] { arm.ProgramFlash("/nonexistent/fw.bin"); },
        TARSEL_ERROR_FILE_OPEN},
-      {"bad simulator option", [] { tarsel::SimOptions o; o.hand = 4; Arm::Simulated(o); },
+      {"bad simulator option",
+       [] {
+         tarsel::SimOptions o;
+         o.hand = 4;
+         Arm::Simulated(o);
+       },
        TARSEL_ERROR_ARGUMENT},
   };
   for (const auto& c : cases) EXPECT_EQ(CodeOf(c.call), c.code) << c.name;
   EXPECT_EQ(CodeOf([&] { empty.GetQuickStatus(); }), TARSEL_OK);
+}
+
+// What an Error says goes beyond its code where more is known: the arm that
+// could not be opened, that the arm was closed.
+TEST(ArmErrors, MessagesSayWhatHappened) {
+  Arm closed = Arm::Simulated();
+  closed.Close();
+  tarsel::ArmInfo nowhere;
+  nowhere.path = "usb:9-9";
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    const char* said;
+  } cases[] = {
+      {"closed arm", [&] { closed.GetQuickStatus(); }, "this arm is closed"},
+      {"no such arm", [&] { Arm{nowhere}; }, "(arm \"usb:9-9\")"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << c.name << ": nothing thrown";
+    } catch (const tarsel::Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << c.name << ": " << e.what();
+    }
+  }
 }
 
 TEST(ArmLongOperations, TimeLimitStopsTheArm) {
@@ -263,8 +298,8 @@ TEST(TwoArms, OneMovesWhileBothAreRead) {
   reader.join();
 
   EXPECT_GT(reads.load(), 0);
-  EXPECT_NEAR(first.GetAngularPosition().Actuators.Actuator1,
-              firstBefore.Actuators.Actuator1 + 20, 0.5);
+  EXPECT_NEAR(first.GetAngularPosition().Actuators.Actuator1, firstBefore.Actuators.Actuator1 + 20,
+              0.5);
   EXPECT_EQ(second.GetAngularPosition().Actuators.Actuator1, secondBefore.Actuators.Actuator1);
 
   // The flat functions reach whichever arm they are routed to.
@@ -300,7 +335,7 @@ TEST(ArmClose, CloseWhileAnotherThreadCalls) {
   EXPECT_FALSE(arm.IsOpen());
   EXPECT_EQ(CodeOf([&] { arm.GetAngularPosition(); }), TARSEL_ERROR_NOT_INITIALIZED);
   arm.Close();  // twice is harmless
-  Arm again;     // the arm can be opened anew
+  Arm again;    // the arm can be opened anew
   EXPECT_EQ(CodeOf([&] { again.GetAngularPosition(); }), TARSEL_OK);
 }
 

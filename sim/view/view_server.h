@@ -1,6 +1,19 @@
 // The live view's web server, shared by tarsel-sim --http and `tarsel view`:
 // the page and three.js as static files, the latest state as JSON
 // (GET /state) and as server-sent events (GET /events, 25 a second).
+//
+// Who it answers and how many:
+// - Only requests that name this machine: a Host header of localhost,
+//   127.0.0.1 or [::1], with or without a port. Any other name, several
+//   Host headers or none (an HTTP/1.0 request may leave it out; browsers
+//   never do) get 403 on every path, so that a page of another site whose
+//   name its owner points at 127.0.0.1 cannot read the arms' state.
+// - Up to kMaxViewers event streams at once (open pages); one more gets
+//   503 until one of them closes. Each holds a thread of the server; the
+//   page, the files and /state are served by kSpareThreads more, so that
+//   they answer however many pages are open.
+// - A viewer that takes no data for kWriteTimeoutSeconds (its buffers
+//   full) is dropped; the page then connects again by itself.
 #pragma once
 
 #include <memory>
@@ -10,6 +23,13 @@
 #include "arm_view.h"
 
 namespace tarsel::view {
+
+// The event streams served at once.
+inline constexpr int kMaxViewers = 64;
+// The server's threads beyond the event streams', for everything else.
+inline constexpr int kSpareThreads = 16;
+// How long a write may wait for a reader that takes nothing.
+inline constexpr int kWriteTimeoutSeconds = 2;
 
 struct ViewServerOptions {
   std::string host = "127.0.0.1";  // only this machine may look
@@ -32,7 +52,11 @@ class ViewServer {
   int Port() const;
   // The state the page shows from now on; any thread may call it.
   void Publish(const std::vector<ArmView>& arms);
-  // Ends every connection and stops serving. Harmless when called again.
+  // The event streams open now (0 to kMaxViewers); any thread may call it.
+  int Viewers() const;
+  // Ends every connection and stops serving; a write waiting on a reader
+  // that takes nothing may hold it up to kWriteTimeoutSeconds. Harmless
+  // when called again.
   void Stop();
 
  private:

@@ -418,7 +418,13 @@
 
   const events = new EventSource('/events');
   events.onopen = () => { linkElement.textContent = 'live'; };
-  events.onerror = () => { linkElement.textContent = 'no connection to the server; retrying…'; };
+  // A stream refused (the server's most viewers are watching) is not tried
+  // again by the browser; a lost one is.
+  events.onerror = () => {
+    linkElement.textContent = events.readyState === EventSource.CLOSED
+      ? 'refused by the server (too many pages open?); reload to try again'
+      : 'no connection to the server; retrying…';
+  };
   events.onmessage = (message) => {
     try {
       apply(JSON.parse(message.data));

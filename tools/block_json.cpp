@@ -4,12 +4,16 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
+#include <memory>
 #include <set>
 #include <string_view>
+#include <vector>
 
 #include <fmt/core.h>
 
+#include "spelling.h"
 #include "value_text.h"
 
 namespace tarsel::tool {
@@ -104,6 +108,54 @@ class Writer {
   BlockJson& object_;
 };
 
+// The keys a record's form takes, in order, for telling unknown keys apart.
+class KeyCollector {
+ public:
+  void Int(const char* key, int&) { keys.emplace_back(key); }
+  void Float(const char* key, float&) { keys.emplace_back(key); }
+  void Text(const char* key, char (&)[20]) { keys.emplace_back(key); }
+  template <class Record>
+  void Object(const char* key, Record&) {
+    keys.emplace_back(key);
+  }
+  template <class Record>
+  void Objects(const char* key, Record*, int) {
+    keys.emplace_back(key);
+  }
+  void Floats(const char* key, float*, int) { keys.emplace_back(key); }
+  void HexGroups(const char* key, unsigned char*, int, int) { keys.emplace_back(key); }
+
+  std::vector<std::string> keys;
+};
+
+// Refuses a key of object that Record's form does not take (nor one of
+// also), before any field is read: a misspelt key is named with the key it
+// is closest to, instead of surfacing as that key missing.
+template <class Record>
+void RefuseUnknownKeys(const BlockJson& object, const std::string& path,
+                       std::initializer_list<const char*> also = {}) {
+  if (!object.is_object()) return;
+  KeyCollector collector;
+  const auto scratch = std::make_unique<Record>();
+  Visit(collector, *scratch);
+  collector.keys.insert(collector.keys.end(), also.begin(), also.end());
+  // A misspelling most likely stands for a key the object lacks.
+  std::vector<std::string> absent;
+  for (const std::string& key : collector.keys) {
+    if (!object.contains(key)) absent.push_back(key);
+  }
+  for (const auto& [key, value] : object.items()) {
+    if (std::find(collector.keys.begin(), collector.keys.end(), key) != collector.keys.end()) {
+      continue;
+    }
+    std::string closest = ClosestName(key, absent);
+    if (closest.empty()) closest = ClosestName(key, collector.keys);
+    Fail(Join(path, key), closest.empty()
+                              ? std::string("unknown key")
+                              : fmt::format("unknown key; did you mean \"{}\"?", closest));
+  }
+}
+
 class Reader {
  public:
   Reader(const BlockJson& object, std::string path) : object_(object), path_(std::move(path)) {
@@ -173,6 +225,7 @@ class Reader {
   template <class Record>
   static void Fill(const BlockJson& object, const std::string& path, Record& record) {
     Reader reader(object, path);
+    RefuseUnknownKeys<Record>(object, path);
     Visit(reader, record);
     reader.Finish();
   }
@@ -333,6 +386,7 @@ void FromDocument(const char* name, const BlockJson& document, Record& out) {
   if (!block.is_string() || block.get_ref<const std::string&>() != name) {
     Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), name));
   }
+  RefuseUnknownKeys<Record>(document, "", {"block"});
   Visit(reader, out);
   reader.Finish();
 }

@@ -247,8 +247,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Broken{"missing_key", [](BlockJson& d) { d["Zones"][3].erase("ZoneValue5"); },
                "/Zones/3/ZoneValue5: missing"},
-        Broken{"unknown_key", [](BlockJson& d) { d["Zones"][0]["Points"][7]["W"] = 1; },
-               "/Zones/0/Points/7/W: unknown key"},
+        Broken{"unknown_key", [](BlockJson& d) { d["Zones"][0]["Points"][7]["Weight"] = 1; },
+               "/Zones/0/Points/7/Weight: unknown key"},
+        Broken{"misspelt_key",
+               [](BlockJson& d) {
+                 d["Zones"][3]["ZoneValeu5"] = d["Zones"][3]["ZoneValue5"];
+                 d["Zones"][3].erase("ZoneValue5");
+               },
+               "/Zones/3/ZoneValeu5: unknown key; did you mean \"ZoneValue5\"?"},
+        Broken{"misspelt_top_key",
+               [](BlockJson& d) {
+                 d["listvalue1"] = d["ListValue1"];
+                 d.erase("ListValue1");
+               },
+               "/listvalue1: unknown key; did you mean \"ListValue1\"?"},
         Broken{"short_list", [](BlockJson& d) { d["Zones"][9]["Parameters"].erase(0); },
                "/Zones/9/Parameters: expected 9 entries, found 8"},
         Broken{"int_range", [](BlockJson& d) { d["ListValue2"] = std::int64_t{1} << 31; },

@@ -576,7 +576,8 @@ TEST_F(Tool, LoadRefusesABadFileBeforeSendingAnything) {
   WriteFile(file, document.dump());
   r = Sim({"zones", "load", file.string()}, {{"TARSEL_SIM_TRACE", "1"}});
   EXPECT_EQ(r.status, 1);
-  EXPECT_THAT(r.err, HasSubstr("tarsel: /Zones/2/ZoneValue5: missing"));
+  EXPECT_THAT(r.err,
+              HasSubstr("tarsel: /Zones/2/ZoneValue9: unknown key; did you mean \"ZoneValue5\"?"));
   EXPECT_THAT(r.err, Not(HasSubstr("sim:")));  // not even InitAPI ran
   r = Sim({"zones", "load", Path("absent.json").string()});
   EXPECT_EQ(r.status, 1);

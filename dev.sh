@@ -47,13 +47,15 @@ build() {  # build <dir> [cmake options...]
   cmake --build "$dir" -j"$JOBS"
 }
 
-# The Debian packages (libtarsel5, libtarsel-dev, tarsel-tools, python3-tarsel)
+# The Debian packages (libtarsel5, libtarsel-dev, tarsel-tools, python3-tarsel,
+# tarsel-doc)
 # from a build for the /usr prefix, into build-package/packages/.
 package() {
   PACKAGES="$PACKAGES dpkg-dev file"
   install_missing
   build "$ROOT/build-package" -DCMAKE_INSTALL_PREFIX=/usr -DTARSEL_BUILD_TESTS=OFF \
-    -DTARSEL_SKIP_PARTS="bench;fuzz;examples" -DTARSEL_PYTHON_INSTALL_DIR:PATH=lib/python3/dist-packages
+    -DTARSEL_SKIP_PARTS="bench;fuzz;examples" -DTARSEL_PYTHON_INSTALL_DIR:PATH=lib/python3/dist-packages \
+    -DTARSEL_INSTALL_DOCS=ON
   rm -rf "$ROOT/build-package/packages"
   (cd "$ROOT/build-package" && cpack -G DEB)
 }

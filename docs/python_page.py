@@ -46,6 +46,17 @@ def signature(node: ast.FunctionDef) -> str:
     return f"{node.name}({', '.join(parts)}){result}"
 
 
+def code(text: str) -> str:
+    """text as inline code. Double backticks, so that the quotes of a default
+    such as '' cannot end the span early, and spaces inside, so that a
+    backtick at either end is still code."""
+    return f"`` {text} ``"
+
+
+def is_property(node: ast.FunctionDef) -> bool:
+    return any(ast.unparse(d) == "property" for d in node.decorator_list)
+
+
 def one_paragraph(text: str) -> str:
     """A docstring on one line, for a list entry, with the characters Doxygen
     would take for markup escaped."""
@@ -132,35 +143,50 @@ def main() -> int:
     if functions:
         lines += ["## Functions", ""]
         for node in functions:
-            lines.append(f"- `{signature(node)}` — {doc_of(node, [node.name])}")
+            lines.append(f"- {code(signature(node))} — {doc_of(node, [node.name])}")
         lines.append("")
     for node in classes:
         lines += [f"## {node.name}", "", doc_of(node, [node.name]), ""]
         fields = [item.target.id for item in node.body
                   if isinstance(item, ast.AnnAssign) and isinstance(item.target, ast.Name)]
         if fields:
-            lines += ["Fields: " + ", ".join(f"`{name}`" for name in fields) + ".", ""]
+            lines += ["Fields: " + ", ".join(code(name) for name in fields) + ".", ""]
+        properties = [item for item in node.body
+                      if isinstance(item, ast.FunctionDef) and is_property(item)]
+        if properties:
+            lines += ["Read-only properties:", ""]
+            for item in properties:
+                doc = doc_of(item, [node.name, item.name])
+                result = ": " + ast.unparse(item.returns) if item.returns else ""
+                lines.append(f"- {code(item.name + result)}" + (f" — {doc}" if doc else ""))
+            lines += ["", "Methods:", ""]
         methods = [item for item in node.body if isinstance(item, ast.FunctionDef)
+                   and not is_property(item)
                    and (not item.name.startswith("_") or item.name in ("__init__", "__enter__"))]
         for item in methods:
             doc = doc_of(item, [node.name, item.name])
-            lines.append(f"- `{signature(item)}`" + (f" — {doc}" if doc else ""))
+            lines.append(f"- {code(signature(item))}" + (f" — {doc}" if doc else ""))
         if module is not None:
+            # What the built class has beyond the stub, leaving out what every
+            # object or exception has.
+            base = BaseException if isinstance(getattr(module, node.name, None), type) and \
+                issubclass(getattr(module, node.name), BaseException) else object
             known = members.get(node.name, set())
             extra = sorted(name for name in dir(getattr(module, node.name, object))
                            if not name.startswith("_") and name not in known
-                           and not hasattr(object, name))
+                           and not hasattr(base, name))
             for name in extra:
-                lines.append(f"- `{name}` — {runtime_doc(module, [node.name, name])}")
+                lines.append(f"- {code(name)} — {runtime_doc(module, [node.name, name])}")
         lines.append("")
     for section, named in constants.items():
         lines += [f"## {one_paragraph(section)}", ""]
         if section == "Result codes":
             lines += ["Constants of the module, one per result code of the C++ API: "
-                      + ", ".join(f"`{name}`" for name, _ in named) + ".", ""]
+                      + ", ".join(code(name) for name, _ in named) + ".", ""]
             continue
-        lines += ["Constants of the module (ints), under the C names without `TARSEL_`:", ""]
-        lines += [f"- `{name}`" + (f" — {one_paragraph(note)}" if note else "")
+        lines += [f"Constants of the module (ints), under the C names without {code('TARSEL_')}:",
+                  ""]
+        lines += [f"- {code(name)}" + (f" — {one_paragraph(note)}" if note else "")
                   for name, note in named]
         lines.append("")
 

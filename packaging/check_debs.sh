@@ -44,14 +44,17 @@ depends() {
   done
 }
 
-PACKAGES="libtarsel5 libtarsel-dev tarsel-tools"
+PACKAGES="libtarsel5 libtarsel-dev tarsel-tools tarsel-doc"
 [ -n "$(deb python3-tarsel || true)" ] && PACKAGES="$PACKAGES python3-tarsel"
 for pkg in $PACKAGES; do
   if [ -z "$(deb "$pkg" || true)" ]; then
     fail "no package $pkg in $DIR"
     continue
   fi
-  for name in Package Version Maintainer Description Section Depends; do
+  fields="Package Version Maintainer Description Section"
+  # The reference is plain files: it depends on nothing.
+  [ "$pkg" = tarsel-doc ] || fields="$fields Depends"
+  for name in $fields; do
     [ -n "$(dpkg-deb -f "$(deb "$pkg")" "$name")" ] || fail "$pkg has no $name field"
   done
   [ "$(dpkg-deb -f "$(deb "$pkg")" Version)" = "$VERSION" ] || fail "$pkg is not version $VERSION"
@@ -77,6 +80,13 @@ if [ -n "$(deb python3-tarsel || true)" ]; then
   holds python3-tarsel "usr/lib/python3/dist-packages/tarsel/__init__.py" \
     "usr/lib/python3/dist-packages/tarsel/_tarsel[^/]*\.so"
   depends python3-tarsel "libtarsel5 (= $VERSION)" "python3"
+fi
+# The reference, its Python page included, and nothing else.
+DOC=usr/share/doc/tarsel-doc/html
+holds tarsel-doc "$DOC/index.html" "$DOC/python.html" "$DOC/classtarsel_1_1Arm.html"
+[ "$(dpkg-deb -f "$(deb tarsel-doc)" Architecture)" = all ] || fail "tarsel-doc is not Architecture: all"
+if grep -v '/$' "$WORK/tarsel-doc.files" | grep -Evq '^\./usr/share/doc/tarsel-doc/'; then
+  fail "tarsel-doc holds files outside its documentation folder"
 fi
 # The headers and the libraries each live in one package only.
 if grep -q 'usr/include/' "$WORK/libtarsel5.files"; then fail "libtarsel5 holds headers"; fi

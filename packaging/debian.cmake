@@ -4,6 +4,7 @@
 #   libtarsel-dev   dev: headers, CMake package, pkg-config file
 #   tarsel-tools    tools: tarsel, tarsel-sim-usb, the simulator's link library
 #   python3-tarsel  python: the Python package, when it is built
+#   tarsel-doc      doc: the HTML API reference, when TARSEL_INSTALL_DOCS is on
 # Each package carries /usr/share/doc/<package>/copyright and
 # changelog.Debian.gz. Depends: the libraries each binary links, found by
 # dpkg-shlibdeps, plus the packages named below.
@@ -66,12 +67,23 @@ set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python interface to the Tarsel robotic arm
 The tarsel package: one method per function of the arm's API, records as
 classes and result codes as tarsel.Error, over the C++ interface.")
 
-# The packages: the python component only when python/ installs something.
+set(CPACK_DEBIAN_DOC_PACKAGE_NAME tarsel-doc)
+set(CPACK_DEBIAN_DOC_PACKAGE_SECTION doc)
+set(CPACK_DEBIAN_DOC_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_DOC_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_DOC_DESCRIPTION "API reference of the Tarsel robotic arm's host API
+The HTML reference of the flat functions, the records and their result codes,
+the C++ interface tarsel::Arm and the Python module tarsel, in
+/usr/share/doc/tarsel-doc/html (start with index.html).")
+
+# The packages: python and doc only when their parts install something.
 get_cmake_property(tarsel_components COMPONENTS)
 set(CPACK_COMPONENTS_ALL runtime dev tools)
-if("python" IN_LIST tarsel_components)
-  list(APPEND CPACK_COMPONENTS_ALL python)
-endif()
+foreach(optional python doc)
+  if(optional IN_LIST tarsel_components)
+    list(APPEND CPACK_COMPONENTS_ALL ${optional})
+  endif()
+endforeach()
 
 # copyright and changelog.Debian.gz of every package.
 string(TIMESTAMP TARSEL_DEB_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)

@@ -140,34 +140,36 @@ class TARSEL_API Arm {
   const ArmInfo& Info() const noexcept;  ///< the arm as it was opened
 
   // --- Positions and read-outs ---------------------------------------------
-  /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
-  /// reads, and throws Error when its result code is not 1. Units as there: joint
-  /// angles in degrees, poses in metres and radians, velocities per second.
+  /// Each runs the flat function of the same name (tarsel/motion.h) on this
+  /// arm: returns what it reads, and throws Error when its result code is not
+  /// 1. Units as there: joint angles in degrees, poses in metres and radians,
+  /// velocities per second.
   /// @{
-  CartesianPosition GetCartesianPosition();
-  AngularPosition GetAngularPosition();
-  CartesianPosition GetCartesianCommand();
-  AngularPosition GetAngularCommand();
-  CartesianPosition GetCartesianForce();
-  AngularPosition GetAngularForce();
-  AngularPosition GetAngularCurrent();
-  AngularPosition GetAngularCurrentMotor();
-  AngularPosition GetAngularVelocity();
-  AngularPosition GetAngularForceGravityFree();
-  AngularAcceleration GetActuatorAcceleration();
+  CartesianPosition GetCartesianPosition();  ///< the hand's pose (m, rad) and the fingers
+  AngularPosition GetAngularPosition();  ///< the joint angles (deg) and the fingers
+  CartesianPosition GetCartesianCommand();  ///< the pose the arm is commanded to (m, rad)
+  AngularPosition GetAngularCommand();  ///< the joint angles the arm is commanded to (deg)
+  CartesianPosition GetCartesianForce();  ///< the force at the hand, in Cartesian terms
+  AngularPosition GetAngularForce();  ///< the joint torques (N m)
+  AngularPosition GetAngularCurrent();  ///< the actuators' currents (A)
+  AngularPosition GetAngularCurrentMotor();  ///< the motors' currents (A)
+  AngularPosition GetAngularVelocity();  ///< the joint velocities (deg/s)
+  AngularPosition GetAngularForceGravityFree();  ///< the joint torques with gravity removed (N m)
+  AngularAcceleration GetActuatorAcceleration();  ///< the eighteen acceleration values
   /// @}
 
   // --- Control modes and joystick -----------------------------------------
   /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  void StartControlAPI();
-  void StopControlAPI();
-  void SetAngularControl();
-  void SetCartesianControl();
+  void StartControlAPI();  ///< takes control of the arm from the host
+  void StopControlAPI();  ///< gives control back
+  void SetAngularControl();  ///< steers per joint from now on
+  void SetCartesianControl();  ///< steers in Cartesian terms from now on
   int GetControlType();  ///< TARSEL_CARTESIAN_CONTROL or TARSEL_ANGULAR_CONTROL
-  SingularityVector GetSingularityVector();
-  void SendJoystickCommand(const JoystickCommand& command);
+  SingularityVector GetSingularityVector();  ///< the singularity indicators and vector
+  void SendJoystickCommand(const JoystickCommand& command);  ///< sends one joystick sample
+  /// The arm's answer: can it switch to Cartesian control.
   unsigned int ValidateCartesianTransition();
   /// @}
 
@@ -179,24 +181,30 @@ class TARSEL_API Arm {
   /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
+  /// Queues point in full form, with its limits.
   void SendAdvanceTrajectory(const TrajectoryPoint& point);
+  /// Queues point in basic form (no limits sent).
   void SendBasicTrajectory(const TrajectoryPoint& point);
-  void EraseAllTrajectories();
-  TrajectoryFIFO GetGlobalTrajectoryInfo();
-  TrajectoryPoint GetActualTrajectoryInfo();
+  void EraseAllTrajectories();  ///< empties the queue: the arm stops
+  TrajectoryFIFO GetGlobalTrajectoryInfo();  ///< the queue: points waiting, its size
+  TrajectoryPoint GetActualTrajectoryInfo();  ///< the point the arm is moving to
   /// @}
 
   // --- Force and impedance control -----------------------------------------
   /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  void StartForceControl();
-  void StopForceControl();
-  void StartCurrentLimitation();
-  void StopCurrentLimitation();
+  void StartForceControl();  ///< switches force control on
+  void StopForceControl();  ///< switches force control off
+  void StartCurrentLimitation();  ///< switches the current limitation on
+  void StopCurrentLimitation();  ///< switches the current limitation off
+  /// The Cartesian force range of force control.
   void SetCartesianForceMinMax(const CartesianInfo& min, const CartesianInfo& max);
+  /// The Cartesian impedance.
   void SetCartesianInertiaDamping(const CartesianInfo& inertia, const CartesianInfo& damping);
+  /// Each joint's torque range (N m).
   void SetAngularTorqueMinMax(const AngularInfo& min, const AngularInfo& max);
+  /// Each joint's impedance.
   void SetAngularInertiaDamping(const AngularInfo& inertia, const AngularInfo& damping);
   /// @}
 
@@ -204,43 +212,47 @@ class TARSEL_API Arm {
   /// The flat function of the same name (tarsel/config.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  ClientConfigurations GetClientConfigurations();
+  ClientConfigurations GetClientConfigurations();  ///< the client configuration
+  /// Writes the client configuration.
   void SetClientConfigurations(const ClientConfigurations& config);
-  ControlMappingCharts GetControlMapping();
-  void SetControlMapping(const ControlMappingCharts& charts);
-  ZoneList GetProtectionZone();
-  void SetProtectionZone(const ZoneList& zones);
-  void EraseAllProtectionZones();
+  ControlMappingCharts GetControlMapping();  ///< the control mapping
+  void SetControlMapping(const ControlMappingCharts& charts);  ///< writes the control mapping
+  ZoneList GetProtectionZone();  ///< the protection zones the arm keeps out of
+  void SetProtectionZone(const ZoneList& zones);  ///< writes the protection zones
+  void EraseAllProtectionZones();  ///< removes every protection zone
   /// @}
   /// Texts of at most 20 bytes (Error(2100) when longer), padded with zeros.
   /// @{
-  void SetSerialNumber(std::string_view serial);
+  void SetSerialNumber(std::string_view serial);  ///< writes the serial number
+  /// Writes the model; accessCode must match (else 2100).
   void SetModel(std::string_view model, std::string_view accessCode);
   /// @}
   /// The flat function of the same name (tarsel/config.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  void SetFrameType(int frameType);
-  void RestoreFactoryDefault();
+  void SetFrameType(int frameType);  ///< the frame type
+  void RestoreFactoryDefault();  ///< the factory settings back
+  /// Writes the fourteen dev values (Error(2100) unless 14).
   void SetDevValue(const std::vector<float>& values);
-  std::vector<float> GetDevValue();
+  std::vector<float> GetDevValue();  ///< the fourteen dev values
+  /// The spasm filter's four values and setting.
   void SetSpasmFilterValues(const std::vector<float>& values, int filterSetting);
-  SpasmFilter GetSpasmFilterValues();
+  SpasmFilter GetSpasmFilterValues();  ///< the spasm filter's values and setting
   /// @}
 
   // --- Status -------------------------------------------------------------------
   /// The flat function of the same name (tarsel/status.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  GeneralInformations GetGeneralInformations();
-  Gripper GetGripperStatus();
-  QuickStatus GetQuickStatus();
-  ForcesInfo GetForcesInfo();
-  SensorsInfo GetSensorsInfo();
-  unsigned int GetSystemErrorCount();
-  SystemError GetSystemError(unsigned int index);
-  void ClearErrorLog();
-  std::vector<PeripheralInfo> GetPeripheralInventory();
+  GeneralInformations GetGeneralInformations();  ///< the arm's general status block
+  Gripper GetGripperStatus();  ///< the gripper status
+  QuickStatus GetQuickStatus();  ///< the fourteen quick-status values
+  ForcesInfo GetForcesInfo();  ///< the twelve force values
+  SensorsInfo GetSensorsInfo();  ///< the fourteen sensor values
+  unsigned int GetSystemErrorCount();  ///< how many entries the error log holds
+  SystemError GetSystemError(unsigned int index);  ///< entry index of the error log (0 first)
+  void ClearErrorLog();  ///< empties the error log
+  std::vector<PeripheralInfo> GetPeripheralInventory();  ///< the devices on the arm's internal bus
   /// @}
   /// Initialises the fingers. When limit passes first, the queue is erased
   /// and Error(2010) is thrown.
@@ -250,15 +262,16 @@ class TARSEL_API Arm {
   /// The flat function of the same name (tarsel/maintenance.h) on this arm: returns what it
   /// reads, and throws Error when its result code is not 1.
   /// @{
-  void SetJointZero(int address);
-  void SetActuatorAddress(int address, int newAddress);
-  void SetActuatorPID(int address, float p, float i, float d);
+  void SetJointZero(int address);  ///< takes the actuator's position as its joint zero
+  void SetActuatorAddress(int address, int newAddress);  ///< gives an actuator another bus address
+  void SetActuatorPID(int address, float p, float i, float d);  ///< an actuator's PID gains
+  /// An actuator's PID filter.
   void SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD);
-  void SetTorqueZero(int address);
-  void SetTorqueGain(int address, int gain);
-  std::vector<float> GetPositionCurrentActuators();
-  std::vector<int> GetAPIVersion();
-  std::vector<int> GetCodeVersion();
+  void SetTorqueZero(int address);  ///< takes the actuator's torque as its torque zero
+  void SetTorqueGain(int address, int gain);  ///< an actuator's torque gain
+  std::vector<float> GetPositionCurrentActuators();  ///< the twelve position and current values
+  std::vector<int> GetAPIVersion();  ///< this library's version: major, minor, patch
+  std::vector<int> GetCodeVersion();  ///< the versions of the code on the arm (37 numbers)
   /// @}
   /// Programs the firmware image in the file at path. progress may stop the
   /// transfer between pages (Error(2009) when every page sent was accepted);
@@ -270,8 +283,9 @@ class TARSEL_API Arm {
   /// InitFingers, ProgramFlash) on the thread that runs them, about ten times
   /// a second or more: it returns 0 to go on, or a result code to stop with.
   /// A motion that stops erases the trajectory queue (the arm halts); a
-  /// firmware transfer stops between pages. Then Error(code) is thrown. For language bindings that must notice an interrupt; an
-  /// empty function removes the check.
+  /// firmware transfer stops between pages. Then Error(code) is thrown. For
+  /// language bindings that must notice an interrupt; an empty function
+  /// removes the check.
   void SetStopCheck(std::function<int()> check);
 
   /// Runs body with this arm's connection as the calling thread's current one,

@@ -7,7 +7,9 @@
 // problem with its fix; exits 0 only when InitAPI opened the arm.
 #include <dlfcn.h>
 #include <grp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <libusb.h>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -175,6 +178,47 @@ void CheckSetup(Report& report, const Identity& who, const std::string& apiLibra
   doctor::CheckGroup(report, rule, who, false);
 }
 
+// With TARSEL_SIM_SOCKET set, the simulated arms are a tarsel-sim's: whether
+// one listens at that path. Returns false when none does.
+bool CheckSimulatorService(Report& report) {
+  const char* socket = std::getenv("TARSEL_SIM_SOCKET");
+  if (socket == nullptr || *socket == '\0') return true;
+  const std::string path = socket;
+  const std::string fix =
+      fmt::format("start it: `tarsel-sim --socket {} &`, or unset TARSEL_SIM_SOCKET for a "
+                  "simulated arm of this program's own",
+                  path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    report.Problem(fmt::format("TARSEL_SIM_SOCKET names {}, where no simulator service listens "
+                               "(no such file)",
+                               path),
+                   fix);
+    return false;
+  }
+  if (!S_ISSOCK(st.st_mode)) {
+    report.Problem(fmt::format("TARSEL_SIM_SOCKET names {}, which is no socket", path), fix);
+    return false;
+  }
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const bool fits = path.size() < sizeof address.sun_path;
+  if (fits) std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const bool listening =
+      fd >= 0 && fits && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!listening) {
+    report.Problem(fmt::format("TARSEL_SIM_SOCKET names {}, where no simulator service listens "
+                               "(a service that stopped left the file)",
+                               path),
+                   fix);
+    return false;
+  }
+  report.Ok(fmt::format("a simulator service listens at {} (TARSEL_SIM_SOCKET)", path));
+  return true;
+}
+
 // Every device with the arm's vendor id, and whether each arm can be used.
 // With none, what can be checked without one: the udev rule and the group.
 void CheckBus(Report& report, const Identity& who, const std::string& apiLibrary) {
@@ -263,6 +307,7 @@ void RunDoctor(const Context& context) {
                                        kSimLinkVariable));
       throw Failure("doctor: the simulated arm cannot be reached");
     }
+    CheckSimulatorService(report);
   } else {
     CheckBus(report, who, apiLibrary);
   }
@@ -285,10 +330,13 @@ void RunDoctor(const Context& context) {
       report.Note(fmt::format("InitAPI returns {} ({}): the problems above explain it", code,
                               GetResultMessage(code)));
     } else {
+      const bool noArm = code == TARSEL_ERROR_NO_ARM || code == TARSEL_ERROR_CLAIM_FAILED;
       report.Problem(fmt::format("InitAPI returns {} ({})", code, GetResultMessage(code)),
-                     code == TARSEL_ERROR_NO_ARM || code == TARSEL_ERROR_CLAIM_FAILED
-                         ? "unplug and replug the arm, then run `tarsel doctor` again"
-                         : "reinstall the libtarsel5 package");
+                     !noArm               ? "reinstall the libtarsel5 package"
+                     : simulator != nullptr
+                         ? "check the simulator's settings (TARSEL_SIM_*, --sim-*): `absent` "
+                           "leaves the bus empty"
+                         : "unplug and replug the arm, then run `tarsel doctor` again");
     }
   }
   CloseAPI();

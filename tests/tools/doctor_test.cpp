@@ -328,6 +328,18 @@ const Case kCases[] = {
      {R"(^ok: +link library \(simulated arm\) at /.*/sim/lib/Tarsel\.API\.CommLayerUbuntu\.so$)",
       "^ok: +InitAPI opened the simulated arm$"},
      "^problem:|usb:"},
+    // A simulated arm is never unplugged: the fixes say what to do instead.
+    {"SimulatorServiceMissing", nullptr, nullptr, false, {"--sim"},
+     [](const fs::path& scratch) {
+       return std::vector<std::string>{"TARSEL_SIM_SOCKET=" + (scratch / "none.sock").string()};
+     },
+     1,
+     {"^problem: TARSEL_SIM_SOCKET names /.*/none\\.sock, where no simulator service listens "
+      "\\(no such file\\)\\. Fix: start it: `tarsel-sim --socket /.*/none\\.sock &`"},
+     "unplug"},
+    {"SimulatedBusEmpty", nullptr, nullptr, false, {"--sim", "--sim-fault", "absent"}, nullptr, 1,
+     {"^problem: InitAPI returns 1014 .*\\. Fix: check the simulator's settings"},
+     "unplug"},
 };
 
 class Doctor : public ::testing::TestWithParam<Case> {

@@ -1,8 +1,12 @@
 // Each member of tarsel::Arm runs the flat function of the same name over the
 // arm's own connection and turns its result code into an exception.
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "core/connection.h"
 #include "tarsel/arm.hpp"
@@ -34,14 +38,86 @@ struct Text20 {
   char chars[20] = {};
 };
 
+// Refusals of what the arm could only answer with a bare error (2004): each
+// throws Error(2100) naming what is wrong, before anything is sent. The flat
+// functions send what they are given, as they always have.
+[[noreturn]] void Refuse(const char* where, const std::string& why) {
+  throw Error(TARSEL_ERROR_ARGUMENT, where, why);
+}
+
+void RequireFinite(const char* where, const char* what, std::initializer_list<float> values) {
+  int i = 0;
+  for (const float v : values) {
+    ++i;
+    if (!std::isfinite(v)) {
+      Refuse(where, std::string(what) + " value " + std::to_string(i) + " is " +
+                        (std::isnan(v) ? "NaN" : "infinite") + ": nothing was sent");
+    }
+  }
+}
+
+void RequireFinite(const char* where, const char* what, const CartesianInfo& c) {
+  RequireFinite(where, what, {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ});
+}
+
+void RequireFinite(const char* where, const char* what, const AngularInfo& a) {
+  RequireFinite(where, what,
+                {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6});
+}
+
+// What the point's form carries: a known type, and finite numbers in the
+// block its type sends, the fingers and the parameter (and the limits in the
+// full form).
+void RequireValidPoint(const char* where, const TrajectoryPoint& point, bool full) {
+  const UserPosition& p = point.Position;
+  switch (p.Type) {
+    case TARSEL_CARTESIAN_POSITION:
+    case TARSEL_CARTESIAN_VELOCITY:
+      RequireFinite(where, "the point's Coordinates", p.Coordinates);
+      break;
+    case TARSEL_ANGULAR_POSITION:
+    case TARSEL_ANGULAR_VELOCITY:
+      RequireFinite(where, "the point's Actuators", p.Actuators);
+      break;
+    default:
+      Refuse(where, "point type " + std::to_string(p.Type) +
+                        " is none the arm knows (1 Cartesian position, 2 angular position, 7 "
+                        "Cartesian velocity, 8 angular velocity): nothing was sent");
+  }
+  RequireFinite(where, "the point's Fingers",
+                {p.Fingers.Finger1, p.Fingers.Finger2, p.Fingers.Finger3});
+  RequireFinite(where, "the point's Parameter", {p.Parameter});
+  if (full) {
+    const Limitation& l = point.Limits;
+    RequireFinite(
+        where, "the point's Limits",
+        {l.Limit1, l.Limit2, l.Limit3, l.Limit4, l.Limit5, l.Limit6, l.Limit7, l.Limit8, l.Limit9});
+  }
+}
+
+void RequireFinite(const char* where, const char* what, const std::vector<float>& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (!std::isfinite(values[i])) {
+      Refuse(where, std::string(what) + " value " + std::to_string(i + 1) + " is " +
+                        (std::isnan(values[i]) ? "NaN" : "infinite") + ": nothing was sent");
+    }
+  }
+}
+
 }  // namespace
 
-#define TARSEL_ARM_READ(Name, Record) \
-  Record Arm::Name() { return ReadInto<Record>(*this, #Name, &::Name); }
-#define TARSEL_ARM_READ_THROUGH(Name, Record) \
-  Record Arm::Name() { return ReadThrough<Record>(*this, #Name, &::Name); }
-#define TARSEL_ARM_BARE(Name) \
-  void Arm::Name() { Call(#Name, [] { return ::Name(); }); }
+#define TARSEL_ARM_READ(Name, Record)               \
+  Record Arm::Name() {                              \
+    return ReadInto<Record>(*this, #Name, &::Name); \
+  }
+#define TARSEL_ARM_READ_THROUGH(Name, Record)          \
+  Record Arm::Name() {                                 \
+    return ReadThrough<Record>(*this, #Name, &::Name); \
+  }
+#define TARSEL_ARM_BARE(Name)             \
+  void Arm::Name() {                      \
+    Call(#Name, [] { return ::Name(); }); \
+  }
 
 TARSEL_ARM_READ(GetCartesianPosition, CartesianPosition)
 TARSEL_ARM_READ(GetAngularPosition, AngularPosition)
@@ -91,6 +167,9 @@ TARSEL_ARM_BARE(ClearErrorLog)
 #undef TARSEL_ARM_BARE
 
 void Arm::SendJoystickCommand(const JoystickCommand& command) {
+  RequireFinite(
+      "SendJoystickCommand", "the joystick's axis",
+      {command.Axis1, command.Axis2, command.Axis3, command.Axis4, command.Axis5, command.Axis6});
   Call("SendJoystickCommand", [&] { return ::SendJoystickCommand(command); });
 }
 
@@ -100,27 +179,37 @@ void Arm::MoveHome(std::chrono::milliseconds limit) {
 }
 
 void Arm::SendAdvanceTrajectory(const TrajectoryPoint& point) {
+  RequireValidPoint("SendAdvanceTrajectory", point, true);
   Call("SendAdvanceTrajectory", [&] { return ::SendAdvanceTrajectory(point); });
 }
 
 void Arm::SendBasicTrajectory(const TrajectoryPoint& point) {
+  RequireValidPoint("SendBasicTrajectory", point, false);
   Call("SendBasicTrajectory", [&] { return ::SendBasicTrajectory(point); });
 }
 
 void Arm::SetCartesianForceMinMax(const CartesianInfo& min, const CartesianInfo& max) {
+  RequireFinite("SetCartesianForceMinMax", "min", min);
+  RequireFinite("SetCartesianForceMinMax", "max", max);
   Call("SetCartesianForceMinMax", [&] { return ::SetCartesianForceMinMax(min, max); });
 }
 
 void Arm::SetCartesianInertiaDamping(const CartesianInfo& inertia, const CartesianInfo& damping) {
+  RequireFinite("SetCartesianInertiaDamping", "inertia", inertia);
+  RequireFinite("SetCartesianInertiaDamping", "damping", damping);
   Call("SetCartesianInertiaDamping",
        [&] { return ::SetCartesianInertiaDamping(inertia, damping); });
 }
 
 void Arm::SetAngularTorqueMinMax(const AngularInfo& min, const AngularInfo& max) {
+  RequireFinite("SetAngularTorqueMinMax", "min", min);
+  RequireFinite("SetAngularTorqueMinMax", "max", max);
   Call("SetAngularTorqueMinMax", [&] { return ::SetAngularTorqueMinMax(min, max); });
 }
 
 void Arm::SetAngularInertiaDamping(const AngularInfo& inertia, const AngularInfo& damping) {
+  RequireFinite("SetAngularInertiaDamping", "inertia", inertia);
+  RequireFinite("SetAngularInertiaDamping", "damping", damping);
   Call("SetAngularInertiaDamping", [&] { return ::SetAngularInertiaDamping(inertia, damping); });
 }
 
@@ -152,10 +241,12 @@ void Arm::SetFrameType(int frameType) {
 }
 
 void Arm::SetDevValue(const std::vector<float>& values) {
+  RequireFinite("SetDevValue", "the dev", values);
   Call("SetDevValue", [&] { return ::SetDevValue(values); });
 }
 
 void Arm::SetSpasmFilterValues(const std::vector<float>& values, int filterSetting) {
+  RequireFinite("SetSpasmFilterValues", "the filter's", values);
   Call("SetSpasmFilterValues", [&] { return ::SetSpasmFilterValues(values, filterSetting); });
 }
 
@@ -168,13 +259,31 @@ std::vector<float> Arm::GetDevValue() {
 SpasmFilter Arm::GetSpasmFilterValues() {
   SpasmFilter filter;
   filter.values.resize(4);
-  Call("GetSpasmFilterValues", [&] { return ::GetSpasmFilterValues(filter.values, filter.setting); });
+  Call("GetSpasmFilterValues",
+       [&] { return ::GetSpasmFilterValues(filter.values, filter.setting); });
   return filter;
 }
 
 SystemError Arm::GetSystemError(unsigned int index) {
   SystemError error{};
-  Call("GetSystemError", [&] { return ::GetSystemError(index, error); });
+  try {
+    Call("GetSystemError", [&] { return ::GetSystemError(index, error); });
+  } catch (const Error& e) {
+    // The arm refuses an entry past the end of its log with a bare error:
+    // say so when the count shows it.
+    if (e.code() != TARSEL_ERROR_ANSWER_ERROR_BIT) throw;
+    unsigned int count = 0;
+    try {
+      count = GetSystemErrorCount();
+    } catch (const Error&) {
+      throw e;
+    }
+    if (index < count) throw;
+    throw Error(e.code(), e.where(),
+                "entry " + std::to_string(index) + " is past the end of the error log" +
+                    (count == 0 ? std::string(", which is empty")
+                                : ", whose entries are 0 to " + std::to_string(count - 1)));
+  }
   return error;
 }
 
@@ -192,10 +301,12 @@ void Arm::SetActuatorAddress(int address, int newAddress) {
 }
 
 void Arm::SetActuatorPID(int address, float p, float i, float d) {
+  RequireFinite("SetActuatorPID", "the gain", {p, i, d});
   Call("SetActuatorPID", [&] { return ::SetActuatorPID(address, p, i, d); });
 }
 
 void Arm::SetActuatorPIDFilter(int address, float filterP, float filterI, float filterD) {
+  RequireFinite("SetActuatorPIDFilter", "the filter", {filterP, filterI, filterD});
   Call("SetActuatorPIDFilter",
        [&] { return ::SetActuatorPIDFilter(address, filterP, filterI, filterD); });
 }

@@ -146,6 +146,39 @@ def test_result_codes_raise_error(call, code):
     assert str(raised.value) == tarsel.result_message(code)
 
 
+def point_of_type(kind, first=10.0):
+    point = joint_point(first, 200, 40, 240, 80, 90)
+    point.position.type = kind
+    return point
+
+
+REFUSED = [
+    ("unknown point type", lambda a: a.send_basic_trajectory(point_of_type(5)),
+     "point type 5 is none the arm knows"),
+    ("NaN joint",
+     lambda a: a.send_basic_trajectory(point_of_type(tarsel.ANGULAR_POSITION, float("nan"))),
+     "Actuators value 1 is NaN"),
+    ("index past the end", lambda a: a.get_system_error(a.get_system_error_count() + 2),
+     "is past the end of the error log"),
+]
+
+
+@pytest.mark.parametrize("call,said", [r[1:] for r in REFUSED], ids=[r[0] for r in REFUSED])
+def test_plainly_invalid_calls_say_why(call, said):
+    arm = tarsel.Arm(simulated=True)
+    with pytest.raises(tarsel.Error) as raised:
+        call(arm)
+    assert said in str(raised.value)
+    assert arm.get_global_trajectory_info().point_count == 0
+
+
+def test_a_bad_simulator_option_is_named_as_the_keyword(capfd):
+    with pytest.raises(tarsel.Error):
+        tarsel.Arm(simulated=True, hand=4)
+    err = capfd.readouterr().err
+    assert 'hand: expected 2 or 3, got "4"' in err and "TARSEL_SIM_HAND" not in err
+
+
 @pytest.mark.parametrize("name,code,message", [
     ("OK", 1, "success"),
     ("NO_ANSWER", 2008, "no answer from the arm"),

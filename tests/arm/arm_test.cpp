@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -210,6 +211,7 @@ TEST(ArmErrors, CodesComeBackAsExceptions) {
 // What an Error says goes beyond its code where more is known: the arm that
 // could not be opened, that the arm was closed.
 TEST(ArmErrors, MessagesSayWhatHappened) {
+  Arm arm = Arm::Simulated();
   Arm closed = Arm::Simulated();
   closed.Close();
   tarsel::ArmInfo nowhere;
@@ -221,6 +223,8 @@ TEST(ArmErrors, MessagesSayWhatHappened) {
   } cases[] = {
       {"closed arm", [&] { closed.GetQuickStatus(); }, "this arm is closed"},
       {"no such arm", [&] { Arm{nowhere}; }, "(arm \"usb:9-9\")"},
+      {"index past the end", [&] { arm.GetSystemError(arm.GetSystemErrorCount() + 3); },
+       "is past the end of the error log"},
   };
   for (const auto& c : cases) {
     try {
@@ -231,6 +235,58 @@ TEST(ArmErrors, MessagesSayWhatHappened) {
           << c.name << ": " << e.what();
     }
   }
+}
+
+// What the arm could only refuse with a bare 2004 is refused before sending,
+// saying why; the arm's queue stays empty.
+TEST(ArmErrors, PlainlyInvalidValuesAreRefusedBeforeSending) {
+  Arm arm = Arm::Simulated();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  TrajectoryPoint unknownType = JointPoint(10);
+  unknownType.Position.Type = 5;
+  TrajectoryPoint nanJoint = JointPoint(nan);
+  TrajectoryPoint infLimit = JointPoint(10);
+  infLimit.Limits.Limit4 = inf;
+  TrajectoryPoint nanCartesian = JointPoint(10);
+  nanCartesian.Position.Type = TARSEL_CARTESIAN_VELOCITY;
+  nanCartesian.Position.Coordinates.Z = nan;
+  JoystickCommand stick{};
+  stick.Axis3 = inf;
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    const char* said;
+  } cases[] = {
+      {"unknown point type", [&] { arm.SendBasicTrajectory(unknownType); }, "point type 5 is none"},
+      {"NaN joint", [&] { arm.SendBasicTrajectory(nanJoint); }, "Actuators value 1 is NaN"},
+      {"NaN coordinate", [&] { arm.SendAdvanceTrajectory(nanCartesian); },
+       "Coordinates value 3 is NaN"},
+      {"infinite limit", [&] { arm.SendAdvanceTrajectory(infLimit); },
+       "Limits value 4 is infinite"},
+      {"infinite axis", [&] { arm.SendJoystickCommand(stick); }, "axis value 3 is infinite"},
+      {"NaN torque",
+       [&] {
+         arm.SetAngularTorqueMinMax(AngularInfo{nan, 0, 0, 0, 0, 0}, {});
+       },
+       "min value 1 is NaN"},
+      {"NaN gain", [&] { arm.SetActuatorPID(16, 1, nan, 0); }, "gain value 2 is NaN"},
+  };
+  for (const auto& c : cases) {
+    try {
+      c.call();
+      ADD_FAILURE() << c.name << ": nothing thrown";
+    } catch (const tarsel::Error& e) {
+      EXPECT_EQ(e.code(), TARSEL_ERROR_ARGUMENT) << c.name;
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << c.name << ": " << e.what();
+    }
+  }
+  EXPECT_EQ(arm.GetGlobalTrajectoryInfo().PointCount, 0);
+  // A velocity point without NaN in the block its type sends goes out as before.
+  TrajectoryPoint velocity = JointPoint(nan);
+  velocity.Position.Type = TARSEL_CARTESIAN_VELOCITY;
+  EXPECT_EQ(CodeOf([&] { arm.SendBasicTrajectory(velocity); }), TARSEL_OK);
 }
 
 TEST(ArmLongOperations, TimeLimitStopsTheArm) {

@@ -179,7 +179,11 @@ class TARSEL_API Arm {
 
   // --- Trajectories ---------------------------------------------------------
   /// The flat function of the same name (tarsel/motion.h) on this arm: returns what it
-  /// reads, and throws Error when its result code is not 1.
+  /// reads, and throws Error when its result code is not 1. A point whose Type is
+  /// none of the four ::TarselPointType values, or with a NaN or infinite number
+  /// where its form sends one, is refused with Error(2100) before anything is sent,
+  /// its message saying which value; so are such numbers in the joystick's axes,
+  /// the force and impedance limits, PID gains, dev and filter values.
   /// @{
   /// Queues point in full form, with its limits.
   void SendAdvanceTrajectory(const TrajectoryPoint& point);

@@ -5,8 +5,10 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <vector>
 
+#include "commands.h"
 #include "motion.h"
 #include "simulated_arm.h"
 #include "wire.h"
@@ -25,8 +27,10 @@ constexpr std::size_t kZonesSize = 4408;
 constexpr std::size_t kDevValuesSize = 56;
 constexpr std::size_t kSpasmFilterSize = 56;
 constexpr std::size_t kForceSettingSize = 48;
-// Largest firmware image the arm accepts.
-constexpr std::uint32_t kMaxFirmwareBytes = 8u << 20;
+// Bytes of flash: every offset a page's 32-bit offset field can name, so the
+// arm takes any image the library sends (at most 4 GiB - 1 bytes, then the
+// page that ends every image).
+constexpr std::uint64_t kFlashBytes = std::uint64_t{1} << 32;
 // How long a velocity command (joystick sample or velocity point) keeps
 // moving the arm after it arrived, in clock seconds.
 constexpr double kVelocityHoldSeconds = 0.1;
@@ -37,6 +41,19 @@ struct ActuatorSettings {
   std::array<float, 3> pidFilter{};
   float torqueGain = 1;
   float torqueOffset = 0;  // N m subtracted from the torque reading
+};
+
+// The firmware received since programming began: the pages written, each
+// kPageBytes long, by their offset. Only the pages written take memory, so a
+// page far out in the flash costs no more than the first.
+struct Flash {
+  std::map<std::uint32_t, Bytes> pages;
+
+  // Bytes from the start of the flash to the end of the highest page
+  // written; 0 when none is.
+  std::uint64_t Size() const {
+    return pages.empty() ? 0 : std::uint64_t{pages.rbegin()->first} + kPageBytes;
+  }
 };
 
 struct ArmState {
@@ -52,7 +69,7 @@ struct ArmState {
   std::int32_t frameType = 0;
   std::array<ActuatorSettings, 6> actuators;
   std::vector<ErrorEntry> errors;
-  Bytes firmware;
+  Flash firmware;
   int pagesReceived = 0;
 
   // --- Lost at power-off ---------------------------------------------------

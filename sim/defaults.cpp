@@ -134,7 +134,7 @@ void ManufactureArm(ArmState& s) {
   stall.value1 = 1500;  // finger position where it stalled
   stall.data[0] = 3;
   s.errors = {hot, restart, stall};
-  s.firmware.clear();
+  s.firmware.pages.clear();
   s.pagesReceived = 0;
   RestoreFactoryDefaults(s);
 }

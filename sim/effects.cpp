@@ -121,7 +121,7 @@ Outcome ApplyBare(int id, ArmState& s) {
     case command::BeginFlash:
       // Programming starts over: the flash is erased.
       s.programming = true;
-      s.firmware.clear();
+      s.firmware.pages.clear();
       s.pagesReceived = 0;
       return Outcome::kDone;
     case command::ClearErrorLog:

@@ -258,8 +258,11 @@ struct SimulatedArm::Impl {
       return Refuse(request);
     }
     const std::uint32_t offset = Argument(request);
+    // Every page a 32-bit offset can place fits the flash: only the
+    // alignment can be wrong.
+    static_assert(kFlashBytes >= (std::uint64_t{1} << 32));
     if (index == 1) {
-      if (offset % kPageBytes != 0 || offset > kMaxFirmwareBytes - kPageBytes) {
+      if (offset % kPageBytes != 0) {
         page.active = false;
         return Refuse(request);
       }
@@ -277,9 +280,7 @@ struct SimulatedArm::Impl {
     if (index == kPagePackets) {
       // The last 32 bytes of packet 40 belong to the next page, which brings
       // them again; only the page's own 2048 bytes are written.
-      const std::size_t end = static_cast<std::size_t>(page.offset) + kPageBytes;
-      if (s.firmware.size() < end) s.firmware.resize(end, 0);
-      std::copy_n(page.data.begin(), kPageBytes, s.firmware.begin() + page.offset);
+      s.firmware.pages[page.offset].assign(page.data.begin(), page.data.begin() + kPageBytes);
       ++s.pagesReceived;
       page.active = false;
     }
@@ -455,22 +456,56 @@ void SimulatedArm::AddError(const ErrorEntry& entry) {
 
 std::vector<unsigned char> SimulatedArm::FirmwareImage() const {
   std::lock_guard lock(impl_->mu);
-  return impl_->s.firmware;
+  const Flash& flash = impl_->s.firmware;
+  Bytes image(static_cast<std::size_t>(flash.Size()), 0);
+  for (const auto& [offset, bytes] : flash.pages) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + offset);
+  }
+  return image;
 }
 
-std::uint32_t SimulatedArm::FirmwareChecksum(std::size_t length) const {
-  std::lock_guard lock(impl_->mu);
-  const Bytes& image = impl_->s.firmware;
-  return Crc32(image.data(), std::min(length, image.size()));
-}
+namespace {
 
-std::uint32_t Crc32(const unsigned char* data, std::size_t n) {
-  std::uint32_t crc = 0xFFFFFFFFu;
+// The CRC-32 register after n more bytes of data.
+std::uint32_t Crc32Update(std::uint32_t crc, const unsigned char* data, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     crc ^= data[i];
     for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
   }
-  return ~crc;
+  return crc;
+}
+
+// The same over n zero bytes.
+std::uint32_t Crc32Zeros(std::uint32_t crc, std::uint64_t n) {
+  static const unsigned char zeros[kPageBytes] = {};
+  for (; n > 0; n -= std::min<std::uint64_t>(n, kPageBytes)) {
+    crc = Crc32Update(crc, zeros, static_cast<std::size_t>(std::min<std::uint64_t>(n, kPageBytes)));
+  }
+  return crc;
+}
+
+}  // namespace
+
+std::uint32_t SimulatedArm::FirmwareChecksum(std::size_t length) const {
+  std::lock_guard lock(impl_->mu);
+  const Flash& flash = impl_->s.firmware;
+  const std::uint64_t end = std::min<std::uint64_t>(length, flash.Size());
+  // Walked page by page, the flash between written pages reading as zeros,
+  // without building the image: it can span 4 GiB.
+  std::uint32_t crc = 0xFFFFFFFFu;
+  std::uint64_t at = 0;
+  for (const auto& [offset, bytes] : flash.pages) {
+    if (offset >= end) break;
+    crc = Crc32Zeros(crc, offset - at);
+    const std::uint64_t n = std::min<std::uint64_t>(bytes.size(), end - offset);
+    crc = Crc32Update(crc, bytes.data(), static_cast<std::size_t>(n));
+    at = offset + n;
+  }
+  return ~Crc32Zeros(crc, end - at);
+}
+
+std::uint32_t Crc32(const unsigned char* data, std::size_t n) {
+  return ~Crc32Update(0xFFFFFFFFu, data, n);
 }
 
 }  // namespace tarsel::sim

@@ -196,7 +196,9 @@ class TARSEL_API SimulatedArm {
 
   void AddError(const ErrorEntry& entry);
 
-  // Firmware received through commands 13 and 12: whole pages, zero-padded.
+  // Firmware received through commands 13 and 12: the flash from its start
+  // to the end of the highest page written, zeros where no page was (4 GiB
+  // for a page at the last offset).
   std::vector<unsigned char> FirmwareImage() const;
   // CRC-32 of the first length bytes of the received image (all of it when
   // length exceeds it), comparable with Crc32 of the image file.

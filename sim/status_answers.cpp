@@ -133,7 +133,9 @@ void GeneralInformationAnswer(PayloadWriter& w, ArmState& s) {
   for (std::int16_t b : s.buttons) w.Field(b);
   for (float a : s.axes) w.Field(a);
   for (std::uint32_t c : s.exchangeCounts) w.Field(c);
-  w.Field(static_cast<std::uint32_t>(s.firmware.size()))
+  // A page at the last offset ends the flash at 4 GiB, one past what the
+  // field holds.
+  w.Field(static_cast<std::uint32_t>(std::min<std::uint64_t>(s.firmware.Size(), 0xFFFFFFFFu)))
       .Field(static_cast<std::uint32_t>(s.pagesReceived))
       .Zeros(8);
   WriteFloats(w, currents);

@@ -7,7 +7,22 @@
 // The simulated arms are configured from the TARSEL_SIM_* variables (see
 // sim/README.md); --arms N (1 to 32) overrides TARSEL_SIM_ARMS, the number
 // of arms (default 1), each with a state of its own. The exit status is the
-// program's.
+// program's, 128 + the signal's number when a signal ended it.
+//
+// The signals that ask a program to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT)
+// do not end the launcher: it passes each one on to the program and keeps
+// serving the arms while the program stops in its own way, then ends with
+// its status. A signal the terminal sent to the whole foreground process
+// group (Ctrl-C, Ctrl-\) reached the program too and is not passed on again:
+// a second copy would look like a second Ctrl-C.
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +35,88 @@
 #include "tarsel/vusb/virtual_arm.h"
 
 namespace {
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Two bytes a signal, written by the handler and read by the main thread: the
+// signal's number, and 1 when the kernel raised it for a terminal key.
+int g_signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int signal, siginfo_t* info, void*) {
+  const int saved = errno;
+  const unsigned char record[2] = {static_cast<unsigned char>(signal),
+                                   static_cast<unsigned char>(info->si_code == SI_KERNEL)};
+  // A full pipe drops the record: hundreds are waiting already.
+  [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], record, sizeof record);
+  errno = saved;
+}
+
+// The stop signals, to be blocked in the threads that serve the arms so that
+// only the main thread takes them.
+sigset_t StopSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kStopSignals) sigaddset(&set, signal);
+  return set;
+}
+
+// Catches the stop signals this process was not started ignoring (those the
+// program inherits ignored as well). False when the pipe cannot be made.
+bool CatchStopSignals() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  for (int signal : kStopSignals) {
+    struct sigaction before {};
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_sigaction = OnStopSignal;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigaction(signal, &action, nullptr);
+  }
+  return true;
+}
+
+// Reads the signals caught since the last call and passes each on to the
+// program pid, unless it reached the program already; with pid 0 (no program
+// yet) passes none on. Returns the number of the last one, 0 when none came.
+int PassOnSignals(pid_t pid) {
+  int last = 0;
+  unsigned char record[2];
+  while (::read(g_signalPipe[0], record, sizeof record) == sizeof record) {
+    last = record[0];
+    if (pid <= 0) continue;
+    // The terminal signals the whole foreground process group, which holds
+    // the program unless it left the launcher's group.
+    const bool fromTerminal = record[1] != 0;
+    if (fromTerminal && ::getpgid(pid) == ::getpgrp()) continue;
+    ::kill(pid, last);
+  }
+  return last;
+}
+
+// Waits for pid to end, passing the stop signals on meanwhile. Returns its
+// exit status, 128 + the number of the signal that ended it, or -1.
+int WaitPassingSignals(pid_t pid) {
+  // Without a process descriptor (kernels before 5.3) the wait polls.
+  const int exited = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) {
+      status = -1;
+      break;
+    }
+    pollfd wake[2] = {{g_signalPipe[0], POLLIN, 0}, {exited, POLLIN, 0}};
+    ::poll(wake, exited >= 0 ? 2 : 1, exited >= 0 ? -1 : 50);
+    PassOnSignals(pid);
+  }
+  if (exited >= 0) ::close(exited);
+  if (status < 0) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
 
 int Usage(const char* self, int status) {
   std::fprintf(stderr,
@@ -57,6 +154,12 @@ int main(int argc, char** argv) {
   for (const std::string& problem : env.problems) {
     std::fprintf(stderr, "tarsel-sim-usb: %s\n", problem.c_str());
   }
+  // Blocked while the arms' threads start, which keep the mask; the main
+  // thread takes them from there on.
+  const sigset_t stops = StopSet();
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, &stops, &mask);
+
   const int count = env.arms.value_or(1);
   std::vector<std::unique_ptr<tarsel::sim::SimulatedArm>> arms;
   std::vector<tarsel::vusb::Responder> responders;
@@ -83,11 +186,25 @@ int main(int argc, char** argv) {
     }
   }
   const std::vector<std::string> command(argv + first, argv + argc);
-  const int status = bus.Run(command);
-  if (status < 0) {
+  if (!CatchStopSignals()) {
+    std::fprintf(stderr, "tarsel-sim-usb: %s\n", std::strerror(errno));
+    return 1;
+  }
+  // The program starts with the mask this process was given.
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  // A signal that came while the arms were set up stops it before it starts.
+  if (const int signal = PassOnSignals(0); signal != 0) return 128 + signal;
+  const pid_t pid = bus.Spawn(command);
+  if (pid < 0) {
     std::fprintf(stderr, "tarsel-sim-usb: cannot start %s: %s\n", command[0].c_str(),
                  std::strerror(errno));
     return 127;
+  }
+  const int status = WaitPassingSignals(pid);
+  if (status < 0) {
+    std::fprintf(stderr, "tarsel-sim-usb: lost track of %s: %s\n", command[0].c_str(),
+                 std::strerror(errno));
+    return 1;
   }
   return status;
 }

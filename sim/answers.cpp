@@ -72,7 +72,7 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
   outcome = Outcome::kDone;
   const CommandInfo* info = FindCommand(id);
   if (info == nullptr || info->shape != Shape::kRead) {
-    outcome = Outcome::kRefused;
+    outcome = Refused(s, "no read command of this arm");
     return {};
   }
   Bytes b;
@@ -100,7 +100,7 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
       break;
     case command::GetSystemError:
       if (argument >= s.errors.size()) {
-        outcome = Outcome::kRefused;
+        outcome = Refused(s, "the error log has no entry at that index");
         return {};
       }
       ErrorEntryAnswer(w, s.errors[argument]);

@@ -57,6 +57,10 @@ struct Flash {
 };
 
 struct ArmState {
+  // Why the exchange being handled was refused (null while it was not), for
+  // the trace.
+  const char* refusal = nullptr;
+
   // --- Kept across power cycles -------------------------------------------
   Bytes clientConfig;
   Bytes controlMapping;
@@ -99,6 +103,12 @@ struct ArmState {
 
 // Whether a handler carried the command out or the arm refused it.
 enum class Outcome { kDone, kRefused };
+
+// A refusal and why, for the arm's trace: why is a text of static storage.
+inline Outcome Refused(ArmState& s, const char* why) {
+  s.refusal = why;
+  return Outcome::kRefused;
+}
 
 // Factory defaults of the stored blocks and force settings (command 45).
 void RestoreFactoryDefaults(ArmState& state);

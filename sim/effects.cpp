@@ -22,7 +22,7 @@ int ActuatorAt(const ArmState& s, std::uint32_t address) {
 Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
   WireReader r(payload);
   const int i = ActuatorAt(s, r.U32());
-  if (i < 0) return Outcome::kRefused;
+  if (i < 0) return Refused(s, "no actuator has that address");
   ActuatorSettings& a = s.actuators[i];
   switch (id) {
     case command::SetJointZero:
@@ -30,9 +30,9 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
       return Outcome::kDone;
     case command::SetActuatorAddress: {
       const std::uint32_t next = r.U32();
-      if (next == 0 || next > 255) return Outcome::kRefused;
+      if (next == 0 || next > 255) return Refused(s, "an actuator address is 1 to 255");
       const int other = ActuatorAt(s, next);
-      if (other >= 0 && other != i) return Outcome::kRefused;
+      if (other >= 0 && other != i) return Refused(s, "another actuator has that address");
       a.address = next;
       return Outcome::kDone;
     }
@@ -40,7 +40,7 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
     case command::SetActuatorPIDFilter: {
       std::array<float, 3> values{};
       for (float& v : values) v = r.F32();
-      if (!AllFinite(values)) return Outcome::kRefused;
+      if (!AllFinite(values)) return Refused(s, "a PID value is NaN or infinite");
       (id == command::SetActuatorPID ? a.pid : a.pidFilter) = values;
       return Outcome::kDone;
     }
@@ -51,12 +51,12 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
     }
     case command::SetTorqueGain: {
       const float gain = r.F32();
-      if (!Finite(gain)) return Outcome::kRefused;
+      if (!Finite(gain)) return Refused(s, "the torque gain is NaN or infinite");
       a.torqueGain = gain;
       return Outcome::kDone;
     }
     default:
-      return Outcome::kRefused;
+      return Refused(s, "not an actuator command");
   }
 }
 
@@ -112,7 +112,7 @@ Outcome ApplyWrite(int id, const Bytes& payload, ArmState& s) {
     case command::SendJoystickCommand:
       return JoystickSample(payload, s);
     default:
-      return Outcome::kRefused;
+      return Refused(s, "no write command of this arm");
   }
 }
 
@@ -165,12 +165,12 @@ Outcome ApplyBare(int id, ArmState& s) {
       home.joints = kHomePose;
       home.fingers = s.motion.TargetFingersAfterQueue();
       home.record = RecordOfPose(s.motion, kHomePose, home.fingers);
-      if (!s.motion.Enqueue(home)) return Outcome::kRefused;
+      if (!s.motion.Enqueue(home)) return Refused(s, "the trajectory queue is full");
       ++s.homeMoves;
       return Outcome::kDone;
     }
     default:
-      return Outcome::kRefused;
+      return Refused(s, "no bare command of this arm");
   }
 }
 

@@ -17,7 +17,8 @@ void Configure(SimulatedArm& arm, const SimEnvironment& env) {
   }
 }
 
-std::string TraceLine(const Packet& request, const std::optional<Packet>& answer) {
+std::string TraceLine(const Packet& request, const std::optional<Packet>& answer,
+                      const char* why) {
   const CommandInfo* info = FindCommand(request.CommandId);
   char line[200];
   int n = std::snprintf(line, sizeof line, "sim: %5d %-32s %3d/%-3d size %5d -> ",
@@ -30,6 +31,7 @@ std::string TraceLine(const Packet& request, const std::optional<Packet>& answer
     std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "verdict %d (%d/%d size %d)",
                   answer->CommandId, answer->PacketIndex, answer->PacketCount, answer->PayloadSize);
   }
+  if (why != nullptr) return std::string(line) + ": refused, " + why;
   return line;
 }
 

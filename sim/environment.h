@@ -68,7 +68,9 @@ void ParseFaults(const std::string& text, SimEnvironment& env,
 // Applies the settings env gives to arm; the others stay as they are.
 void Configure(SimulatedArm& arm, const SimEnvironment& env);
 
-// One line describing an exchange, for traces.
-std::string TraceLine(const Packet& request, const std::optional<Packet>& answer);
+// One line describing an exchange, for traces; why, when given, says why
+// the arm refused it.
+std::string TraceLine(const Packet& request, const std::optional<Packet>& answer,
+                      const char* why = nullptr);
 
 }  // namespace tarsel::sim

@@ -66,13 +66,16 @@ Motion::FingerValues FingerSpeeds(const PointRecord& p, const ArmState& s) {
 }
 
 Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
-  if (!Finite(p.parameter) || !AllFinite(p.fingers)) return Outcome::kRefused;
+  if (!Finite(p.parameter)) return Refused(s, "the point's Parameter is NaN or infinite");
+  if (!AllFinite(p.fingers)) return Refused(s, "a finger value of the point is NaN or infinite");
   const MotionLimits& limits = s.motion.limits;
   const double hold = kVelocityHoldSeconds * s.timeScale;
   switch (p.type) {
     case 1:
     case 2: {
-      if (!AllFinite(p.type == 1 ? p.coordinates : p.actuators)) return Outcome::kRefused;
+      if (!AllFinite(p.type == 1 ? p.coordinates : p.actuators)) {
+        return Refused(s, "a coordinate of the point is NaN or infinite");
+      }
       Motion::Target t;
       t.cartesian = p.type == 1;
       const auto& c = p.coordinates;
@@ -84,12 +87,12 @@ Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
         if (Finite(p.limits[1]) && p.limits[1] > 0) t.fingerSpeedCap = p.limits[1];
       }
       t.record = p;
-      if (!s.motion.Enqueue(t)) return Outcome::kRefused;
+      if (!s.motion.Enqueue(t)) return Refused(s, "the trajectory queue is full");
       ++s.pointsAccepted;
       return Outcome::kDone;
     }
     case 7: {
-      if (!AllFinite(p.coordinates)) return Outcome::kRefused;
+      if (!AllFinite(p.coordinates)) return Refused(s, "a velocity of the point is NaN or infinite");
       Motion::Velocity v;
       v.cartesian = true;
       for (int i = 0; i < 3; ++i) v.values[i] = Clamp(p.coordinates[i], limits.linearSpeed);
@@ -101,7 +104,7 @@ Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
       return Outcome::kDone;
     }
     case 8: {
-      if (!AllFinite(p.actuators)) return Outcome::kRefused;
+      if (!AllFinite(p.actuators)) return Refused(s, "a velocity of the point is NaN or infinite");
       Motion::Velocity v;
       for (int i = 0; i < 6; ++i) v.values[i] = Clamp(p.actuators[i], limits.jointSpeed[i]);
       v.fingers = FingerSpeeds(p, s);
@@ -117,7 +120,7 @@ Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
       return Outcome::kDone;
     }
     default:
-      return Outcome::kRefused;
+      return Refused(s, "the point's type is none of 1, 2, 7 and 8");
   }
 }
 
@@ -129,7 +132,7 @@ Outcome SendFullPoint(const Bytes& payload, ArmState& s) {
 
 Outcome SendBasicPoint(const Bytes& payload, ArmState& s) {
   PointRecord p;
-  if (!ReadBasicPoint(payload, p)) return Outcome::kRefused;
+  if (!ReadBasicPoint(payload, p)) return Refused(s, "the point's type is none of 1, 2, 7 and 8");
   return ExecutePoint(p, false, s);
 }
 

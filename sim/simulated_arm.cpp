@@ -128,8 +128,16 @@ struct SimulatedArm::Impl {
     return nullptr;
   }
 
+  // The error-bit answer to request, with why for the trace (unless the
+  // command's effect said why already).
+  Packet Refused(const Packet& request, const char* why) {
+    if (s.refusal == nullptr) s.refusal = why;
+    return Refuse(request);
+  }
+
   std::optional<Packet> Exchange(const Packet& request) {
     ++exchanges;
+    s.refusal = nullptr;
     if (silentAfter >= 0 && exchanges > silentAfter) {
       Abandon();
       return std::nullopt;
@@ -143,8 +151,9 @@ struct SimulatedArm::Impl {
         case FaultKind::kNoAnswer:
           return std::nullopt;
         case FaultKind::kErrorBit:
-          return Refuse(request);
+          return Refused(request, "an injected fault (error)");
         case FaultKind::kNegativeVerdict:
+          s.refusal = "an injected fault (negative)";
           return Verdict(request, kNegativeVerdict);
       }
     }
@@ -152,6 +161,7 @@ struct SimulatedArm::Impl {
     if (info == nullptr) {
       Abandon();
       ++s.exchangeCounts[kRefusals];
+      s.refusal = "no command of this arm has that number";
       return Verdict(request, kNegativeVerdict);
     }
     // A message or page in progress is abandoned by any other command.
@@ -188,13 +198,13 @@ struct SimulatedArm::Impl {
   Packet Read(const Packet& request, const CommandInfo& info) {
     const int count = PacketsFor(info.size);
     const int index = request.PacketIndex;
-    if (index < 1 || index > count) return Refuse(request);
+    if (index < 1 || index > count) return Refused(request, "no packet of this read has that index");
     if (index == 1 || snapshotCommand != info.id) {
       Outcome outcome;
       snapshot = BuildReadAnswer(info.id, s, Argument(request), outcome);
       if (outcome != Outcome::kDone) {
         snapshotCommand = -1;
-        return Refuse(request);
+        return Refused(request, "the read cannot be answered");
       }
       snapshotCommand = info.id;
     }
@@ -218,7 +228,7 @@ struct SimulatedArm::Impl {
     if (index == 1) {
       message.active = false;
       if (request.PayloadSize != info.size || request.PacketCount != count) {
-        return Refuse(request);
+        return Refused(request, "the message's size or packet count is not the command's");
       }
       message.active = true;
       message.command = info.id;
@@ -229,7 +239,7 @@ struct SimulatedArm::Impl {
     } else if (!message.active || message.command != info.id || index != message.next ||
                request.PacketCount != message.count || request.PayloadSize != message.size) {
       message.active = false;
-      return Refuse(request);
+      return Refused(request, "a packet out of sequence (no message of this command in progress)");
     }
     const std::size_t begin = static_cast<std::size_t>(index - 1) * kData;
     const std::size_t n = std::min<std::size_t>(kData, message.data.size() - begin);
@@ -237,17 +247,19 @@ struct SimulatedArm::Impl {
     message.next = index + 1;
     if (index < count) return Acknowledge(request);
     message.active = false;
-    return ApplyWrite(info.id, message.data, s) == Outcome::kDone ? Acknowledge(request)
-                                                                  : Refuse(request);
+    return ApplyWrite(info.id, message.data, s) == Outcome::kDone
+               ? Acknowledge(request)
+               : Refused(request, "the written values were refused");
   }
 
   Packet Bare(const Packet& request) {
     if (request.PacketIndex != 1 || request.PacketCount != 1 || request.PayloadSize != 0) {
-      return Refuse(request);
+      return Refused(request, "a bare command is one packet without payload");
     }
     if (request.CommandId == command::BeginFlash) page.active = false;
-    return ApplyBare(request.CommandId, s) == Outcome::kDone ? Acknowledge(request)
-                                                             : Refuse(request);
+    return ApplyBare(request.CommandId, s) == Outcome::kDone
+               ? Acknowledge(request)
+               : Refused(request, "the command was refused");
   }
 
   Packet FirmwarePage(const Packet& request) {
@@ -255,7 +267,8 @@ struct SimulatedArm::Impl {
     if (!s.programming || request.PacketCount != kPagePackets ||
         request.PayloadSize != kPageBytes || index < 1 || index > kPagePackets) {
       page.active = false;
-      return Refuse(request);
+      return Refused(request, s.programming ? "not a firmware page packet"
+                                            : "no firmware programming was begun");
     }
     const std::uint32_t offset = Argument(request);
     // Every page a 32-bit offset can place fits the flash: only the
@@ -264,7 +277,7 @@ struct SimulatedArm::Impl {
     if (index == 1) {
       if (offset % kPageBytes != 0) {
         page.active = false;
-        return Refuse(request);
+        return Refused(request, "a page's offset is a multiple of 2048");
       }
       page.active = true;
       page.offset = offset;
@@ -272,7 +285,7 @@ struct SimulatedArm::Impl {
       page.data.assign(static_cast<std::size_t>(kPagePackets * kPageImageBytesPerPacket), 0);
     } else if (!page.active || offset != page.offset || index != page.next) {
       page.active = false;
-      return Refuse(request);
+      return Refused(request, "a page packet out of sequence");
     }
     const std::size_t at = static_cast<std::size_t>(index - 1) * kPageImageBytesPerPacket;
     std::memcpy(page.data.data() + at, request.Data + 4, kPageImageBytesPerPacket);
@@ -305,12 +318,14 @@ SimulatedArm::~SimulatedArm() = default;
 std::optional<Packet> SimulatedArm::Handle(const Packet& request) {
   std::optional<Packet> answer;
   Observer observer;
+  const char* why = nullptr;
   {
     std::lock_guard lock(impl_->mu);
     answer = impl_->Exchange(request);
     observer = impl_->observer;
+    why = impl_->s.refusal;
   }
-  if (observer) observer(request, answer);
+  if (observer) observer(request, answer, why);
   return answer;
 }
 

@@ -170,9 +170,11 @@ class TARSEL_API SimulatedArm {
   // blocks, identity, actuator settings, error log and firmware image stay.
   void PowerCycle();
 
-  // Called after every exchange with the request and the answer (none when
-  // the arm stayed silent), outside the arm's lock; empty to stop.
-  using Observer = std::function<void(const Packet& request, const std::optional<Packet>& answer)>;
+  // Called after every exchange with the request, the answer (none when the
+  // arm stayed silent) and, for a refusal, why the arm refused it (else
+  // null), outside the arm's lock; empty to stop.
+  using Observer = std::function<void(const Packet& request, const std::optional<Packet>& answer,
+                                      const char* why)>;
   void SetObserver(Observer observer);
 
   // --- Faults --------------------------------------------------------------

@@ -179,9 +179,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
       // With several arms, each line names its arm by its port on the bus.
       const std::string prefix = count > 1 ? "[" + bus.Device(i).PortPath() + "] " : "";
-      arms[i]->SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer) {
+      arms[i]->SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer,
+                                const char* why) {
         std::fprintf(stderr, "%s%s\n", prefix.c_str(),
-                     tarsel::sim::TraceLine(request, answer).c_str());
+                     tarsel::sim::TraceLine(request, answer, why).c_str());
       });
     }
   }

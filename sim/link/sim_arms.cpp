@@ -75,8 +75,9 @@ void SetTrace(SimulatedArm& arm, bool trace, const std::string& name) {
     return;
   }
   const std::string prefix = name.empty() ? "" : "[" + name + "] ";
-  arm.SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer) {
-    std::fprintf(stderr, "%s%s\n", prefix.c_str(), TraceLine(request, answer).c_str());
+  arm.SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer,
+                                const char* why) {
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), TraceLine(request, answer, why).c_str());
   });
 }
 

@@ -78,8 +78,8 @@ int InitCommunication() {
   tarsel::sim::SimulatedArm& arm = Instance();
   tarsel::sim::Configure(arm, env);
   if (env.trace) {
-    arm.SetObserver([](const Packet& request, const std::optional<Packet>& answer) {
-      std::fprintf(stderr, "%s\n", tarsel::sim::TraceLine(request, answer).c_str());
+    arm.SetObserver([](const Packet& request, const std::optional<Packet>& answer, const char* why) {
+      std::fprintf(stderr, "%s\n", tarsel::sim::TraceLine(request, answer, why).c_str());
     });
   } else {
     arm.SetObserver(nullptr);

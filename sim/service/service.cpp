@@ -213,8 +213,9 @@ Service::Service(int count, const SimEnvironment& settings) : impl_(std::make_un
     if (settings.trace) {
       const std::string prefix = "[sim:" + std::to_string(n) + "] ";
       slot->tracePrefix = prefix;
-      slot->arm->SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer) {
-        std::fprintf(stderr, "%s%s\n", prefix.c_str(), TraceLine(request, answer).c_str());
+      slot->arm->SetObserver([prefix](const Packet& request, const std::optional<Packet>& answer,
+                                const char* why) {
+        std::fprintf(stderr, "%s%s\n", prefix.c_str(), TraceLine(request, answer, why).c_str());
       });
     }
     impl_->slots.push_back(std::move(slot));

@@ -1,10 +1,15 @@
 // The simulated arm at the packet level: framing of reads and writes, stored
 // blocks, refusals and the table of malformed requests.
 #include <cmath>
+#include <functional>
+#include <limits>
+#include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "commands.h"
+#include "environment.h"
 #include "sim_fixture.h"
 
 namespace simtest {
@@ -53,6 +58,41 @@ TEST_F(SimTest, MultiPacketWriteTakesEffectOnlyWithItsLastPacket) {
   EXPECT_EQ(arm.StoredBlock(1), before);
   EXPECT_TRUE(Accepted(Send(arm, {packets.back()})));
   EXPECT_EQ(arm.StoredBlock(1), Pattern(3040, 3, 1));
+}
+
+// The trace says why the arm refused: each refusal names its reason, and an
+// accepted exchange none.
+TEST_F(SimTest, RefusalsSayWhyToTheObserver) {
+  std::vector<std::string> reasons;
+  arm.SetObserver([&](const Packet&, const std::optional<Packet>&, const char* why) {
+    reasons.emplace_back(why != nullptr ? why : "");
+  });
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float joints[6] = {10, 200, 40, 240, 80, 90};
+  const float nanJoints[6] = {nan, 200, 40, 240, 80, 90};
+  const float fingers[3] = {0, 0, 0};
+  const struct {
+    std::function<short()> exchange;
+    const char* why;
+  } cases[] = {
+      {[&] { return Write(arm, 308, BasicPoint(5, joints, fingers)); }, "type is none of"},
+      {[&] { return Write(arm, 308, BasicPoint(2, nanJoints, fingers)); }, "is NaN or infinite"},
+      {[&] { return Read(arm, 21, 1000).verdict; }, "no entry at that index"},
+      {[&] { return Send(arm, {ReadRequest(999)}); }, "no command of this arm has that number"},
+      {[&] { return Write(arm, 308, BasicPoint(2, joints, fingers)); }, ""},
+  };
+  for (const auto& c : cases) {
+    reasons.clear();
+    const short verdict = c.exchange();
+    ASSERT_FALSE(reasons.empty());
+    EXPECT_EQ(*c.why == '\0', Accepted(verdict)) << c.why;
+    EXPECT_NE(reasons.back().find(c.why), std::string::npos) << reasons.back();
+    if (*c.why == '\0') {
+      EXPECT_EQ(reasons.back(), "");
+    }
+  }
+  EXPECT_NE(tarsel::sim::TraceLine(ReadRequest(100), std::nullopt, "why").find(": refused, why"),
+            std::string::npos);
 }
 
 TEST_F(SimTest, ProtectionZonesEraseToZeros) {

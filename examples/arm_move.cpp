@@ -18,7 +18,7 @@ int main() {
     arm.SetAngularControl();
     TrajectoryPoint point;
     point.InitStruct();
-    point.Position.Type = 2;  // joint angles in Actuators
+    point.Position.Type = TARSEL_ANGULAR_POSITION;  // joint angles (degrees) in Actuators
     point.Position.Actuators = start.Actuators;
     point.Position.Actuators.Actuator1 += 15;
     point.Position.Fingers = start.Fingers;

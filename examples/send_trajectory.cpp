@@ -22,7 +22,7 @@ int main() {
   for (const auto& target : targets) {
     TrajectoryPoint point;
     point.InitStruct();
-    point.Position.Type = 2;  // joint angles in Actuators
+    point.Position.Type = TARSEL_ANGULAR_POSITION;  // joint angles (degrees) in Actuators
     point.Position.Actuators.Actuator1 = target[0];
     point.Position.Actuators.Actuator2 = target[1];
     point.Position.Actuators.Actuator3 = target[2];

@@ -34,7 +34,7 @@ int main() {
     mover.SetAngularControl();
     TrajectoryPoint point;
     point.InitStruct();
-    point.Position.Type = 2;
+    point.Position.Type = TARSEL_ANGULAR_POSITION;
     point.Position.Actuators = start.Actuators;
     point.Position.Actuators.Actuator1 += 30;
     point.Position.Fingers = start.Fingers;

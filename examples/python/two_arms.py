@@ -33,7 +33,7 @@ try:
             mover.set_angular_control()
             point = tarsel.TrajectoryPoint()
             point.init_struct()
-            point.position.type = 2
+            point.position.type = tarsel.ANGULAR_POSITION
             point.position.actuators = start.actuators
             point.position.actuators.actuator1 += 30
             point.position.fingers = start.fingers

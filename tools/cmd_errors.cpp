@@ -1,4 +1,7 @@
-// tarsel errors list, tarsel errors clear.
+// tarsel errors list, tarsel errors clear. Entries are printed by meaning
+// (error_entry.h, the live view's decoding too), or with --raw by the
+// record's field names.
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,6 +10,7 @@
 
 #include "commands.h"
 #include "display.h"
+#include "error_entry.h"
 #include "record_json.h"
 #include "tarsel/tarsel.h"
 
@@ -26,28 +30,74 @@ std::vector<SystemError> ReadErrorLog() {
   return entries;
 }
 
-std::string FlagText(const SystemError& e) {
+template <std::size_t N>
+std::string FlagText(const bool (&flags)[N]) {
   std::string text;
-  for (bool flag : e.Flags) text += flag ? '1' : '0';
+  for (bool flag : flags) text += flag ? '1' : '0';
   return text;
 }
 
 // The nonzero values of the entry's data array, "[index]=value".
-std::string DataText(const SystemError& e) {
+template <typename Array>
+std::string DataText(const Array& data) {
   std::string text;
-  for (int i = 0; i < 50; ++i) {
-    if (e.UIntArray[i] != 0)
-      text += fmt::format("{}[{}]={}", text.empty() ? "" : " ", i, e.UIntArray[i]);
+  for (std::size_t i = 0; i < std::size(data); ++i) {
+    if (data[i] != 0) text += fmt::format("{}[{}]={}", text.empty() ? "" : " ", i, data[i]);
   }
   return text.empty() ? "-" : text;
 }
 
-void RunList(const Context& context, bool json) {
+// An entry by meaning, with the names beside the numbers.
+Json DecodedJson(std::size_t index, const view::ErrorView& e) {
+  Json data = Json::array();
+  for (std::uint32_t v : e.data) data.push_back(v);
+  return Json{{"index", index},
+              {"code", e.code},
+              {"codeText", view::ErrorCodeText(e.code)},
+              {"device", e.device},
+              {"deviceName", view::DeviceName(e.device)},
+              {"severity", e.severity},
+              {"severityName", view::SeverityName(e.severity)},
+              {"occurrences", e.occurrences},
+              {"time", e.timeSeconds},
+              {"values", e.values},
+              {"flags", e.flags},
+              {"data", data}};
+}
+
+void PrintRaw(const std::vector<SystemError>& entries) {
+  fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", "#", "UIntValue1",
+             "IntValue1", "IntValue2", "IntValue3", "UIntValue2", "Flags", "IntValue4", "IntValue5",
+             "UIntArray");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const SystemError& e = entries[i];
+    fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", i, e.UIntValue1,
+               e.IntValue1, e.IntValue2, e.IntValue3, e.UIntValue2, FlagText(e.Flags), e.IntValue4,
+               e.IntValue5, DataText(e.UIntArray));
+  }
+}
+
+void PrintDecoded(const std::vector<SystemError>& entries) {
+  fmt::print("{:>3}  {:<8} {:<11} {:<11} {:>6} {:>9}  {:<11}  {:<7}  {}\n", "#", "code", "device",
+             "severity", "count", "time (s)", "values", "flags", "data");
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const view::ErrorView e = view::DecodeError(entries[i]);
+    fmt::print("{:>3}  {:<8} {:<11} {:<11} {:>6} {:>9}  {:<11}  {:<7}  {}\n", i,
+               view::ErrorCodeText(e.code), view::DeviceName(e.device),
+               view::SeverityName(e.severity), e.occurrences, e.timeSeconds,
+               fmt::format("{} {}", e.values[0], e.values[1]), FlagText(entries[i].Flags),
+               DataText(e.data));
+  }
+}
+
+void RunList(const Context& context, bool json, bool raw) {
   Session session(context.connect);
   const std::vector<SystemError> entries = ReadErrorLog();
   if (json) {
     Json list = Json::array();
-    for (const SystemError& e : entries) list.push_back(ToDisplay(e));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      list.push_back(raw ? ToDisplay(entries[i]) : DecodedJson(i, view::DecodeError(entries[i])));
+    }
     PrintJson(Json{{"count", entries.size()}, {"entries", list}});
     return;
   }
@@ -56,14 +106,10 @@ void RunList(const Context& context, bool json) {
     return;
   }
   fmt::print("{} {} in the error log\n", entries.size(), entries.size() == 1 ? "entry" : "entries");
-  fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", "#", "UIntValue1",
-             "IntValue1", "IntValue2", "IntValue3", "UIntValue2", "Flags", "IntValue4", "IntValue5",
-             "UIntArray");
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const SystemError& e = entries[i];
-    fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", i, e.UIntValue1,
-               e.IntValue1, e.IntValue2, e.IntValue3, e.UIntValue2, FlagText(e), e.IntValue4,
-               e.IntValue5, DataText(e));
+  if (raw) {
+    PrintRaw(entries);
+  } else {
+    PrintDecoded(entries);
   }
 }
 
@@ -87,9 +133,14 @@ void AddErrorCommands(CLI::App& app, const Context& context) {
   CLI::App* errors = app.add_subcommand("errors", "The arm's error log");
   errors->require_subcommand(1);
   auto json = std::make_shared<bool>(false);
-  CLI::App* list = errors->add_subcommand("list", "List every entry of the error log");
-  list->add_flag("--json", *json, "Print JSON (every field of each entry)");
-  list->callback([&context, json] { RunList(context, *json); });
+  auto raw = std::make_shared<bool>(false);
+  CLI::App* list = errors->add_subcommand(
+      "list", "List every entry of the error log: code, device, severity, count, time, values");
+  list->add_flag("--json", *json, "Print JSON (every value of each entry, and the names)");
+  list->add_flag("--raw", *raw,
+                 "Print the entries' values under the record's field names (UIntValue1 ...), "
+                 "as earlier versions did");
+  list->callback([&context, json, raw] { RunList(context, *json, *raw); });
   CLI::App* clear = errors->add_subcommand("clear", "Empty the error log");
   clear->callback([&context] { RunClear(context); });
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 // How often the error log is read, and how many of its entries are shown.
 constexpr auto kErrorLogPeriod = std::chrono::seconds(1);
 constexpr unsigned int kErrorsShown = 50;
+// How often the protection zones are read: rarely, a read is 79 packets.
+constexpr auto kZonesPeriod = std::chrono::seconds(3);
 // How often an arm that could not be opened is tried again.
 constexpr auto kReopenPeriod = std::chrono::seconds(2);
 
@@ -40,6 +43,7 @@ struct Watched {
   std::unique_ptr<Arm> arm;
   view::ArmView view;
   Clock::time_point nextErrorLog{};
+  Clock::time_point nextZones{};
   Clock::time_point nextOpen{};
 };
 
@@ -61,9 +65,27 @@ void ReadErrorLog(Arm& arm, view::ArmView& v) {
   const unsigned int count = std::min(arm.GetSystemErrorCount(), kErrorsShown);
   v.errors.clear();
   for (unsigned int i = 0; i < count; ++i) {
-    const SystemError e = arm.GetSystemError(i);
-    v.errors.push_back({e.UIntValue1, e.IntValue1, e.IntValue2, e.IntValue3, e.UIntValue2});
+    v.errors.push_back(view::DecodeError(arm.GetSystemError(i)));
   }
+}
+
+// The point the arm is executing, when it is one of positions (velocity
+// points have no place to show).
+std::optional<view::TargetView> TargetOf(const TrajectoryPoint& point) {
+  const UserPosition& p = point.Position;
+  view::TargetView target;
+  if (p.Type == TARSEL_ANGULAR_POSITION) {
+    const AngularInfo& a = p.Actuators;
+    target.values = {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6};
+    return target;
+  }
+  if (p.Type == TARSEL_CARTESIAN_POSITION) {
+    const CartesianInfo& c = p.Coordinates;
+    target.angular = false;
+    target.values = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
+    return target;
+  }
+  return std::nullopt;
 }
 
 // Reads what the page shows; a failure keeps the last values and says why.
@@ -86,11 +108,23 @@ void Poll(Watched& w, Clock::time_point now) {
     const CartesianInfo& c = pose.Coordinates;
     v.pose = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
     v.queue = queue.PointCount;
+    v.target.reset();
+    if (queue.PointCount > 0) v.target = TargetOf(w.arm->GetActualTrajectoryInfo());
     v.apiControl = quick.StatusByte3 != 0;
     v.fingerCount = quick.HandType != 0 ? 2 : 3;
     if (now >= w.nextErrorLog) {
       w.nextErrorLog = now + kErrorLogPeriod;
       ReadErrorLog(*w.arm, v);
+    }
+    if (now >= w.nextZones) {
+      // An arm that will not give its zones keeps those last read (none at
+      // first) and is asked again a period later: the rest of its state
+      // still shows.
+      w.nextZones = now + kZonesPeriod;
+      try {
+        v.zones = view::ZonesOf(w.arm->GetProtectionZone());
+      } catch (const Error&) {
+      }
     }
     v.online = true;
     v.problem.clear();

@@ -79,7 +79,7 @@ def test_the_tool_loads_a_dict_and_reads_the_same_back(tmp_path, command, record
     ("positions --json", [], lambda arm: arm.get_angular_position()),
     ("positions --cartesian --json", [], lambda arm: arm.get_cartesian_position()),
     ("status --json", ["quick_status"], lambda arm: arm.get_quick_status()),
-    ("errors list --json", ["entries", 2], lambda arm: arm.get_system_error(2)),
+    ("errors list --raw --json", ["entries", 2], lambda arm: arm.get_system_error(2)),
 ], ids=["angular", "cartesian", "quick status", "error entry"])
 def test_other_records_match_the_tools_json(args, path, read):
     shown = json.loads(run_tool(*args.split()))

@@ -18,6 +18,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "arm_view.h"
 #include "environment.h"
 #include "protocol.h"
 #include "service.h"
@@ -31,8 +32,12 @@ using tarsel::view::ArmView;
 
 // How often the view takes a snapshot of the arms.
 constexpr auto kViewPeriod = std::chrono::milliseconds(33);
+// The read command of the protection zones, whose bytes StoredBlock gives.
+constexpr int kReadZones = 39;
 
-ArmView ViewOf(int number, const ArmSnapshot& s) {
+// What the view shows of arm number: its snapshot s, and the protection
+// zones it stores (zones, command 39's bytes).
+ArmView ViewOf(int number, const ArmSnapshot& s, const std::vector<unsigned char>& zones) {
   ArmView v;
   v.path = "sim:" + std::to_string(number);
   char serial[16];
@@ -43,6 +48,13 @@ ArmView ViewOf(int number, const ArmSnapshot& s) {
   for (std::size_t k = 0; k < 3; ++k) v.fingers[k] = s.fingers[k];
   v.pose = {s.pose.x, s.pose.y, s.pose.z, s.pose.rx, s.pose.ry, s.pose.rz};
   v.queue = s.queueSize;
+  // The joints the executing point takes the arm to (a Cartesian point's
+  // solved ones).
+  if (s.queueSize > 0) {
+    tarsel::view::TargetView target;
+    for (std::size_t k = 0; k < 6; ++k) target.values[k] = s.jointTargets[k];
+    v.target = target;
+  }
   v.controlType = s.controlType;
   v.apiControl = s.apiControl;
   if (s.unplugged) {
@@ -50,8 +62,11 @@ ArmView ViewOf(int number, const ArmSnapshot& s) {
     v.problem = "unplugged (fault)";
   }
   for (const auto& e : s.errors) {
-    v.errors.push_back({e.code, e.device, e.severity, e.occurrences, e.timeSeconds});
+    v.errors.push_back({e.code, e.device, e.severity, e.occurrences, e.timeSeconds, e.flags,
+                        {e.value1, e.value2}, e.data});
   }
+  ZoneList list{};
+  if (tarsel::view::ZoneListFromBytes(zones, list)) v.zones = tarsel::view::ZonesOf(list);
   return v;
 }
 
@@ -83,7 +98,8 @@ class Publisher {
   static void PublishOnce(Service& service, tarsel::view::ViewServer& view) {
     std::vector<ArmView> arms;
     for (int n = 1; n <= service.ArmCount(); ++n) {
-      arms.push_back(ViewOf(n, service.Arm(n).Snapshot()));
+      const tarsel::sim::SimulatedArm& arm = service.Arm(n);
+      arms.push_back(ViewOf(n, arm.Snapshot(), arm.StoredBlock(kReadZones)));
     }
     view.Publish(arms);
   }

@@ -41,6 +41,10 @@ std::string EventText(const std::string& state) {
   return "data: " + state + "\n\n";
 }
 
+std::string HistoryEventText(const std::string& history) {
+  return "event: history\ndata: " + history + "\n\n";
+}
+
 // The server's threads, one per connection being served: started as
 // connections come, up to limit, and kept for the next ones; a connection
 // beyond the limit waits for one of them. (cpp-httplib's own pool has eight
@@ -140,10 +144,42 @@ struct ViewServer::Impl {
   // The state as an event, shared by every stream rather than copied.
   std::shared_ptr<const std::string> event = std::make_shared<std::string>(EventText(state));
   bool stopping = false;
+  JointHistory history;
+  double published = 0;  // the time of the last state
 
   std::string State() {
     std::lock_guard lock(mu);
     return state;
+  }
+
+  std::string History() {
+    JointHistory copy;
+    double time = 0;
+    {
+      std::lock_guard lock(mu);
+      copy = history;
+      time = published;
+    }
+    return HistoryJson(time, options.historySeconds, copy);
+  }
+
+  // Adds a sample of each arm at time and forgets what is older than the
+  // window, and the arms no longer published. Under mu.
+  void Record(double time, const std::vector<ArmView>& arms) {
+    const auto most = static_cast<std::size_t>(options.historySeconds / kHistoryStep) + 2;
+    JointHistory kept;
+    for (const ArmView& a : arms) {
+      std::deque<JointSample> samples;
+      if (auto node = history.extract(a.path); !node.empty()) samples = std::move(node.mapped());
+      if (samples.empty() || time - samples.back().time >= kHistoryStep) {
+        samples.push_back({time, a.joints});
+      }
+      while (samples.front().time < time - options.historySeconds || samples.size() > most) {
+        samples.pop_front();
+      }
+      kept[a.path] = std::move(samples);
+    }
+    history.swap(kept);
   }
 
   // A place among the viewers, given back when the last copy goes (with
@@ -167,9 +203,14 @@ struct ViewServer::Impl {
   }
 
   // One event after another until the page goes away or the server stops.
-  // The first goes out at once, the others on a fixed beat (*due: when the
-  // next is due), so that late wake-ups on a busy machine do not add up.
+  // The first goes out at once, after the history, the others on a fixed
+  // beat (*due: when the next is due), so that late wake-ups on a busy
+  // machine do not add up.
   bool NextEvent(std::size_t offset, httplib::DataSink& sink, Clock::time_point& due) {
+    if (offset == 0) {
+      const std::string past = HistoryEventText(History());
+      if (!sink.write(past.data(), past.size())) return false;
+    }
     std::shared_ptr<const std::string> text;
     {
       std::unique_lock lock(mu);
@@ -185,6 +226,8 @@ struct ViewServer::Impl {
 
 ViewServer::ViewServer(ViewServerOptions options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
+  double& window = impl_->options.historySeconds;
+  if (!(window > 0 && window <= 3600)) window = kHistorySeconds;
 }
 
 ViewServer::~ViewServer() {
@@ -230,6 +273,10 @@ bool ViewServer::Start(std::string& why) {
   i.server.Get("/state", [&i](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
     res.set_content(i.State(), "application/json");
+  });
+  i.server.Get("/history", [&i](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(i.History(), "application/json");
   });
   i.server.Get("/events", [&i](const httplib::Request&, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
@@ -277,11 +324,14 @@ int ViewServer::Port() const {
 }
 
 void ViewServer::Publish(const std::vector<ArmView>& arms) {
-  std::string json = StateJson(Seconds(impl_->started), arms);
+  const double time = Seconds(impl_->started);
+  std::string json = StateJson(time, arms);
   auto event = std::make_shared<const std::string>(EventText(json));
   std::lock_guard lock(impl_->mu);
   impl_->state = std::move(json);
   impl_->event = std::move(event);
+  impl_->published = time;
+  impl_->Record(time, arms);
 }
 
 int ViewServer::Viewers() const {

@@ -1,6 +1,9 @@
 // The live view's web server, shared by tarsel-sim --http and `tarsel view`:
 // the page and three.js as static files, the latest state as JSON
-// (GET /state) and as server-sent events (GET /events, 25 a second).
+// (GET /state) and as server-sent events (GET /events, 25 a second), and
+// each arm's joints over the plot's window (GET /history, and the first
+// event of every stream, named "history"), so that a page opened late
+// plots the past it missed.
 //
 // Who it answers and how many:
 // - Only requests that name this machine: a Host header of localhost,
@@ -30,12 +33,20 @@ inline constexpr int kMaxViewers = 64;
 inline constexpr int kSpareThreads = 16;
 // How long a write may wait for a reader that takes nothing.
 inline constexpr int kWriteTimeoutSeconds = 2;
+// The joints plot's window: how long the samples of each arm are kept.
+inline constexpr double kHistorySeconds = 10;
+// Samples are kept at most this often (s), whatever rate the state is
+// published at: an arm's history holds at most kHistorySeconds /
+// kHistoryStep + 2 of them, and arms no longer published are forgotten.
+inline constexpr double kHistoryStep = 0.025;
 
 struct ViewServerOptions {
   std::string host = "127.0.0.1";  // only this machine may look
   int port = 0;                    // 0: any free port (Port() tells which)
   std::string webRoot;             // the page's files (FindWebRoot())
   std::string threeRoot;           // three.js (FindThreeRoot())
+  // The plot's window (s): above 0 and at most an hour, else kHistorySeconds.
+  double historySeconds = kHistorySeconds;
 };
 
 class ViewServer {
@@ -50,7 +61,9 @@ class ViewServer {
   bool Start(std::string& why);
   // The port served on, once started.
   int Port() const;
-  // The state the page shows from now on; any thread may call it.
+  // The state the page shows from now on, and a sample of each arm's
+  // joints for the history (at most one per kHistoryStep); any thread may
+  // call it. The arms are copied; their paths name them in the history.
   void Publish(const std::vector<ArmView>& arms);
   // The event streams open now (0 to kMaxViewers); any thread may call it.
   int Viewers() const;

@@ -463,20 +463,99 @@ TEST_F(Tool, FingersInitFailsWhenTheFlagsStayDown) {
 
 // --- error log ----------------------------------------------------------------
 
-TEST_F(Tool, ErrorsListAndClear) {
-  const Result list = Sim({"errors", "list"});
-  ASSERT_EQ(list.status, 0) << list.err;
-  EXPECT_THAT(list.out, HasSubstr("3 entries in the error log\n"));
-  EXPECT_EQ(CountLines(list.out), 5);  // title, header, three entries
+// The factory log's three entries in one form of `errors list`: by
+// meaning (the decoding the live view uses too), or raw by field name.
+struct ErrorListing {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<std::string> lines;  // text: a pattern for the header and each entry
+  nlohmann::json lastEntry;        // JSON: fields of the third entry
+};
 
-  const Result json = Sim({"errors", "list", "--json"});
-  ASSERT_EQ(json.status, 0) << json.err;
-  const auto j = nlohmann::json::parse(json.out);
-  EXPECT_EQ(j["count"], 3);
-  ASSERT_EQ(j["entries"].size(), 3u);
-  EXPECT_EQ(j["entries"][0]["Flags"].size(), 7u);
-  EXPECT_EQ(j["entries"][0]["UIntArray"].size(), 50u);
+void PrintTo(const ErrorListing& c, std::ostream* os) {
+  *os << c.name;
+}
 
+// The 50 data values of an entry whose first is first.
+nlohmann::json Data(unsigned first) {
+  nlohmann::json data = nlohmann::json::array({first});
+  for (int i = 1; i < 50; ++i) data.push_back(0);
+  return data;
+}
+
+class ErrorLogForms : public Tool, public ::testing::WithParamInterface<ErrorListing> {};
+
+TEST_P(ErrorLogForms, ShowTheFactoryLog) {
+  const ErrorListing& c = GetParam();
+  const Result r = Sim(c.args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  if (!c.lastEntry.is_null()) {
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["count"], 3);
+    ASSERT_EQ(j["entries"].size(), 3u);
+    EXPECT_EQ(j["entries"][2].size(), c.lastEntry.size());
+    for (const auto& [key, value] : c.lastEntry.items()) EXPECT_EQ(j["entries"][2][key], value) << key;
+    return;
+  }
+  std::istringstream out(r.out);
+  std::string line;
+  std::getline(out, line);
+  EXPECT_EQ(line, "3 entries in the error log");
+  for (const std::string& pattern : c.lines) {
+    std::getline(out, line);
+    EXPECT_TRUE(std::regex_match(line, std::regex(pattern))) << line << "\nis not\n" << pattern;
+  }
+  EXPECT_EQ(CountLines(r.out), 1 + static_cast<int>(c.lines.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tool, ErrorLogForms,
+    ::testing::Values(
+        ErrorListing{"decoded",
+                     {"errors", "list"},
+                     {R"( +# +code +device +severity +count +time \(s\) +values +flags +data)",
+                      R"( +0 +0x0102 +actuator 3 +warning +2 +125 +61 60 +1000000 +\[0\]=1)",
+                      R"( +1 +0x0201 +controller +information +1 +0 +0 0 +0000000 +\[0\]=2)",
+                      R"( +2 +0x0305 +finger 2 +error +1 +342 +1500 0 +1100000 +\[0\]=3)"},
+                     nullptr},
+        ErrorListing{"raw",
+                     {"errors", "list", "--raw"},
+                     {R"( +# +UIntValue1 +IntValue1 +IntValue2 +IntValue3 +UIntValue2 +Flags +IntValue4 )"
+                      R"(+IntValue5 +UIntArray)",
+                      R"( +0 +258 +3 +1 +2 +125 +1000000 +61 +60 +\[0\]=1)",
+                      R"( +1 +513 +0 +0 +1 +0 +0000000 +0 +0 +\[0\]=2)",
+                      R"( +2 +773 +8 +2 +1 +342 +1100000 +1500 +0 +\[0\]=3)"},
+                     nullptr},
+        ErrorListing{"decoded_json",
+                     {"errors", "list", "--json"},
+                     {},
+                     {{"index", 2},
+                      {"code", 773},
+                      {"codeText", "0x0305"},
+                      {"device", 8},
+                      {"deviceName", "finger 2"},
+                      {"severity", 2},
+                      {"severityName", "error"},
+                      {"occurrences", 1},
+                      {"time", 342},
+                      {"values", {1500, 0}},
+                      {"flags", {true, true, false, false, false, false, false}},
+                      {"data", Data(3)}}},
+        ErrorListing{"raw_json",
+                     {"errors", "list", "--raw", "--json"},
+                     {},
+                     {{"UIntValue1", 773},
+                      {"IntValue1", 8},
+                      {"IntValue2", 2},
+                      {"IntValue3", 1},
+                      {"UIntValue2", 342},
+                      {"Flags", {true, true, false, false, false, false, false}},
+                      {"IntValue4", 1500},
+                      {"IntValue5", 0},
+                      {"UIntArray", Data(3)}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Tool, ErrorsClear) {
   const Result clear = Sim({"errors", "clear"});
   ASSERT_EQ(clear.status, 0) << clear.err;
   EXPECT_EQ(clear.out, "Cleared the error log (3 entries removed).\n");

@@ -1,25 +1,29 @@
 // The live view of the Tarsel arms: one panel per arm, fed by the server's
 // events (/events, about 25 a second). Each panel draws the arm from the
-// kinematic model's frames the server sends, shows the joints, fingers and
-// pose as numbers, plots the joints over the last seconds and lists the
-// error log.
+// kinematic model's frames the server sends, with the point it is heading
+// to and its protection zones, shows the joints, fingers and pose as
+// numbers, plots the joints over the last seconds (the server sends what
+// it kept of them when the page connects) and lists the error log as the
+// server decoded it.
 'use strict';
 
 (function () {
-  const HISTORY_SECONDS = 10;
   const JOINT_COLOURS = ['#d32f2f', '#388e3c', '#1976d2', '#f57c00', '#7b1fa2', '#00897b'];
   const FINGER_TRAVEL = 6800; // 0 open .. 6800 closed
-  const SEVERITIES = ['information', 'warning', 'error'];
   const HAND_REACH = 0.075; // m from the knuckles to the hand tip
+  const ZONE_THICKNESS = 0.002; // m: a flat zone is drawn this thick
 
   const armsElement = document.getElementById('arms');
   const linkElement = document.getElementById('link-state');
   const template = document.getElementById('arm-template');
   const panels = new Map(); // by path
 
-  // For people poking at the page, and for tests.
-  const view = { panels: panels, events: 0, time: null, webgl: webglAvailable() };
+  // For people poking at the page, and for tests. historySeconds is the
+  // plot's window, as the server keeps it.
+  const view = { panels: panels, events: 0, time: null, webgl: webglAvailable(), historySeconds: 10 };
   window.tarselView = view;
+  // The samples the server kept of each arm, by path, until its panel takes them.
+  let pastByPath = new Map();
 
   function webglAvailable() {
     try {
@@ -54,17 +58,6 @@
     return Number(text) === 0 ? (0).toFixed(digits) : text; // no "-0.000"
   }
 
-  function deviceName(device) {
-    if (device === 0) return 'controller';
-    if (device >= 1 && device <= 6) return 'actuator ' + device;
-    if (device >= 7 && device <= 9) return 'finger ' + (device - 6);
-    return 'device ' + device;
-  }
-
-  function hex(code) {
-    return '0x' + ('0000' + code.toString(16)).slice(-4);
-  }
-
   // --- The 3D model ------------------------------------------------------------
 
   class ArmModel {
@@ -95,6 +88,24 @@
       grid.rotation.x = Math.PI / 2; // into the x-y plane
       this.scene.add(grid);
       this.scene.add(new THREE.AxesHelper(0.2));
+
+      // Where the arm is heading: a ball there and a dashed line to it
+      // from the hand tip.
+      const heading = 0x2e7d32;
+      this.target = new THREE.Mesh(new THREE.SphereBufferGeometry(0.022, 20, 12),
+        new THREE.MeshLambertMaterial({ color: heading, transparent: true, opacity: 0.7 }));
+      this.targetLine = new THREE.Line(
+        new THREE.BufferGeometry().setFromPoints([new THREE.Vector3(), new THREE.Vector3()]),
+        new THREE.LineDashedMaterial({ color: heading, dashSize: 0.02, gapSize: 0.012 }));
+      this.target.visible = this.targetLine.visible = false;
+      this.scene.add(this.target, this.targetLine);
+      this.targetShown = null;
+      // The protection zones: translucent boxes with their edges drawn.
+      this.zoneMaterial = new THREE.MeshBasicMaterial({
+        color: 0xe53935, transparent: true, opacity: 0.16, depthWrite: false, side: THREE.DoubleSide });
+      this.zoneEdgeMaterial = new THREE.LineBasicMaterial({ color: 0xc62828 });
+      this.zoneBoxes = [];
+      this.zonesShown = null;
 
       this.linkMaterial = new THREE.MeshLambertMaterial({ color: 0x607d8b });
       this.jointMaterial = new THREE.MeshLambertMaterial({ color: 0xffa000 });
@@ -153,9 +164,59 @@
       mesh.scale.set(1, length, 1);
     }
 
+    // Boxes for the zones, each {index, low: [x, y, z], high: [x, y, z]} in
+    // metres in the base frame; drawn again only when they change.
+    showZones(zones) {
+      const shown = JSON.stringify(zones);
+      if (shown === this.zonesShown) return;
+      this.zonesShown = shown;
+      for (const box of this.zoneBoxes) {
+        this.scene.remove(box);
+        box.children.forEach((part) => part.geometry.dispose());
+      }
+      this.zoneBoxes = [];
+      for (const zone of zones) {
+        const low = (zone && zone.low) || [], high = (zone && zone.high) || [];
+        const corners = low.concat(high);
+        if (corners.length !== 6 || !corners.every((v) => typeof v === 'number' && isFinite(v))) continue;
+        const size = [0, 1, 2].map((k) => Math.max(high[k] - low[k], ZONE_THICKNESS));
+        const geometry = new THREE.BoxBufferGeometry(size[0], size[1], size[2]);
+        const box = new THREE.Group();
+        box.add(new THREE.Mesh(geometry, this.zoneMaterial));
+        box.add(new THREE.LineSegments(new THREE.EdgesGeometry(geometry), this.zoneEdgeMaterial));
+        box.position.set((low[0] + high[0]) / 2, (low[1] + high[1]) / 2, (low[2] + high[2]) / 2);
+        this.scene.add(box);
+        this.zoneBoxes.push(box);
+      }
+      this.requestRender();
+    }
+
+    // The ball where target (or null) takes the hand tip, and the line to
+    // it from the tip of frame tip.
+    showTarget(target, tip) {
+      const position = target && Array.isArray(target.position) ? target.position : [];
+      const visible = position.length === 3 && position.every((v) => typeof v === 'number' && isFinite(v));
+      const shown = JSON.stringify(visible ? [position, tip[9], tip[10], tip[11]] : null);
+      if (shown === this.targetShown) return;
+      this.targetShown = shown;
+      this.target.visible = this.targetLine.visible = visible;
+      if (visible) {
+        this.target.position.set(position[0], position[1], position[2]);
+        const ends = this.targetLine.geometry.attributes.position;
+        ends.setXYZ(0, tip[9], tip[10], tip[11]);
+        ends.setXYZ(1, position[0], position[1], position[2]);
+        ends.needsUpdate = true;
+        this.targetLine.geometry.computeBoundingSphere();
+        this.targetLine.computeLineDistances();
+      }
+      this.requestRender();
+    }
+
     update(arm) {
+      this.showZones(Array.isArray(arm.zones) ? arm.zones : []);
       const frames = arm.frames || [];
       if (frames.length < 7) return;
+      this.showTarget(arm.target, frames[6]);
       const shown = JSON.stringify([frames, arm.fingers]);
       if (shown === this.shown) return;
       this.shown = shown;
@@ -227,7 +288,9 @@
 
   // --- The joints over the last seconds -------------------------------------------
 
-  function drawPlot(canvas, history) {
+  // Draws the joints of history over the last `seconds`; what it drew:
+  // {samples, from, to} (times in s), or null when there was nothing.
+  function drawPlot(canvas, history, seconds) {
     const ratio = window.devicePixelRatio || 1;
     const width = canvas.clientWidth || 600;
     const height = canvas.clientHeight || 170;
@@ -236,7 +299,7 @@
     const g = canvas.getContext('2d');
     g.setTransform(ratio, 0, 0, ratio, 0, 0);
     g.clearRect(0, 0, width, height);
-    if (history.length === 0) return;
+    if (history.length === 0) return null;
 
     const left = 44, right = 8, top = 8, bottom = 20;
     const now = history[history.length - 1].time;
@@ -249,12 +312,12 @@
         }
       }
     }
-    if (!isFinite(low)) return;
+    if (!isFinite(low)) return null;
     const middle = (low + high) / 2;
     const span = Math.max(high - low, 20) * 1.1;
     low = middle - span / 2;
     high = middle + span / 2;
-    const x = (t) => left + ((t - (now - HISTORY_SECONDS)) / HISTORY_SECONDS) * (width - left - right);
+    const x = (t) => left + ((t - (now - seconds)) / seconds) * (width - left - right);
     const y = (v) => top + ((high - v) / (high - low)) * (height - top - bottom);
 
     g.font = '11px system-ui, sans-serif';
@@ -269,22 +332,29 @@
       g.stroke();
       g.fillText(v.toFixed(0) + '°', 2, y(v) + 4);
     }
-    g.fillText('−' + HISTORY_SECONDS + ' s', left, height - 5);
+    g.fillText('−' + seconds + ' s', left, height - 5);
     g.fillText('now', width - right - 22, height - 5);
 
     for (let j = 0; j < 6; ++j) {
       g.strokeStyle = JOINT_COLOURS[j];
       g.lineWidth = 1.5;
       g.beginPath();
-      history.forEach((sample, i) => {
-        const px = x(sample.time), py = y(sample.joints[j]);
-        if (i === 0) g.moveTo(px, py);
-        else g.lineTo(px, py);
-      });
+      let drawing = false;
+      for (const sample of history) {
+        const v = sample.joints[j];
+        if (typeof v !== 'number' || !isFinite(v)) {
+          drawing = false; // a gap where the arm gave no number
+          continue;
+        }
+        if (drawing) g.lineTo(x(sample.time), y(v));
+        else g.moveTo(x(sample.time), y(v));
+        drawing = true;
+      }
       g.stroke();
       g.fillStyle = JOINT_COLOURS[j];
       g.fillText('J' + (j + 1), left + 6 + j * 26, top + 10);
     }
+    return { samples: history.length, from: history[0].time, to: now };
   }
 
   // --- One arm's panel -----------------------------------------------------------------
@@ -315,6 +385,7 @@
       this.errorCount = this.element.querySelector('.error-count');
       this.problem = this.element.querySelector('.problem');
       this.history = [];
+      this.plotted = null; // what the plot last drew (drawPlot)
       this.errorsShown = null;
       armsElement.appendChild(this.element);
 
@@ -336,16 +407,22 @@
       });
       arm.pose.forEach((v, k) => { this.poseCells[k].textContent = fixed(v, 3); });
       this.fields.queue.textContent = String(arm.queue);
+      this.fields.target.textContent = targetText(arm.target);
       this.fields.control.textContent = arm.control;
       this.fields.api.textContent = arm.apiControl ? 'on' : 'off';
       this.problem.textContent = arm.online ? '' : '— ' + (arm.problem || 'no answer');
       this.showErrors(arm.errors || []);
 
-      const last = this.history[this.history.length - 1];
-      if (!last || time > last.time) {
-        this.history.push({ time: time, joints: arm.joints.slice() });
-        while (this.history.length > 0 && this.history[0].time < time - HISTORY_SECONDS) this.history.shift();
+      // The server's past of the arm, on connecting: it replaces what the
+      // page had (the server may have restarted, its clock with it).
+      const past = pastByPath.get(arm.path);
+      if (past) {
+        this.history = past;
+        pastByPath.delete(arm.path);
       }
+      const last = this.history[this.history.length - 1];
+      if (!last || time > last.time) this.history.push({ time: time, joints: arm.joints.slice() });
+      while (this.history.length > 0 && this.history[0].time < time - view.historySeconds) this.history.shift();
       this.requestPlot();
       if (this.model) this.model.update(arm);
     }
@@ -358,7 +435,7 @@
       this.plotPending = true;
       requestAnimationFrame(() => {
         this.plotPending = false;
-        drawPlot(this.plot, this.history);
+        this.plotted = drawPlot(this.plot, this.history, view.historySeconds);
       });
     }
 
@@ -371,9 +448,8 @@
       for (const e of errors) {
         const li = document.createElement('li');
         li.className = 'severity-' + e.severity;
-        li.textContent = hex(e.code) + ' · ' + deviceName(e.device) + ' · ' +
-            (SEVERITIES[e.severity] || 'severity ' + e.severity) + ' · ×' + e.occurrences +
-            ' · at ' + e.time + ' s';
+        li.textContent = e.codeText + ' · ' + e.deviceName + ' · ' + e.severityName + ' · ×' +
+            e.occurrences + ' · at ' + e.time + ' s';
         this.errorList.appendChild(li);
       }
     }
@@ -381,6 +457,13 @@
     remove() {
       this.element.remove();
     }
+  }
+
+  // "joints 60.0, 0.0, ... °" or "X, Y, Z 0.410, 0.000, 0.300 m"; "—" for none.
+  function targetText(target) {
+    if (!target || !Array.isArray(target.values)) return '—';
+    if (target.kind === 'angular') return target.values.map((v) => fixed(v, 1)).join(', ') + ' °';
+    return target.values.slice(0, 3).map((v) => fixed(v, 3)).join(', ') + ' m';
   }
 
   // --- The events ---------------------------------------------------------------------
@@ -417,6 +500,25 @@
   });
 
   const events = new EventSource('/events');
+  // The first message of every stream: what the server kept of the joints,
+  // {time, historySeconds, arms: {path: [[time, joint 1, ..., joint 6]]}}.
+  events.addEventListener('history', (message) => {
+    try {
+      const past = JSON.parse(message.data);
+      if (typeof past.historySeconds === 'number' && past.historySeconds > 0) {
+        view.historySeconds = past.historySeconds;
+      }
+      pastByPath = new Map();
+      for (const [path, samples] of Object.entries(past.arms || {})) {
+        if (!Array.isArray(samples)) continue;
+        pastByPath.set(path, samples
+          .filter((s) => Array.isArray(s) && s.length >= 7 && typeof s[0] === 'number')
+          .map((s) => ({ time: s[0], joints: s.slice(1, 7) })));
+      }
+    } catch (e) {
+      linkElement.textContent = 'bad history from the server: ' + e;
+    }
+  });
   events.onopen = () => { linkElement.textContent = 'live'; };
   // A stream refused (the server's most viewers are watching) is not tried
   // again by the browser; a lost one is.

@@ -1,7 +1,8 @@
 // The live view in a real browser (headless Chromium): while a program moves
 // arm 1 through the library, the page's numbers follow it within a fraction
 // of a second, arm 2's stay put, and the 3D view of arm 1 changes while arm
-// 2's does not. Skipped when no Chromium is installed.
+// 2's does not; a page opened after a move plots it, and draws the arm's
+// protection zone. Skipped when no Chromium is installed.
 //
 // With TARSEL_VIEW_SCREENSHOT=FILE the page is saved there with arm 1 on a
 // second move (docs/view.png is made this way).
@@ -191,6 +192,54 @@ TEST_F(BrowserView, FollowsTheArmThatMoves) {
     EXPECT_TRUE(Eventually([&] { return browser.Evaluate(page, ShownJoints("sim:1"))[1] >= 10; }));
     std::ofstream(file, std::ios::binary) << browser.Screenshot(page);
   }
+}
+
+// A page opened after the arm moved plots the move (the server kept it) and
+// draws the arm's protection zone as a box.
+TEST_F(BrowserView, OpenedLateShowsThePastAndTheZones) {
+  ASSERT_TRUE(StartService({"--http", "0", "--time-scale", "4"}));
+  Browser browser;
+  ASSERT_TRUE(browser.Start(chromium_, Path("profile"), Path("chromium.log"), kWidth, kHeight));
+  ::setenv("TARSEL_SIM_LINK", TARSEL_SIM_LINK_FILE, 1);
+  ::setenv("TARSEL_SIM_SOCKET", socket_.c_str(), 1);
+  ::setenv("TARSEL_SIM", "1", 1);
+  tarsel::Arm arm;
+  ZoneList zones{};
+  for (int k = 0; k < 8; ++k) {
+    CartesianInfo& p = zones.Zones[1].Points[k];
+    p.X = k & 1 ? 0.7f : 0.3f;
+    p.Y = k & 2 ? 0.3f : -0.3f;
+    p.Z = k & 4 ? 0.4f : 0.0f;
+  }
+  arm.SetProtectionZone(zones);
+
+  // Joint 1 turns 40 degrees, in 0.4 s at four times real speed.
+  const AngularPosition start = arm.GetAngularPosition();
+  TrajectoryPoint point;
+  point.InitStruct();
+  point.Position.Type = TARSEL_ANGULAR_POSITION;
+  point.Position.Actuators = start.Actuators;
+  point.Position.Actuators.Actuator1 += 40;
+  point.Position.Fingers = start.Fingers;
+  arm.SendBasicTrajectory(point);
+  ASSERT_TRUE(Eventually([&] { return arm.GetGlobalTrajectoryInfo().PointCount == 0; }));
+
+  const std::string page = browser.Open("http://127.0.0.1:" + std::to_string(viewPort_) + "/");
+  // Joint 1's lowest and highest value in what the plot drew (once it has
+  // drawn some), and how many zone boxes the 3D view holds.
+  const std::string shown =
+      "(() => { const p = window.tarselView && tarselView.panels.get('sim:1');"
+      "  if (!p || !p.plotted || !p.model) return null;"
+      "  const j1 = p.history.map((s) => s.joints[0]);"
+      "  return [Math.min(...j1), Math.max(...j1), p.model.zoneBoxes.length]; })()";
+  Json seen;
+  ASSERT_TRUE(Eventually([&] { return !(seen = browser.Evaluate(page, shown)).is_null(); },
+                         std::chrono::seconds(60)))
+      << ReadFile(Path("chromium.log"));
+  const double from = start.Actuators.Actuator1;
+  EXPECT_LT(seen[0].get<double>(), from + 1) << seen;
+  EXPECT_GT(seen[1].get<double>(), from + 39) << seen;
+  EXPECT_EQ(seen[2].get<int>(), 1) << seen;
 }
 
 }  // namespace

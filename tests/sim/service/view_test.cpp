@@ -1,12 +1,16 @@
 // The live view's server without a browser: the state it serves follows the
-// arms (from tarsel-sim --http and from `tarsel view` alike), its events
-// come at least twenty times a second, and it serves the page and three.js.
+// arms (from tarsel-sim --http and from `tarsel view` alike), with where
+// they are heading, their protection zones and their errors by name; its
+// events come at least twenty times a second, and it serves the page and
+// three.js.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cmath>
+#include <fstream>
 
 #include "service_fixture.h"
 
@@ -84,6 +88,63 @@ TEST_P(Views, FollowTheArmThatMovesAndNotTheOther) {
     return std::fabs(j1 - 60) < 0.01 && state["arms"][0]["queue"] == 0;
   })) << state;
   EXPECT_TRUE(sawItMoving);  // 0.6 s of motion at four times real speed
+}
+
+// The zone file's point k set to the corner k of the box low .. high.
+void SetBox(nlohmann::ordered_json& zone, std::array<double, 3> low, std::array<double, 3> high) {
+  for (int k = 0; k < 8; ++k) {
+    nlohmann::ordered_json& point = zone["Points"][k];
+    point["X"] = k & 1 ? high[0] : low[0];
+    point["Y"] = k & 2 ? high[1] : low[1];
+    point["Z"] = k & 4 ? high[2] : low[2];
+  }
+}
+
+TEST_P(Views, ShowWhereTheArmIsHeadingItsZonesAndItsErrors) {
+  // Slow: the move takes many seconds, however late the state is read.
+  ASSERT_TRUE(StartService({"--http", "0", "--time-scale", "0.5"}));
+  const fs::path file = Path("zones.json");
+  ASSERT_EQ(Tool({"zones", "dump", file.string()}).status, 0);
+  auto zones = nlohmann::ordered_json::parse(ReadFile(file));
+  SetBox(zones["Zones"][3], {0.25, -0.5, 0}, {0.75, 0.5, 0.5});
+  std::ofstream(file) << zones.dump();
+  const Result load = Tool({"zones", "load", file.string()});
+  ASSERT_EQ(load.status, 0) << load.err;
+
+  const int port = ViewPort();
+  ASSERT_GT(port, 0);
+  Json state;
+  ASSERT_TRUE(Eventually([&] {
+    state = State(port);
+    return state.is_object() && state["arms"].size() == 1 && state["arms"][0]["online"] == true &&
+           !state["arms"][0]["errors"].empty() && !state["arms"][0]["zones"].empty();
+  })) << state;
+  const Json& arm = state["arms"][0];
+  EXPECT_TRUE(arm["target"].is_null()) << arm["target"];  // at rest
+  ASSERT_EQ(arm["zones"].size(), 1u) << arm["zones"];
+  EXPECT_EQ(arm["zones"][0]["index"], 3);
+  EXPECT_EQ(arm["zones"][0]["low"], Json::array({0.25, -0.5, 0}));
+  EXPECT_EQ(arm["zones"][0]["high"], Json::array({0.75, 0.5, 0.5}));
+  ASSERT_EQ(arm["errors"].size(), 3u);
+  const Json& first = arm["errors"][0];
+  EXPECT_EQ(first["codeText"], "0x0102");
+  EXPECT_EQ(first["deviceName"], "actuator 3");
+  EXPECT_EQ(first["severityName"], "warning");
+  EXPECT_EQ(first["occurrences"], 2);
+  EXPECT_EQ(arm["errors"][2]["deviceName"], "finger 2");
+
+  // Upright: the hand tip 1.16 m above the base.
+  ASSERT_EQ(Tool({"move", "--joints", "0", "0", "0", "0", "0", "0"}).status, 0);
+  ASSERT_TRUE(Eventually([&] {
+    state = State(port);
+    return state.is_object() && !state["arms"][0]["target"].is_null();
+  })) << state;
+  const Json& target = state["arms"][0]["target"];
+  EXPECT_EQ(target["kind"], "angular");
+  EXPECT_EQ(target["values"], Json::array({0, 0, 0, 0, 0, 0}));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(target["position"][k].get<double>(), k == 2 ? 1.16 : 0, 1e-6) << target;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Service, Views, ::testing::Values(false, true),

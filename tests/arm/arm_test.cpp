@@ -383,7 +383,7 @@ TEST(ArmClose, CloseWhileAnotherThreadCalls) {
       if (after && code == TARSEL_ERROR_NOT_INITIALIZED) break;
     }
   });
-  while (okBefore < 3) std::this_thread::yield();
+  while (okBefore < 3) std::this_thread::sleep_for(1ms);
   arm.Close();
   closed = true;
   user.join();
@@ -457,19 +457,23 @@ TEST(ArmMove, MoveAssignmentWhileAnotherThreadCalls) {
         EXPECT_EQ(code, TARSEL_ERROR_NOT_INITIALIZED);
         ++refused;
       }
+      // A breath between commands: under valgrind, whose threads take turns,
+      // a thread that retakes the arm's lock at once can keep the moving
+      // thread from ever getting it.
+      std::this_thread::sleep_for(50us);
     }
   });
   constexpr int kMoves = 40;
   for (int move = 1; move <= kMoves; ++move) {
     const int before = reads;
-    while (reads < before + 2) std::this_thread::yield();
+    while (reads < before + 2) std::this_thread::sleep_for(1ms);
     Arm next(arms[move % 2]);
     // While the reader may be inside a command on the arm this replaces.
     shared = std::move(next);
     EXPECT_FALSE(next.IsOpen());
   }
   const int before = reads;
-  while (reads < before + 2) std::this_thread::yield();
+  while (reads < before + 2) std::this_thread::sleep_for(1ms);
   done = true;
   user.join();
   EXPECT_EQ(shared.GetClientConfigurations().IntValue1, 1000 + kMoves % 2);

@@ -6,8 +6,10 @@
 // Every case must end with the expected code (never success with wrong data)
 // at the faulted packet, without waiting out a time-out per remaining packet
 // (265 of them would take 13 s): no packet goes out after it, and the
-// command takes less than twice a fault-free one plus 0.2 s (one time-out
-// and the collection of a late answer). Once the fault is gone (after an
+// command takes less than twice a fault-free one plus 2 s: far below the
+// 6.6 s that waiting out the packets after packet 133 would cost, and far
+// enough above a time-out that a machine busy with other work cannot make a
+// correct command fail. Once the fault is gone (after an
 // unplug: after CloseAPI and InitAPI; after a missing answer: once it came)
 // the same command must work again, with the right data. Each case prints
 // its code and time; RELIABILITY.md holds the table.
@@ -39,7 +41,7 @@ using sim::SimulatedArm;
 using vusb::VirtualArm;
 
 constexpr int kPackets = 265;   // 14816 bytes in 56-byte packets
-constexpr double kSlack = 0.2;  // seconds: a time-out, the drain, scheduling
+constexpr double kSlack = 2.0;  // seconds: a time-out, and a busy machine's delays
 
 enum class Command { kRead, kWrite };
 

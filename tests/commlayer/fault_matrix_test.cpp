@@ -331,7 +331,7 @@ TEST(SilentArm, FirmwareProgrammingEndsAtTheStartCommand) {
   EXPECT_EQ(ProgramFlash(image.c_str()), TARSEL_ERROR_NO_ANSWER);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::printf("ProgramFlash, 1 MiB, silent arm: code 2008 in %.0f ms\n", seconds * 1000);
-  EXPECT_LT(seconds, 0.5);
+  EXPECT_LT(seconds, 1.5);  // the 2 s start pause was skipped, even on a busy machine
   EXPECT_EQ(bus.OutPackets().size(), 1u) << "only the start command goes out";
   std::filesystem::remove(image);
   CloseAPI();

@@ -122,15 +122,6 @@ class Block {
   std::vector<unsigned char> bytes_;
 };
 
-// Makes this library stay loaded until the process ends, so that the trace
-// is one file however often the API library loads and unloads it.
-void KeepLoaded() {
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&KeepLoaded), &self) != 0 && self.dli_fname != nullptr) {
-    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-  }
-}
-
 // Why a path that is there but no regular file cannot take the trace.
 const char* NotRegular(mode_t mode) {
   if (S_ISDIR(mode)) return "a directory";
@@ -200,6 +191,13 @@ int OpenTraceFile(const char* path, std::string& why) {
 }
 
 }  // namespace
+
+void KeepLoaded() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&KeepLoaded), &self) != 0 && self.dli_fname != nullptr) {
+    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+}
 
 class PacketTrace {
  public:

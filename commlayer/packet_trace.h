@@ -15,6 +15,11 @@ namespace tarsel::link {
 
 class PacketTrace;
 
+// Makes this library stay loaded until the process ends, however often the
+// API library loads and unloads it: a trace stays one file, and what closed
+// links left owed (usb_exchange.h) is not forgotten.
+void KeepLoaded();
+
 // The open trace, or null when tracing is off (decided once, at load).
 extern PacketTrace* const g_trace;
 

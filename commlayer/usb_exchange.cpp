@@ -1,6 +1,5 @@
 #include "usb_exchange.h"
 
-#include <dlfcn.h>
 #include <libusb.h>
 
 #include <array>
@@ -59,13 +58,19 @@ constexpr std::size_t kKeptArms = 32;
 std::mutex g_keptMutex;
 std::array<KeptOwed, kKeptArms> g_kept{};
 
-// The kept records live in this library: it must not be unloaded while it
-// holds one, or the next session would forget them.
-void StayLoaded() {
-  Dl_info self{};
-  if (dladdr(reinterpret_cast<void*>(&StayLoaded), &self) != 0 && self.dli_fname != nullptr) {
-    dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+KeptOwed PlaceOf(libusb_device_handle* handle) {
+  libusb_device* device = libusb_get_device(handle);
+  return KeptOwed{libusb_get_bus_number(device), libusb_get_device_address(device), {}};
+}
+
+// The record kept for place's arm, or null. Called with g_keptMutex held.
+KeptOwed* KeptFor(const KeptOwed& place) {
+  for (KeptOwed& kept : g_kept) {
+    if (kept.owed.count > 0 && kept.bus == place.bus && kept.address == place.address) {
+      return &kept;
+    }
   }
+  return nullptr;
 }
 
 }  // namespace
@@ -84,7 +89,6 @@ ExchangeOutcome ExchangePacket(libusb_device_handle* handle, OwedAnswers& owed,
   outcome.writeError = InterruptTransfer(handle, TARSEL_USB_ENDPOINT_OUT, out, TARSEL_PACKET_SIZE,
                                          &transferred, TARSEL_USB_TIMEOUT_MS);
   if (outcome.writeError != 0) return outcome;
-  outcome.sent = true;
   transferred = 0;
   const int read = InterruptTransfer(handle, TARSEL_USB_ENDPOINT_IN, in, TARSEL_PACKET_SIZE,
                                      &transferred, TARSEL_USB_TIMEOUT_MS);
@@ -103,43 +107,30 @@ ExchangeOutcome ExchangePacket(libusb_device_handle* handle, OwedAnswers& owed,
 
 void KeepOwed(libusb_device_handle* handle, const OwedAnswers& owed) {
   if (owed.count <= 0 || handle == nullptr) return;
-  libusb_device* device = libusb_get_device(handle);
-  const std::uint8_t bus = libusb_get_bus_number(device);
-  const std::uint8_t address = libusb_get_device_address(device);
-  StayLoaded();
+  KeptOwed place = PlaceOf(handle);
+  // The records live in this library: unloaded, it would forget them.
+  KeepLoaded();
   std::lock_guard lock(g_keptMutex);
-  KeptOwed* slot = nullptr;
-  for (KeptOwed& kept : g_kept) {
-    if (kept.owed.count > 0 && kept.bus == bus && kept.address == address) {
-      slot = &kept;
-      break;
-    }
-    if (slot == nullptr && kept.owed.count == 0) slot = &kept;
-  }
-  // With every slot taken, the oldest record gives way.
+  KeptOwed* slot = KeptFor(place);
   if (slot == nullptr) {
+    // A free slot (whose time is the clock's epoch), else the oldest record.
     slot = &g_kept[0];
     for (KeptOwed& kept : g_kept) {
-      if (kept.owed.lastHeard < slot->owed.lastHeard) slot = &kept;
+      if (slot->owed.count > 0 && kept.owed.lastHeard < slot->owed.lastHeard) slot = &kept;
     }
   }
-  *slot = KeptOwed{bus, address, owed};
+  place.owed = owed;
+  *slot = place;
 }
 
 OwedAnswers TakeOwed(libusb_device_handle* handle) {
   if (handle == nullptr) return {};
-  libusb_device* device = libusb_get_device(handle);
-  const std::uint8_t bus = libusb_get_bus_number(device);
-  const std::uint8_t address = libusb_get_device_address(device);
   std::lock_guard lock(g_keptMutex);
-  for (KeptOwed& kept : g_kept) {
-    if (kept.owed.count > 0 && kept.bus == bus && kept.address == address) {
-      const OwedAnswers owed = kept.owed;
-      kept = KeptOwed{};
-      return owed;
-    }
-  }
-  return {};
+  KeptOwed* kept = KeptFor(PlaceOf(handle));
+  if (kept == nullptr) return {};
+  const OwedAnswers owed = kept->owed;
+  *kept = KeptOwed{};
+  return owed;
 }
 
 }  // namespace tarsel::link

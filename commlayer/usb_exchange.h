@@ -34,7 +34,6 @@ struct OwedAnswers {
 // How an exchange ended.
 struct ExchangeOutcome {
   int writeError = 0;     // libusb error of a failed write; 0: no write failed
-  bool sent = false;      // the request went out
   bool answered = false;  // a whole answer arrived and was decoded into the answer
 };
 
@@ -42,7 +41,7 @@ struct ExchangeOutcome {
 // endpoint 0x02 and reads one 64-byte answer from 0x82, 50 ms time-out each.
 // A whole answer overwrites answer; in every other case answer keeps its
 // contents. Nothing is sent while an owed answer did not come (the outcome
-// then says neither sent nor a write error), and nothing is read after a
+// then has neither a write error nor an answer), and nothing is read after a
 // failed write. A read that times out leaves its answer owed. Prints nothing.
 ExchangeOutcome ExchangePacket(libusb_device_handle* handle, OwedAnswers& owed,
                                const Packet& request, Packet& answer);

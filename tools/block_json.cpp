@@ -128,6 +128,18 @@ class KeyCollector {
   std::vector<std::string> keys;
 };
 
+// The keys Record's form takes, collected once per record type.
+template <class Record>
+const std::vector<std::string>& KeysOf() {
+  static const std::vector<std::string> keys = [] {
+    KeyCollector collector;
+    const auto scratch = std::make_unique<Record>();
+    Visit(collector, *scratch);
+    return std::move(collector.keys);
+  }();
+  return keys;
+}
+
 // Refuses a key of object that Record's form does not take (nor one of
 // also), before any field is read: a misspelt key is named with the key it
 // is closest to, instead of surfacing as that key missing.
@@ -135,21 +147,22 @@ template <class Record>
 void RefuseUnknownKeys(const BlockJson& object, const std::string& path,
                        std::initializer_list<const char*> also = {}) {
   if (!object.is_object()) return;
-  KeyCollector collector;
-  const auto scratch = std::make_unique<Record>();
-  Visit(collector, *scratch);
-  collector.keys.insert(collector.keys.end(), also.begin(), also.end());
-  // A misspelling most likely stands for a key the object lacks.
-  std::vector<std::string> absent;
-  for (const std::string& key : collector.keys) {
-    if (!object.contains(key)) absent.push_back(key);
-  }
+  const std::vector<std::string>& taken = KeysOf<Record>();
+  const auto known = [&](const std::string& key) {
+    return std::find(taken.begin(), taken.end(), key) != taken.end() ||
+           std::find(also.begin(), also.end(), key) != also.end();
+  };
   for (const auto& [key, value] : object.items()) {
-    if (std::find(collector.keys.begin(), collector.keys.end(), key) != collector.keys.end()) {
-      continue;
+    if (known(key)) continue;
+    std::vector<std::string> keys = taken;
+    keys.insert(keys.end(), also.begin(), also.end());
+    // A misspelling most likely stands for a key the object lacks.
+    std::vector<std::string> absent;
+    for (const std::string& k : keys) {
+      if (!object.contains(k)) absent.push_back(k);
     }
     std::string closest = ClosestName(key, absent);
-    if (closest.empty()) closest = ClosestName(key, collector.keys);
+    if (closest.empty()) closest = ClosestName(key, keys);
     Fail(Join(path, key), closest.empty()
                               ? std::string("unknown key")
                               : fmt::format("unknown key; did you mean \"{}\"?", closest));
@@ -215,25 +228,16 @@ class Reader {
     }
   }
 
-  // Refuses keys that no field took.
-  void Finish() const {
-    for (const auto& [key, value] : object_.items()) {
-      if (taken_.count(key) == 0) Fail(Join(path_, key), "unknown key");
-    }
-  }
-
   template <class Record>
   static void Fill(const BlockJson& object, const std::string& path, Record& record) {
     Reader reader(object, path);
     RefuseUnknownKeys<Record>(object, path);
     Visit(reader, record);
-    reader.Finish();
   }
 
   const BlockJson& Take(const char* key) {
     const auto it = object_.find(key);
     if (it == object_.end()) Fail(Join(path_, key), "missing");
-    taken_.insert(key);
     return *it;
   }
 
@@ -250,7 +254,6 @@ class Reader {
 
   const BlockJson& object_;
   std::string path_;
-  std::set<std::string> taken_;
 };
 
 // --- Field lists, in record order -------------------------------------------
@@ -388,7 +391,6 @@ void FromDocument(const char* name, const BlockJson& document, Record& out) {
   }
   RefuseUnknownKeys<Record>(document, "", {"block"});
   Visit(reader, out);
-  reader.Finish();
 }
 
 void Compare(const BlockJson& a, const BlockJson& b, const std::string& path, std::string& out) {

@@ -45,15 +45,19 @@ struct Text20 {
   throw Error(TARSEL_ERROR_ARGUMENT, where, why);
 }
 
-void RequireFinite(const char* where, const char* what, std::initializer_list<float> values) {
-  int i = 0;
-  for (const float v : values) {
-    ++i;
-    if (!std::isfinite(v)) {
-      Refuse(where, std::string(what) + " value " + std::to_string(i) + " is " +
-                        (std::isnan(v) ? "NaN" : "infinite") + ": nothing was sent");
+// The count values from first: the first that is not finite is refused,
+// named by its place counted from 1.
+void RequireFinite(const char* where, const char* what, const float* first, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(first[i])) {
+      Refuse(where, std::string(what) + " value " + std::to_string(i + 1) + " is " +
+                        (std::isnan(first[i]) ? "NaN" : "infinite") + ": nothing was sent");
     }
   }
+}
+
+void RequireFinite(const char* where, const char* what, std::initializer_list<float> values) {
+  RequireFinite(where, what, values.begin(), values.size());
 }
 
 void RequireFinite(const char* where, const char* what, const CartesianInfo& c) {
@@ -96,12 +100,7 @@ void RequireValidPoint(const char* where, const TrajectoryPoint& point, bool ful
 }
 
 void RequireFinite(const char* where, const char* what, const std::vector<float>& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!std::isfinite(values[i])) {
-      Refuse(where, std::string(what) + " value " + std::to_string(i + 1) + " is " +
-                        (std::isnan(values[i]) ? "NaN" : "infinite") + ": nothing was sent");
-    }
-  }
+  RequireFinite(where, what, values.data(), values.size());
 }
 
 }  // namespace

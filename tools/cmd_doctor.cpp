@@ -187,7 +187,7 @@ bool CheckSimulatorService(Report& report) {
   const std::string fix =
       fmt::format("start it: `tarsel-sim --socket {} &`, or unset TARSEL_SIM_SOCKET for a "
                   "simulated arm of this program's own",
-                  path);
+                  doctor::ShellWord(path));
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     report.Problem(fmt::format("TARSEL_SIM_SOCKET names {}, where no simulator service listens "

@@ -154,7 +154,12 @@ std::vector<fs::path> InstallFolders(const std::string& apiLibrary) {
   return folders;
 }
 
-// path as one word of a shell command, quoted only when it needs it.
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+}  // namespace
+
 std::string ShellWord(const std::string& path) {
   const bool plain = std::all_of(path.begin(), path.end(), [](unsigned char c) {
     return std::isalnum(c) ||
@@ -165,12 +170,6 @@ std::string ShellWord(const std::string& path) {
   for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
-
-bool Contains(const std::vector<std::string>& list, const std::string& item) {
-  return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-}  // namespace
 
 void Report::Ok(const std::string& text) {
   fmt::print("ok:      {}\n", text);

@@ -85,4 +85,7 @@ void CheckGroup(Report& report, const RuleSearch& search, const Identity& who, b
 // when lsusb is on PATH, else which package brings lsusb.
 std::string PlugInFix();
 
+// path as one word of a shell command, quoted only when it needs it.
+std::string ShellWord(const std::string& path);
+
 }  // namespace tarsel::tool::doctor

@@ -1,0 +1,328 @@
+// Record forms: each record's fields listed once, in wire order, with their
+// names. One list drives every form of the record: the host's decoder and
+// encoder, the simulated arm's answers and the effects of writes, the tool's
+// JSON and display, and the Python classes.
+//
+// A record's form is a specialisation of tarsel::Form next to the record's
+// codec:
+//
+//   template <> struct Form<TrajectoryFIFO> {
+//     using Record = TrajectoryFIFO;
+//     static constexpr const char* kName = "TrajectoryFIFO";
+//     template <class Io> static constexpr void Fields(Io& io) {
+//       using R = Record;
+//       io.Field(TARSEL_NAMED(PointCount));
+//       io.Field(TARSEL_NAMED(StatusFloat));
+//       io.Field(TARSEL_NAMED(StatusInt));
+//     }
+//   };
+//
+// The calls a form may make (every visitor implements all of them):
+//
+//   io.Field(name, &R::m [, form])   the member in its natural wire form:
+//       integers and floats little-endian at their width, bool and unsigned
+//       char one byte, char and unsigned char arrays byte for byte, other
+//       arrays element by element, records through their form (Form<T>, or
+//       the form tag given, e.g. UserPositionForm<6>{}).
+//   io.AsFloat(name, &R::m)          an int32 member carried as a float:
+//       truncated toward zero when read, converted when written.
+//   io.Counted(name, &R::m, count [, form])   an array of which only the first
+//       count(record) elements travel; the other places are zero bytes when
+//       written and skipped (the elements kept) when read. count is read
+//       from fields listed before.
+//   io.Sent(name, &R::m)             written by the host; skipped when read,
+//       the member kept.
+//   io.Hidden(name, &R::m)           part of the record but never on the wire
+//       (an attribute in Python; not in the JSON forms).
+//   io.Gap(bytes)                     zero bytes when written, skipped when read.
+//   io.Filler(value)                  a float64 constant when written, skipped
+//       when read.
+//   io.PadTo(bytes)                   zero bytes up to bytes from the form's
+//       start when written; the reader stops before them.
+//
+// Names are the members' own names (the keys of the JSON forms; Python's
+// attribute names are their snake_case forms).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "core/payload.h"
+
+// The name and member pointer of a field of the record R in scope.
+#define TARSEL_NAMED(member) #member, &R::member
+
+namespace tarsel {
+
+// Each record's form; specialised beside each record's codec.
+template <class Record>
+struct Form;
+
+// The form of plain values (numbers, texts, bytes): none.
+struct NoForm {};
+
+// The default form of a member of type T: its element's record form.
+template <class T, bool = std::is_class_v<std::remove_all_extents_t<T>>>
+struct DefaultForm {
+  using type = Form<std::remove_cv_t<std::remove_all_extents_t<T>>>;
+};
+template <class T>
+struct DefaultForm<T, false> {
+  using type = NoForm;
+};
+template <class T>
+using FormOf = typename DefaultForm<T>::type;
+
+template <class T>
+constexpr bool kIsRecordMember = std::is_class_v<std::remove_all_extents_t<T>>;
+
+// --- Wire size ----------------------------------------------------------------
+
+template <class F>
+constexpr int FormSize();
+
+// Wire bytes of one member of type T (F the form of its records).
+template <class T, class F>
+constexpr int MemberSize() {
+  if constexpr (std::is_array_v<T>) {
+    return static_cast<int>(std::extent_v<T>) * MemberSize<std::remove_extent_t<T>, F>();
+  } else if constexpr (std::is_class_v<T>) {
+    return FormSize<F>();
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return 1;
+  } else {
+    return static_cast<int>(sizeof(T));
+  }
+}
+
+// Counts the bytes of a form as the writer sends them.
+struct FormSizer {
+  int bytes = 0;
+
+  template <class R, class T, class F = FormOf<T>>
+  constexpr void Field(const char*, T R::*, F = {}) {
+    bytes += MemberSize<T, F>();
+  }
+  template <class R>
+  constexpr void AsFloat(const char*, std::int32_t R::*) {
+    bytes += 4;
+  }
+  template <class R, class T, class Count, class F = FormOf<T>>
+  constexpr void Counted(const char*, T R::*, Count, F = {}) {
+    bytes += MemberSize<T, F>();
+  }
+  template <class R, class T>
+  constexpr void Sent(const char*, T R::*) {
+    bytes += MemberSize<T, FormOf<T>>();
+  }
+  template <class R, class T>
+  constexpr void Hidden(const char*, T R::*) {}
+  constexpr void Gap(int width) { bytes += width; }
+  constexpr void Filler(double) { bytes += 8; }
+  constexpr void PadTo(int size) {
+    if (bytes < size) bytes = size;
+  }
+};
+
+// The bytes the form F occupies on the wire (what its writer appends).
+template <class F>
+constexpr int FormSize() {
+  FormSizer sizer;
+  F::Fields(sizer);
+  return sizer.bytes;
+}
+
+// --- Reading ------------------------------------------------------------------
+
+template <class F, class Record>
+void ReadForm(PayloadReader& in, Record& record);
+
+// Reads one value of type T (F the form of its records).
+template <class F, class T>
+void ReadMember(PayloadReader& in, T& value) {
+  if constexpr (std::is_class_v<T>) {
+    ReadForm<F>(in, value);
+  } else if constexpr (std::is_array_v<T>) {
+    using E = std::remove_all_extents_t<T>;
+    if constexpr (std::is_same_v<E, char> || std::is_same_v<E, unsigned char>) {
+      in.Bytes(&value, static_cast<int>(sizeof value));
+    } else if constexpr (std::is_same_v<E, float> && std::rank_v<T> == 1) {
+      in.Floats(value, static_cast<int>(std::extent_v<T>));
+    } else {
+      for (auto& element : value) ReadMember<F>(in, element);
+    }
+  } else {
+    in.Field(value);
+  }
+}
+
+// Decodes the fields of one record; fields past the payload's end read as
+// zero (see PayloadReader).
+template <class R>
+class FormReading {
+ public:
+  FormReading(PayloadReader& in, R& record) : in_(in), record_(record) {}
+
+  template <class T, class F = FormOf<T>>
+  void Field(const char*, T R::*m, F = {}) {
+    ReadMember<F>(in_, record_.*m);
+  }
+  void AsFloat(const char*, std::int32_t R::*m) { in_.Truncated(record_.*m); }
+  template <class T, std::size_t N, class Count, class F = FormOf<T>>
+  void Counted(const char*, T (R::*m)[N], Count count, F = {}) {
+    const int carried = count(record_);
+    for (std::size_t k = 0; k < N; ++k) {
+      if (static_cast<long long>(k) < carried) {
+        ReadMember<F>(in_, (record_.*m)[k]);
+      } else {
+        in_.Skip(MemberSize<T, F>());
+      }
+    }
+  }
+  template <class T>
+  void Sent(const char*, T R::*) {
+    in_.Skip(MemberSize<T, FormOf<T>>());
+  }
+  template <class T>
+  void Hidden(const char*, T R::*) {}
+  void Gap(int width) { in_.Skip(width); }
+  void Filler(double) { in_.Skip(8); }
+  void PadTo(int) {}
+
+ private:
+  PayloadReader& in_;
+  R& record_;
+};
+
+// A form that declares kFloatRun (a record of N floats and nothing else,
+// in memory as on the wire) is read and written as one run of floats: one
+// bounds check instead of one per field.
+template <class F>
+concept FloatRunForm = F::kFloatRun;
+
+template <class F, class Record>
+constexpr int FloatRunLength() {
+  static_assert(sizeof(Record) == static_cast<std::size_t>(FormSize<F>()) &&
+                    sizeof(Record) % 4 == 0,
+                "a float run is the record's floats and nothing else");
+  return static_cast<int>(sizeof(Record) / 4);
+}
+
+// Decodes record in form F from where in stands.
+template <class F, class Record>
+void ReadForm(PayloadReader& in, Record& record) {
+  if constexpr (FloatRunForm<F>) {
+    constexpr int n = FloatRunLength<F, Record>();
+    float run[n];
+    in.Floats(run, n);
+    std::memcpy(&record, run, sizeof run);
+  } else {
+    FormReading<Record> io(in, record);
+    F::Fields(io);
+  }
+}
+
+// Decodes record in its own form from offset, advancing offset; returns 1.
+// The shape of every Deserialize function.
+template <class Record, class F = Form<Record>>
+int Decode(int& offset, const Payload& payload, Record& record) {
+  PayloadReader in(offset, payload);
+  ReadForm<F>(in, record);
+  return 1;
+}
+
+// --- Writing ------------------------------------------------------------------
+
+template <class F, class Writer, class Record>
+void WriteForm(Writer& out, const Record& record);
+
+// Writes one value of type T (F the form of its records).
+template <class F, class Writer, class T>
+void WriteMember(Writer& out, const T& value) {
+  if constexpr (std::is_class_v<T>) {
+    WriteForm<F>(out, value);
+  } else if constexpr (std::is_array_v<T>) {
+    using E = std::remove_all_extents_t<T>;
+    if constexpr (std::is_same_v<E, char> || std::is_same_v<E, unsigned char>) {
+      out.Bytes(&value, sizeof value);
+    } else if constexpr (std::is_same_v<E, float> && std::rank_v<T> == 1) {
+      out.Floats(value, static_cast<int>(std::extent_v<T>));
+    } else {
+      for (const auto& element : value) WriteMember<F>(out, element);
+    }
+  } else if constexpr (std::is_same_v<T, bool>) {
+    out.Field(static_cast<std::uint8_t>(value ? 1 : 0));
+  } else {
+    out.Field(value);
+  }
+}
+
+// Encodes the fields of one record through a writer (PayloadWriter,
+// FormWriter or PacketWriter).
+template <class Writer, class R>
+class FormWriting {
+ public:
+  FormWriting(Writer& out, const R& record) : out_(out), record_(record), start_(out.Written()) {}
+
+  template <class T, class F = FormOf<T>>
+  void Field(const char*, T R::*m, F = {}) {
+    WriteMember<F>(out_, record_.*m);
+  }
+  void AsFloat(const char*, std::int32_t R::*m) {
+    out_.Field(static_cast<float>(record_.*m));
+  }
+  template <class T, std::size_t N, class Count, class F = FormOf<T>>
+  void Counted(const char*, T (R::*m)[N], Count count, F = {}) {
+    const int carried = count(record_);
+    for (std::size_t k = 0; k < N; ++k) {
+      if (static_cast<long long>(k) < carried) {
+        WriteMember<F>(out_, (record_.*m)[k]);
+      } else {
+        out_.Zeros(static_cast<std::size_t>(MemberSize<T, F>()));
+      }
+    }
+  }
+  template <class T>
+  void Sent(const char*, T R::*m) {
+    WriteMember<FormOf<T>>(out_, record_.*m);
+  }
+  template <class T>
+  void Hidden(const char*, T R::*) {}
+  void Gap(int width) { out_.Zeros(static_cast<std::size_t>(width)); }
+  void Filler(double value) { out_.Filler(value); }
+  void PadTo(int size) {
+    const std::size_t written = out_.Written() - start_;
+    if (written < static_cast<std::size_t>(size)) out_.Zeros(static_cast<std::size_t>(size) - written);
+  }
+
+ private:
+  Writer& out_;
+  const R& record_;
+  std::size_t start_;
+};
+
+// Encodes record in form F at the writer's end.
+template <class F, class Writer, class Record>
+void WriteForm(Writer& out, const Record& record) {
+  if constexpr (FloatRunForm<F>) {
+    constexpr int n = FloatRunLength<F, Record>();
+    float run[n];
+    std::memcpy(run, &record, sizeof run);
+    out.Floats(run, n);
+  } else {
+    FormWriting<Writer, Record> io(out, record);
+    F::Fields(io);
+  }
+}
+
+// Appends record in its own form to payload; returns 1.
+template <class Record, class F = Form<Record>>
+int Encode(Payload& payload, const Record& record) {
+  FormWriter out(payload, static_cast<std::size_t>(FormSize<F>()));
+  WriteForm<F>(out, record);
+  return 1;
+}
+
+}  // namespace tarsel

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/form.h"
 #include "core/framing.h"
 #include "core/payload.h"
 
@@ -29,6 +30,96 @@ TARSEL_API int DeserializePositionCurrentActuators(int& offset, const Payload& p
                                                    std::vector<float>& values);
 
 namespace tarsel {
+
+// The records the maintenance commands carry. The flat functions take and give
+// plain values; these records are the library's and the simulated arm's own.
+
+// The three values of an actuator's PID gains or PID filter, with the
+// actuator's address.
+struct ActuatorGains {
+  std::uint32_t Address;
+  float P, I, D;
+};
+
+// An actuator's torque gain (the int the caller passes, as a float).
+struct ActuatorTorqueGain {
+  std::uint32_t Address;
+  float Gain;
+};
+
+// One version word: three numbers, the least significant first.
+struct VersionWord {
+  std::uint8_t Release, Minor, Major;
+};
+
+// The versions of the code running on the arm: ten version words, one
+// single-byte number, two more version words.
+struct CodeVersions {
+  VersionWord Words[10];
+  std::uint8_t Single;
+  VersionWord Further[2];
+};
+
+// 16 bytes.
+template <>
+struct Form<ActuatorGains> {
+  using Record = ActuatorGains;
+  static constexpr const char* kName = "ActuatorGains";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Address));
+    io.Field(TARSEL_NAMED(P));
+    io.Field(TARSEL_NAMED(I));
+    io.Field(TARSEL_NAMED(D));
+  }
+};
+
+// 8 bytes.
+template <>
+struct Form<ActuatorTorqueGain> {
+  using Record = ActuatorTorqueGain;
+  static constexpr const char* kName = "ActuatorTorqueGain";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Address));
+    io.Field(TARSEL_NAMED(Gain));
+  }
+};
+
+// 4 bytes: the fourth carries nothing.
+template <>
+struct Form<VersionWord> {
+  using Record = VersionWord;
+  static constexpr const char* kName = "VersionWord";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Release));
+    io.Field(TARSEL_NAMED(Minor));
+    io.Field(TARSEL_NAMED(Major));
+    io.Gap(1);
+  }
+};
+
+// 52 bytes: three unused bytes follow the single number.
+template <>
+struct Form<CodeVersions> {
+  using Record = CodeVersions;
+  static constexpr const char* kName = "CodeVersions";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Words));
+    io.Field(TARSEL_NAMED(Single));
+    io.Gap(3);
+    io.Field(TARSEL_NAMED(Further));
+  }
+};
+
+static_assert(FormSize<Form<ActuatorGains>>() == 16 && FormSize<Form<ActuatorTorqueGain>>() == 8 &&
+              FormSize<Form<CodeVersions>>() == 52);
 
 // Firmware paging: a page covers kFlashPageBytes of the image and travels as
 // kFlashPagePackets packets, each carrying the page offset and

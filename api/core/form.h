@@ -31,7 +31,7 @@
 //       written and skipped (the elements kept) when read. count is read
 //       from fields listed before.
 //   io.Sent(name, &R::m)             written by the host; skipped when read,
-//       the member kept.
+//       the member kept (read by ReadSentForm, the receiving arm's reader).
 //   io.Hidden(name, &R::m)           part of the record but never on the wire
 //       (an attribute in Python; not in the JSON forms).
 //   io.Gap(bytes)                     zero bytes when written, skipped when read.
@@ -136,22 +136,28 @@ constexpr int FormSize() {
 
 // --- Reading ------------------------------------------------------------------
 
-template <class F, class Record>
-void ReadForm(PayloadReader& in, Record& record);
+// Whether a reader reads the Sent fields: the host skips them in the arm's
+// answers; the arm receiving the host's write reads them (ReadSentForm).
+enum class SentFields { kSkipped, kRead };
+
+template <class F, SentFields S, class Record>
+void ReadFormAs(PayloadReader& in, Record& record);
 
 // Reads one value of type T (F the form of its records).
-template <class F, class T>
+template <class F, SentFields S = SentFields::kSkipped, class T>
 void ReadMember(PayloadReader& in, T& value) {
   if constexpr (std::is_class_v<T>) {
-    ReadForm<F>(in, value);
+    ReadFormAs<F, S>(in, value);
   } else if constexpr (std::is_array_v<T>) {
     using E = std::remove_all_extents_t<T>;
-    if constexpr (std::is_same_v<E, char> || std::is_same_v<E, unsigned char>) {
+    if constexpr (std::is_same_v<E, char>) {
       in.Bytes(&value, static_cast<int>(sizeof value));
+    } else if constexpr (std::is_same_v<E, unsigned char>) {
+      in.Field(value);  // a run; one reaching past the end keeps the bytes that arrived
     } else if constexpr (std::is_same_v<E, float> && std::rank_v<T> == 1) {
       in.Floats(value, static_cast<int>(std::extent_v<T>));
     } else {
-      for (auto& element : value) ReadMember<F>(in, element);
+      for (auto& element : value) ReadMember<F, S>(in, element);
     }
   } else {
     in.Field(value);
@@ -160,14 +166,14 @@ void ReadMember(PayloadReader& in, T& value) {
 
 // Decodes the fields of one record; fields past the payload's end read as
 // zero (see PayloadReader).
-template <class R>
+template <class R, SentFields S = SentFields::kSkipped>
 class FormReading {
  public:
   FormReading(PayloadReader& in, R& record) : in_(in), record_(record) {}
 
   template <class T, class F = FormOf<T>>
   void Field(const char*, T R::*m, F = {}) {
-    ReadMember<F>(in_, record_.*m);
+    ReadMember<F, S>(in_, record_.*m);
   }
   void AsFloat(const char*, std::int32_t R::*m) { in_.Truncated(record_.*m); }
   template <class T, std::size_t N, class Count, class F = FormOf<T>>
@@ -175,15 +181,19 @@ class FormReading {
     const int carried = count(record_);
     for (std::size_t k = 0; k < N; ++k) {
       if (static_cast<long long>(k) < carried) {
-        ReadMember<F>(in_, (record_.*m)[k]);
+        ReadMember<F, S>(in_, (record_.*m)[k]);
       } else {
         in_.Skip(MemberSize<T, F>());
       }
     }
   }
   template <class T>
-  void Sent(const char*, T R::*) {
-    in_.Skip(MemberSize<T, FormOf<T>>());
+  void Sent(const char*, T R::*m) {
+    if constexpr (S == SentFields::kRead) {
+      ReadMember<FormOf<T>, S>(in_, record_.*m);
+    } else {
+      in_.Skip(MemberSize<T, FormOf<T>>());
+    }
   }
   template <class T>
   void Hidden(const char*, T R::*) {}
@@ -210,18 +220,33 @@ constexpr int FloatRunLength() {
   return static_cast<int>(sizeof(Record) / 4);
 }
 
-// Decodes record in form F from where in stands.
-template <class F, class Record>
-void ReadForm(PayloadReader& in, Record& record) {
+// Decodes record in form F from where in stands, the Sent fields as S says.
+template <class F, SentFields S, class Record>
+void ReadFormAs(PayloadReader& in, Record& record) {
   if constexpr (FloatRunForm<F>) {
     constexpr int n = FloatRunLength<F, Record>();
     float run[n];
     in.Floats(run, n);
     std::memcpy(&record, run, sizeof run);
   } else {
-    FormReading<Record> io(in, record);
+    FormReading<Record, S> io(in, record);
     F::Fields(io);
   }
+}
+
+// Decodes record in form F from where in stands (the host's reader: Sent
+// fields skipped, the members kept).
+template <class F, class Record>
+void ReadForm(PayloadReader& in, Record& record) {
+  ReadFormAs<F, SentFields::kSkipped>(in, record);
+}
+
+// Decodes what WriteForm<F> wrote, the Sent fields included: the simulated
+// arm's reader of the host's writes, so that the arm answers a written block
+// byte for byte.
+template <class F, class Record>
+void ReadSentForm(PayloadReader& in, Record& record) {
+  ReadFormAs<F, SentFields::kRead>(in, record);
 }
 
 // Decodes record in its own form from offset, advancing offset; returns 1.

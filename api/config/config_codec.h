@@ -6,24 +6,207 @@
 
 #include <vector>
 
+#include "core/form.h"
 #include "core/payload.h"
+#include "motion/motion_codec.h"
 #include "tarsel/config.h"
+
+namespace tarsel::config {
+
+// The dev values and the spasm filter as records: the flat functions carry
+// them in vectors, the forms in these.
+struct DevValues {
+  float Values[14];
+};
+struct SpasmFilterValues {
+  int FilterSetting;
+  float Values[4];
+};
+
+// The stored positions a configuration carries: its count, clamped to 0..20.
+constexpr int CarriedPositions(const ClientConfigurations& config) {
+  const int count = config.StoredPositionCount;
+  if (count <= 0) return 0;
+  return count < TARSEL_MAX_STORED_POSITIONS ? count : TARSEL_MAX_STORED_POSITIONS;
+}
+
+// A protection zone's point, 48 bytes: 8 zero bytes, X Y Z, 12 zero bytes,
+// the three rotations, 4 zero bytes.
+struct ZonePointForm {
+  using Record = CartesianInfo;
+  static constexpr const char* kName = "CartesianInfo";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Gap(8);
+    io.Field(TARSEL_NAMED(X));
+    io.Field(TARSEL_NAMED(Y));
+    io.Field(TARSEL_NAMED(Z));
+    io.Gap(12);
+    io.Field(TARSEL_NAMED(RotationX));
+    io.Field(TARSEL_NAMED(RotationY));
+    io.Field(TARSEL_NAMED(RotationZ));
+    io.Gap(4);
+  }
+};
+
+}  // namespace tarsel::config
+
+namespace tarsel {
+
+// 3040 bytes written, 2248 read: the stored positions below the count in the
+// 104-byte position form whose last filler is 6.0 (zeros for the others),
+// the reserved tail as zeros; Reserved itself never travels.
+template <>
+struct Form<ClientConfigurations> {
+  using Record = ClientConfigurations;
+  static constexpr const char* kName = "ClientConfigurations";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Text1));
+    io.Field(TARSEL_NAMED(Text2));
+    io.Field(TARSEL_NAMED(Text3));
+    io.Field(TARSEL_NAMED(Text4));
+    io.Field(TARSEL_NAMED(Text5));
+    io.Field(TARSEL_NAMED(IntValue1));
+    io.Field(TARSEL_NAMED(FloatValue1));
+    io.Field(TARSEL_NAMED(FloatValue2));
+    io.Field(TARSEL_NAMED(FloatValue3));
+    io.Field(TARSEL_NAMED(FloatValue4));
+    io.Field(TARSEL_NAMED(FloatValue5));
+    io.Field(TARSEL_NAMED(FloatValue6));
+    io.Field(TARSEL_NAMED(FloatValue7));
+    io.Field(TARSEL_NAMED(IntValue2));
+    io.Field(TARSEL_NAMED(FloatValue8));
+    io.Field(TARSEL_NAMED(StoredPositionCount));
+    io.Counted(TARSEL_NAMED(StoredPositions), config::CarriedPositions, UserPositionForm<6>{});
+    io.Field(TARSEL_NAMED(FloatValue9));
+    io.Field(TARSEL_NAMED(IntValue3));
+    io.Field(TARSEL_NAMED(FloatValue10));
+    io.Field(TARSEL_NAMED(IntValue4));
+    io.Field(TARSEL_NAMED(IntValue5));
+    io.Field(TARSEL_NAMED(IntValue6));
+    io.PadTo(3040);
+    io.Hidden(TARSEL_NAMED(Reserved));
+  }
+};
+
+// 204 bytes: the entry's data, then 2 zero bytes. EntryValue2 goes out but is
+// not read back.
+template <>
+struct Form<ControlMappingEntry> {
+  using Record = ControlMappingEntry;
+  static constexpr const char* kName = "ControlMappingEntry";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(EntryValue1));
+    io.Sent(TARSEL_NAMED(EntryValue2));
+    io.Field(TARSEL_NAMED(BytePairs));
+    io.Field(TARSEL_NAMED(ByteGroups));
+    io.Gap(2);
+  }
+};
+
+// 2468 bytes.
+template <>
+struct Form<ControlMapping> {
+  using Record = ControlMapping;
+  static constexpr const char* kName = "ControlMapping";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(MappingValue1));
+    io.Field(TARSEL_NAMED(MappingValue2));
+    io.Field(TARSEL_NAMED(MappingValue3));
+    io.Field(TARSEL_NAMED(MappingValue4));
+    io.Field(TARSEL_NAMED(MappingValue5));
+    io.Field(TARSEL_NAMED(FirstEntries));
+    io.Field(TARSEL_NAMED(SecondEntries));
+  }
+};
+
+// 14816 bytes. ChartsValue1 goes out but is not read back.
+template <>
+struct Form<ControlMappingCharts> {
+  using Record = ControlMappingCharts;
+  static constexpr const char* kName = "ControlMappingCharts";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Sent(TARSEL_NAMED(ChartsValue1));
+    io.Field(TARSEL_NAMED(ChartsValue2));
+    io.Field(TARSEL_NAMED(Mappings));
+  }
+};
+
+// 440 bytes: the points in their 48-byte zone form.
+template <>
+struct Form<Zone> {
+  using Record = Zone;
+  static constexpr const char* kName = "Zone";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(ZoneValue1));
+    io.Field(TARSEL_NAMED(ZoneValue2));
+    io.Field(TARSEL_NAMED(ZoneValue3));
+    io.Field(TARSEL_NAMED(ZoneValue4));
+    io.Field(TARSEL_NAMED(Points), config::ZonePointForm{});
+    io.Field(TARSEL_NAMED(Parameters));
+    io.Field(TARSEL_NAMED(ZoneValue5));
+  }
+};
+
+// 4408 bytes: all ten zones, whatever ListValue1 holds.
+template <>
+struct Form<ZoneList> {
+  using Record = ZoneList;
+  static constexpr const char* kName = "ZoneList";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(ListValue1));
+    io.Field(TARSEL_NAMED(ListValue2));
+    io.Field(TARSEL_NAMED(Zones));
+  }
+};
+
+// 56 bytes: fourteen floats.
+template <>
+struct Form<config::DevValues> {
+  using Record = config::DevValues;
+  static constexpr const char* kName = "DevValues";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Values));
+  }
+};
+
+// 56 bytes written (the setting, four floats, 36 zero bytes), 20 read.
+template <>
+struct Form<config::SpasmFilterValues> {
+  using Record = config::SpasmFilterValues;
+  static constexpr const char* kName = "SpasmFilterValues";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(FilterSetting));
+    io.Field(TARSEL_NAMED(Values));
+    io.PadTo(56);
+  }
+};
+
+}  // namespace tarsel
 
 // Payload sizes of the configuration commands.
 namespace tarsel::config {
-constexpr int kClientConfigurationSize = 3040;  // what the writer appends
-constexpr int kClientConfigurationRead = 2248;  // what the reader consumes
-constexpr int kStoredPositionSize = 104;
-constexpr int kControlMappingChartsSize = 14816;
-constexpr int kControlMappingSize = 2468;
-constexpr int kControlMappingEntrySize = 204;
-constexpr int kZoneListSize = 4408;
-constexpr int kZoneSize = 440;
-constexpr int kZonePointSize = 48;
-constexpr int kDevValueCount = 14;
-constexpr int kSpasmFilterValueCount = 4;
-constexpr int kVectorPayloadSize = 56;  // dev values and spasm filter alike
-constexpr int kSpasmFilterRead = 20;
+constexpr int kClientConfigurationSize = FormSize<Form<ClientConfigurations>>();
+constexpr int kControlMappingChartsSize = FormSize<Form<ControlMappingCharts>>();
+constexpr int kZoneListSize = FormSize<Form<ZoneList>>();
 }  // namespace tarsel::config
 
 // Client configuration: reads 2248 bytes (stored positions at and beyond the

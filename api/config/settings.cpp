@@ -1,6 +1,7 @@
 // Identity, factory and filter settings: serial number, model, frame type,
 // factory reset, the dev values and the spasm filter.
 #include <cstring>
+#include <iterator>
 
 #include "core/catalogue.h"
 #include "config/config_codec.h"
@@ -10,11 +11,10 @@
 
 namespace {
 
-using tarsel::PayloadReader;
-using tarsel::PayloadWriter;
-using tarsel::config::kDevValueCount;
-using tarsel::config::kSpasmFilterValueCount;
-using tarsel::config::kVectorPayloadSize;
+using tarsel::config::DevValues;
+using tarsel::config::SpasmFilterValues;
+constexpr std::size_t kDevValueCount = std::size(DevValues{}.Values);
+constexpr std::size_t kSpasmFilterValueCount = std::size(SpasmFilterValues{}.Values);
 
 constexpr int kSerialNumberCommand = tarsel::command::SetSerialNumber;
 constexpr int kModelCommand = tarsel::command::SetModel;
@@ -51,50 +51,51 @@ bool AccessCodeMatches(const char* text) {
   return match;
 }
 
-// Element i of values, or 0 when the vector is shorter.
-float ValueOrZero(const std::vector<float>& values, std::size_t i) {
-  return i < values.size() ? values[i] : 0.0f;
+// The first N values, zeros for those the vector lacks.
+template <std::size_t N>
+void CopyIn(const std::vector<float>& values, float (&out)[N]) {
+  for (std::size_t i = 0; i < N; ++i) out[i] = i < values.size() ? values[i] : 0.0f;
 }
 
-// Reads count floats; only those with an element to land in are stored.
-void ReadValues(PayloadReader& r, std::vector<float>& values, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    float v;
-    r.Field(v);
-    if (i < values.size()) values[i] = v;
-  }
+// Stores the N values read into the elements the vector already has.
+template <std::size_t N>
+void CopyOut(const float (&in)[N], std::vector<float>& values) {
+  for (std::size_t i = 0; i < N && i < values.size(); ++i) values[i] = in[i];
 }
 
 }  // namespace
 
 int SerializeDevValue(int& offset, Payload& payload, std::vector<float> values) {
-  PayloadWriter w(payload);
-  for (std::size_t i = 0; i < kDevValueCount; ++i) w.Field(ValueOrZero(values, i));
-  offset = tarsel::Advance(offset, kVectorPayloadSize);
+  DevValues record;
+  CopyIn(values, record.Values);
+  tarsel::Encode(payload, record);
+  offset = tarsel::Advance(offset, tarsel::FormSize<tarsel::Form<DevValues>>());
   return 1;
 }
 
 int DeserializeDevValue(int& offset, const Payload& payload, std::vector<float>& values) {
-  PayloadReader r(offset, payload);
-  ReadValues(r, values, kDevValueCount);
+  DevValues record;
+  tarsel::Decode(offset, payload, record);
+  CopyOut(record.Values, values);
   return 1;
 }
 
 int SerializeSpasmFilterValue(int& offset, Payload& payload, std::vector<float> values,
                               int filterSetting) {
-  PayloadWriter w(payload);
-  w.Field(filterSetting);
-  for (std::size_t i = 0; i < kSpasmFilterValueCount; ++i) w.Field(ValueOrZero(values, i));
-  w.PadTo(kVectorPayloadSize);
-  offset = tarsel::Advance(offset, kVectorPayloadSize);
+  SpasmFilterValues record;
+  record.FilterSetting = filterSetting;
+  CopyIn(values, record.Values);
+  tarsel::Encode(payload, record);
+  offset = tarsel::Advance(offset, tarsel::FormSize<tarsel::Form<SpasmFilterValues>>());
   return 1;
 }
 
 int DeserializeSpasmFilterValue(int& offset, const Payload& payload, std::vector<float>& values,
                                 int& filterSetting) {
-  PayloadReader r(offset, payload);
-  r.Field(filterSetting);
-  ReadValues(r, values, kSpasmFilterValueCount);
+  SpasmFilterValues record;
+  tarsel::Decode(offset, payload, record);
+  filterSetting = record.FilterSetting;
+  CopyOut(record.Values, values);
   return 1;
 }
 

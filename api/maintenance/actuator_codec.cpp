@@ -6,24 +6,29 @@ int SerializeActuatorAddress(int& offset, Payload& payload, unsigned int address
   return 1;
 }
 
+namespace {
+
+// Appends record in its form and advances offset by the form's size.
+template <class Record>
+int EncodeAdvancing(int& offset, Payload& payload, const Record& record) {
+  offset = tarsel::Advance(offset, tarsel::FormSize<tarsel::Form<Record>>());
+  return tarsel::Encode(payload, record);
+}
+
+}  // namespace
+
 int SerializeTorqueGain(int& offset, Payload& payload, unsigned int address, float gain) {
-  tarsel::PayloadWriter(payload).Field(address).Field(gain);
-  offset = tarsel::Advance(offset, 8);
-  return 1;
+  return EncodeAdvancing(offset, payload, tarsel::ActuatorTorqueGain{address, gain});
 }
 
 int SerializeActuatorPID(int& offset, Payload& payload, unsigned int address, float p, float i,
                          float d) {
-  tarsel::PayloadWriter(payload).Field(address).Field(p).Field(i).Field(d);
-  offset = tarsel::Advance(offset, 16);
-  return 1;
+  return EncodeAdvancing(offset, payload, tarsel::ActuatorGains{address, p, i, d});
 }
 
 int SerializeActuatorPIDFilter(int& offset, Payload& payload, unsigned int address, float filterP,
                                float filterI, float filterD) {
-  tarsel::PayloadWriter(payload).Field(address).Field(filterP).Field(filterI).Field(filterD);
-  offset = tarsel::Advance(offset, 16);
-  return 1;
+  return EncodeAdvancing(offset, payload, tarsel::ActuatorGains{address, filterP, filterI, filterD});
 }
 
 int DeserializePositionCurrentActuators(int& offset, const Payload& payload,

@@ -1,40 +1,30 @@
 // Version queries: this library's own version and the versions of the code
 // running on the arm.
-#include <cstdint>
-
 #include "core/catalogue.h"
 #include "core/exchange.h"
+#include "maintenance/maintenance_codec.h"
 #include "tarsel/maintenance.h"
 
 namespace {
 
 constexpr int kGetCodeVersion = tarsel::command::GetCodeVersion;
 
-// One version word: byte 2 holds the most significant number, byte 1 the
-// next, byte 0 the least; byte 3 carries nothing. Appends the three numbers,
-// most significant first.
-void ReadVersionWord(tarsel::PayloadReader& reader, std::vector<int>& out) {
-  std::uint8_t number[3];
-  reader.Field(number).Skip(1);
-  out.push_back(number[2]);
-  out.push_back(number[1]);
-  out.push_back(number[0]);
+// The three numbers of a version word, most significant first.
+void AppendWord(const tarsel::VersionWord& word, std::vector<int>& out) {
+  out.insert(out.end(), {word.Major, word.Minor, word.Release});
 }
 
-// The code-version answer: ten version words, one single-byte number and
-// three unused bytes, then two more version words (37 numbers in all). All 37
-// numbers are appended or none: a vector that runs out of room midway is left
-// as the caller passed it.
+// The 37 numbers of the code-version answer: the ten words, the single
+// number, the two further words. All 37 are appended or none: a vector that
+// runs out of room midway is left as the caller passed it.
 int DeserializeCodeVersion(int& offset, const Payload& payload, std::vector<int>& out) {
+  tarsel::CodeVersions versions;
+  tarsel::Decode(offset, payload, versions);
   std::vector<int> numbers;
   numbers.reserve(37);
-  tarsel::PayloadReader reader(offset, payload);
-  for (int word = 0; word < 10; ++word) ReadVersionWord(reader, numbers);
-  std::uint8_t single;
-  reader.Field(single).Skip(3);
-  numbers.push_back(single);
-  ReadVersionWord(reader, numbers);
-  ReadVersionWord(reader, numbers);
+  for (const tarsel::VersionWord& word : versions.Words) AppendWord(word, numbers);
+  numbers.push_back(versions.Single);
+  for (const tarsel::VersionWord& word : versions.Further) AppendWord(word, numbers);
   out.insert(out.end(), numbers.begin(), numbers.end());
   return 1;
 }

@@ -16,13 +16,7 @@ int DecodeErrorCount(int& offset, const Payload& payload, unsigned int& count) {
 }  // namespace
 
 int DeserializeSystemError(int& offset, const Payload& payload, SystemError& out) {
-  tarsel::PayloadReader in(offset, payload);
-  in.Field(out.UIntValue1).Field(out.IntValue1).Field(out.IntValue2).Field(out.IntValue3);
-  in.Field(out.UIntValue2);
-  in.Field(out.Flags);  // seven packed bytes: the fields after them sit at odd offsets
-  in.Field(out.IntValue4).Field(out.IntValue5);
-  in.Field(out.UIntArray);
-  return 1;
+  return tarsel::Decode(offset, payload, out);
 }
 
 extern "C" {

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr int kPeripheralInventoryCommand = tarsel::command::GetPeripheralInventory;
-constexpr int kPeripheralCount = 15;
 
 // Finger initialisation: the fingers are driven closed by a repeated basic
 // point of actuator kind until they report themselves initialised.
@@ -48,11 +47,10 @@ PeripheralInfo::~PeripheralInfo() {}
 int DeserializePeripheralInventory(int& offset, const Payload& payload,
                                    std::vector<PeripheralInfo>& list) {
   tarsel::PayloadReader in(offset, payload);
-  list.reserve(list.size() + kPeripheralCount);
-  for (int k = 0; k < kPeripheralCount; ++k) {
+  list.reserve(list.size() + tarsel::kPeripheralCount);
+  for (int k = 0; k < tarsel::kPeripheralCount; ++k) {
     PeripheralInfo entry;
-    in.Field(entry.UIntValue1).Field(entry.UIntValue2).Field(entry.UIntValue3);
-    in.Field(entry.UIntValue4).Field(entry.UIntValue5);
+    tarsel::ReadForm<tarsel::Form<PeripheralInfo>>(in, entry);
     list.push_back(entry);
   }
   return 1;

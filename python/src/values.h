@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "value_text.h"
+#include "core/value_text.h"
 
 namespace tarsel::python {
 

@@ -6,6 +6,7 @@
 //     "0x" + 8 hex digits;
 //   - a 20-byte text that is not printable ASCII followed by zeros: its bytes
 //     as hex digits (the caller wraps them as {"hex": ...}).
+// Header only, beside the record forms; the API library does not use it.
 #pragma once
 
 #include <bit>

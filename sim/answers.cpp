@@ -35,14 +35,14 @@ void WriteCartesian(PayloadWriter& w, const kinematics::Pose& p, const Motion::F
   CartesianPosition r{};
   r.Coordinates = CartesianInfo{F(p.x), F(p.y), F(p.z), F(p.rx), F(p.ry), F(p.rz)};
   r.Fingers = Fingers(f);
-  tarsel::CartesianPositionForm(w, r);
+  tarsel::WriteForm<tarsel::Form<CartesianPosition>>(w, r);
 }
 
 void WriteAngular(PayloadWriter& w, const Joints& q, const Motion::FingerValues& f) {
   AngularPosition r{};
   r.Actuators = AngularInfo{F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])};
   r.Fingers = Fingers(f);
-  tarsel::AngularPositionForm(w, r);
+  tarsel::WriteForm<tarsel::Form<AngularPosition>>(w, r);
 }
 
 void ActualTrajectory(PayloadWriter& w, ArmState& s) {
@@ -79,22 +79,8 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
   b.reserve(static_cast<std::size_t>(info->size));
   PayloadWriter w(b);
   Motion& m = s.motion;
+  if (const StoredBlockLine* block = StoredBlockRead(id)) return block->answer(s);
   switch (id) {
-    case command::GetClientConfigurations:
-      b = s.clientConfig;
-      break;
-    case command::GetControlMapping:
-      b = s.controlMapping;
-      break;
-    case command::GetProtectionZone:
-      b = s.zones;
-      break;
-    case command::GetDevValue:
-      b = s.devValues;
-      break;
-    case command::GetSpasmFilterValues:
-      b = s.spasmFilter;
-      break;
     case command::GetControlType:
       w.Field(static_cast<std::int32_t>(s.controlType));
       break;
@@ -184,7 +170,7 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
       fifo.PointCount = static_cast<int>(m.QueueSize());
       fifo.StatusFloat = F(m.Progress());
       fifo.StatusInt = static_cast<int>(Motion::kQueueCapacity - m.QueueSize());
-      tarsel::TrajectoryFifoForm(w, fifo);
+      tarsel::WriteForm<tarsel::Form<TrajectoryFIFO>>(w, fifo);
       break;
     }
     case command::GetActualTrajectoryInfo:

@@ -3,10 +3,7 @@
 // treat the offset as each one documents.
 #pragma once
 
-#include <cstddef>
-#include <cstring>
-#include <type_traits>
-
+#include "core/form.h"
 #include "core/payload.h"
 #include "tarsel/motion.h"
 
@@ -45,84 +42,354 @@ TARSEL_API int DeserializeCartesianValidation(int& offset, const Payload& payloa
 
 namespace tarsel {
 
-// Field lists of the read-out forms, in wire order. One list serves both
-// directions: with a PayloadReader it decodes (the host), with a
-// PayloadWriter it encodes (the simulated arm), so each form is written once.
-// These three records are runs of floats in memory as on the wire (X, Y, Z,
-// RotationX, RotationY, RotationZ; Actuator1 to 6; Finger1 to 3), so each
-// goes as one run.
-static_assert(sizeof(CartesianInfo) == 24 && offsetof(CartesianInfo, RotationZ) == 20);
-static_assert(sizeof(AngularInfo) == 24 && offsetof(AngularInfo, Actuator6) == 20);
-static_assert(sizeof(FingersPosition) == 12 && offsetof(FingersPosition, Finger3) == 8);
-template <int N, typename Io, typename Record>
-void FloatRun(Io& io, Record& record) {
-  static_assert(sizeof(Record) == 4 * N, "a record of N floats and nothing else");
-  float run[N];
-  std::memcpy(run, &record, sizeof run);
-  io.Floats(run, N);
-  if constexpr (!std::is_const_v<Record>) std::memcpy(&record, run, sizeof run);
-}
-template <typename Io, typename Info>
-void CartesianInfoForm(Io& io, Info& c) {
-  FloatRun<6>(io, c);
-}
-template <typename Io, typename Info>
-void AngularInfoForm(Io& io, Info& a) {
-  FloatRun<6>(io, a);
-}
-template <typename Io, typename Fingers>
-void FingersForm(Io& io, Fingers& f) {
-  FloatRun<3>(io, f);
-}
+// --- Runs of floats -------------------------------------------------------------
+// These records are floats and nothing else, in memory as on the wire, so
+// each is read and written as one run.
+
+template <>
+struct Form<CartesianInfo> {
+  using Record = CartesianInfo;
+  static constexpr const char* kName = "CartesianInfo";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(X));
+    io.Field(TARSEL_NAMED(Y));
+    io.Field(TARSEL_NAMED(Z));
+    io.Field(TARSEL_NAMED(RotationX));
+    io.Field(TARSEL_NAMED(RotationY));
+    io.Field(TARSEL_NAMED(RotationZ));
+  }
+};
+
+template <>
+struct Form<AngularInfo> {
+  using Record = AngularInfo;
+  static constexpr const char* kName = "AngularInfo";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Actuator1));
+    io.Field(TARSEL_NAMED(Actuator2));
+    io.Field(TARSEL_NAMED(Actuator3));
+    io.Field(TARSEL_NAMED(Actuator4));
+    io.Field(TARSEL_NAMED(Actuator5));
+    io.Field(TARSEL_NAMED(Actuator6));
+  }
+};
+
+template <>
+struct Form<FingersPosition> {
+  using Record = FingersPosition;
+  static constexpr const char* kName = "FingersPosition";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Finger1));
+    io.Field(TARSEL_NAMED(Finger2));
+    io.Field(TARSEL_NAMED(Finger3));
+  }
+};
+
 // 36 bytes: six actuator floats, then three finger floats.
-template <typename Io, typename Position>
-void AngularPositionForm(Io& io, Position& p) {
-  AngularInfoForm(io, p.Actuators);
-  FingersForm(io, p.Fingers);
-}
+template <>
+struct Form<AngularPosition> {
+  using Record = AngularPosition;
+  static constexpr const char* kName = "AngularPosition";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Actuators));
+    io.Field(TARSEL_NAMED(Fingers));
+  }
+};
+
 // 36 bytes: six Cartesian floats, then three finger floats.
-template <typename Io, typename Position>
-void CartesianPositionForm(Io& io, Position& p) {
-  CartesianInfoForm(io, p.Coordinates);
-  FingersForm(io, p.Fingers);
-}
-// 12 bytes: points queued, progress, free places.
-template <typename Io, typename Fifo>
-void TrajectoryFifoForm(Io& io, Fifo& f) {
-  io.Field(f.PointCount).Field(f.StatusFloat).Field(f.StatusInt);
-}
+template <>
+struct Form<CartesianPosition> {
+  using Record = CartesianPosition;
+  static constexpr const char* kName = "CartesianPosition";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Coordinates));
+    io.Field(TARSEL_NAMED(Fingers));
+  }
+};
+
+// 72 bytes: eighteen floats.
+template <>
+struct Form<AngularAcceleration> {
+  using Record = AngularAcceleration;
+  static constexpr const char* kName = "AngularAcceleration";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Values));
+  }
+};
+
+// 36 bytes: Limit1 to Limit9.
+template <>
+struct Form<Limitation> {
+  using Record = Limitation;
+  static constexpr const char* kName = "Limitation";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Limit1));
+    io.Field(TARSEL_NAMED(Limit2));
+    io.Field(TARSEL_NAMED(Limit3));
+    io.Field(TARSEL_NAMED(Limit4));
+    io.Field(TARSEL_NAMED(Limit5));
+    io.Field(TARSEL_NAMED(Limit6));
+    io.Field(TARSEL_NAMED(Limit7));
+    io.Field(TARSEL_NAMED(Limit8));
+    io.Field(TARSEL_NAMED(Limit9));
+  }
+};
+
+// --- Positions --------------------------------------------------------------------
 
 // The float64 filler the arm expects in the gaps of a stored position.
 constexpr double kPositionFiller = 3.0;
 
-// The UserPosition form's writer (PayloadWriter or FormWriter), shared with
-// the other records that embed it: the first two float64 fillers are 3.0, the
-// last one is lastFiller.
+// The Cartesian coordinates inside a stored position, 48 bytes: X, Y, Z,
+// 4 zero bytes, the filler 3.0, RotationX, RotationY, RotationZ, 4 zero bytes.
+struct PositionCoordinatesForm {
+  using Record = CartesianInfo;
+  static constexpr const char* kName = "CartesianInfo";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(X));
+    io.Field(TARSEL_NAMED(Y));
+    io.Field(TARSEL_NAMED(Z));
+    io.Gap(4);
+    io.Filler(kPositionFiller);
+    io.Field(TARSEL_NAMED(RotationX));
+    io.Field(TARSEL_NAMED(RotationY));
+    io.Field(TARSEL_NAMED(RotationZ));
+    io.Gap(4);
+  }
+};
+
+// A stored position, 104 bytes: Type, Parameter, the filler 3.0, the
+// coordinates (above), the filler LastFiller, the actuators, FingersMode and
+// the fingers. Points travel with LastFiller 3.0 (Form<UserPosition>); the
+// client configuration's stored positions with 6.0.
+template <int LastFiller>
+struct UserPositionForm {
+  using Record = UserPosition;
+  static constexpr const char* kName = "UserPosition";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Type));
+    io.Field(TARSEL_NAMED(Parameter));
+    io.Filler(kPositionFiller);
+    io.Field(TARSEL_NAMED(Coordinates), PositionCoordinatesForm{});
+    io.Filler(static_cast<double>(LastFiller));
+    io.Field(TARSEL_NAMED(Actuators));
+    io.Field(TARSEL_NAMED(FingersMode));
+    io.Field(TARSEL_NAMED(Fingers));
+  }
+};
+template <>
+struct Form<UserPosition> : UserPositionForm<3> {};
+
+// --- Trajectory points ----------------------------------------------------------
+
+// The full point, 148 bytes: the position, LimitationFlag, 4 zero bytes, the
+// nine limits. SendAdvanceTrajectory's form.
+template <>
+struct Form<TrajectoryPoint> {
+  using Record = TrajectoryPoint;
+  static constexpr const char* kName = "TrajectoryPoint";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Position));
+    io.Field(TARSEL_NAMED(LimitationFlag));
+    io.Gap(4);
+    io.Field(TARSEL_NAMED(Limits));
+  }
+};
+
+// The point being executed as the arm reports it: the full form, except that
+// LimitationFlag is carried as a float.
+struct ActualTrajectoryForm {
+  using Record = TrajectoryPoint;
+  static constexpr const char* kName = "TrajectoryPoint";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Position));
+    io.AsFloat(TARSEL_NAMED(LimitationFlag));
+    io.Gap(4);
+    io.Field(TARSEL_NAMED(Limits));
+  }
+};
+
+// Which six values a point in the basic form carries, chosen by its Type:
+// Coordinates for the Cartesian Types (1, 7), Actuators for the angular ones
+// (2, 8), none for any other Type.
+enum class PointBlock { kCoordinates, kActuators, kNone };
+constexpr PointBlock BlockOf(int type) {
+  if (type == TARSEL_CARTESIAN_POSITION || type == TARSEL_CARTESIAN_VELOCITY) {
+    return PointBlock::kCoordinates;
+  }
+  if (type == TARSEL_ANGULAR_POSITION || type == TARSEL_ANGULAR_VELOCITY) {
+    return PointBlock::kActuators;
+  }
+  return PointBlock::kNone;
+}
+
+// The position in the basic form: the block, Fingers, Parameter, FingersMode,
+// Type (48 bytes, 24 without a block).
+template <PointBlock Block>
+struct BasicPositionForm {
+  using Record = UserPosition;
+  static constexpr const char* kName = "UserPosition";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    if constexpr (Block == PointBlock::kCoordinates) io.Field(TARSEL_NAMED(Coordinates));
+    if constexpr (Block == PointBlock::kActuators) io.Field(TARSEL_NAMED(Actuators));
+    io.Field(TARSEL_NAMED(Fingers));
+    io.Field(TARSEL_NAMED(Parameter));
+    io.Field(TARSEL_NAMED(FingersMode));
+    io.Field(TARSEL_NAMED(Type));
+  }
+};
+
+// The basic point, SendBasicTrajectory's form: the position as above, zero
+// bytes up to 48. Since Type comes last, the form is chosen from the Type by
+// the writer (WithBasicForm); a reader reads the Type where a point with a
+// block has it and then reads the point again in the form that Type names.
+constexpr int kBasicPointSize = 48;
+template <PointBlock Block>
+struct BasicPointForm {
+  using Record = TrajectoryPoint;
+  using PositionForm = BasicPositionForm<Block>;
+  static constexpr const char* kName = "TrajectoryPoint";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Position), BasicPositionForm<Block>{});
+    io.PadTo(kBasicPointSize);
+  }
+};
+static_assert(FormSize<BasicPointForm<PointBlock::kNone>>() == kBasicPointSize);
+
+// Calls visit(BasicPointForm<B>{}) with the B that type names; returns what
+// visit returns.
+template <class Visit>
+constexpr auto WithBasicForm(int type, Visit&& visit) {
+  switch (BlockOf(type)) {
+    case PointBlock::kCoordinates:
+      return visit(BasicPointForm<PointBlock::kCoordinates>{});
+    case PointBlock::kActuators:
+      return visit(BasicPointForm<PointBlock::kActuators>{});
+    case PointBlock::kNone:
+      break;
+  }
+  return visit(BasicPointForm<PointBlock::kNone>{});
+}
+
+// --- Commands and state -------------------------------------------------------------
+
+// 56 bytes: the sixteen buttons, then the six axes.
+template <>
+struct Form<JoystickCommand> {
+  using Record = JoystickCommand;
+  static constexpr const char* kName = "JoystickCommand";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Buttons));
+    io.Field(TARSEL_NAMED(Axis1));
+    io.Field(TARSEL_NAMED(Axis2));
+    io.Field(TARSEL_NAMED(Axis3));
+    io.Field(TARSEL_NAMED(Axis4));
+    io.Field(TARSEL_NAMED(Axis5));
+    io.Field(TARSEL_NAMED(Axis6));
+  }
+};
+
+// 12 bytes: points queued, progress, free places.
+template <>
+struct Form<TrajectoryFIFO> {
+  using Record = TrajectoryFIFO;
+  static constexpr const char* kName = "TrajectoryFIFO";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(PointCount));
+    io.Field(TARSEL_NAMED(StatusFloat));
+    io.Field(TARSEL_NAMED(StatusInt));
+  }
+};
+
+// The singularity vector's components, 40 bytes: 8 zero bytes, X, Y, Z,
+// 8 zero bytes, RotationX, RotationY, RotationZ.
+struct SingularityCoordinatesForm {
+  using Record = CartesianInfo;
+  static constexpr const char* kName = "CartesianInfo";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Gap(8);
+    io.Field(TARSEL_NAMED(X));
+    io.Field(TARSEL_NAMED(Y));
+    io.Field(TARSEL_NAMED(Z));
+    io.Gap(8);
+    io.Field(TARSEL_NAMED(RotationX));
+    io.Field(TARSEL_NAMED(RotationY));
+    io.Field(TARSEL_NAMED(RotationZ));
+  }
+};
+
+// 56 bytes: Indicator1, Indicator2 as a float, Measure1, Measure2, the vector.
+template <>
+struct Form<SingularityVector> {
+  using Record = SingularityVector;
+  static constexpr const char* kName = "SingularityVector";
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(Indicator1));
+    io.AsFloat(TARSEL_NAMED(Indicator2));
+    io.Field(TARSEL_NAMED(Measure1));
+    io.Field(TARSEL_NAMED(Measure2));
+    io.Field(TARSEL_NAMED(Vector), SingularityCoordinatesForm{});
+  }
+};
+
+static_assert(FormSize<Form<AngularPosition>>() == 36 && FormSize<Form<CartesianPosition>>() == 36);
+static_assert(FormSize<Form<AngularAcceleration>>() == 72);
+static_assert(FormSize<Form<UserPosition>>() == 104);
+static_assert(FormSize<Form<TrajectoryPoint>>() == 148 && FormSize<ActualTrajectoryForm>() == 148);
+static_assert(FormSize<Form<JoystickCommand>>() == 56);
+static_assert(FormSize<Form<TrajectoryFIFO>>() == 12);
+static_assert(FormSize<Form<SingularityVector>>() == 56);
+
+// Compatibility for callers not yet on the forms: the UserPosition form with
+// the last filler given at run time (3.0 or 6.0).
 template <typename Writer>
 void WriteUserPosition(Writer& w, const UserPosition& p, double lastFiller) {
-  const CartesianInfo& c = p.Coordinates;
-  w.Field(p.Type).Field(p.Parameter).Filler(kPositionFiller);
-  w.Field(c.X).Field(c.Y).Field(c.Z).Zeros(4).Filler(kPositionFiller);
-  w.Field(c.RotationX).Field(c.RotationY).Field(c.RotationZ).Zeros(4).Filler(lastFiller);
-  AngularInfoForm(w, p.Actuators);
-  w.Field(p.FingersMode);
-  FingersForm(w, p.Fingers);
+  if (lastFiller == 6.0) {
+    WriteForm<UserPositionForm<6>>(w, p);
+  } else {
+    WriteForm<UserPositionForm<3>>(w, p);
+  }
 }
-// Limit1 ... Limit9 as nine floats.
-template <typename Writer>
-void WriteLimits(Writer& w, const Limitation& l) {
-  w.Field(l.Limit1).Field(l.Limit2).Field(l.Limit3).Field(l.Limit4).Field(l.Limit5);
-  w.Field(l.Limit6).Field(l.Limit7).Field(l.Limit8).Field(l.Limit9);
-}
-// The full trajectory point, 148 bytes: the position (fillers 3.0, 3.0,
-// 3.0), the limitation flag, 4 zero bytes, the nine limits.
-constexpr int kTrajectoryPointSize = 148;
-template <typename Writer>
-void WriteTrajectoryPoint(Writer& w, const TrajectoryPoint& point) {
-  WriteUserPosition(w, point.Position, kPositionFiller);
-  w.Field(point.LimitationFlag).Zeros(4);
-  WriteLimits(w, point.Limits);
-}
-void ReadLimits(PayloadReader& reader, Limitation& limits);
 
 }  // namespace tarsel

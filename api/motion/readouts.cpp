@@ -1,5 +1,5 @@
 // The read-outs of the arm's present state. They form one family: each is a
-// read of one command whose answer is decoded into one of three records; only
+// read of one command whose answer is decoded through its record's form; only
 // the command number and the record differ.
 #include "core/catalogue.h"
 #include "core/exchange.h"
@@ -7,20 +7,9 @@
 
 namespace {
 
-// The decoder that belongs to each read-out record.
-int Decode(int& offset, const Payload& payload, CartesianPosition& out) {
-  return DeserializeCartesianPosition(offset, payload, out);
-}
-int Decode(int& offset, const Payload& payload, AngularPosition& out) {
-  return DeserializeAngularPosition(offset, payload, out);
-}
-int Decode(int& offset, const Payload& payload, AngularAcceleration& out) {
-  return DeserializeActuatorAcceleration(offset, payload, out);
-}
-
 template <int Command, typename Record>
 int ReadOut(Record& out) {
-  return tarsel::ReadRecord<Record>(Command, Decode, out);
+  return tarsel::ReadRecord<Record>(Command, tarsel::Decode<Record>, out);
 }
 
 }  // namespace

@@ -12,20 +12,13 @@ constexpr int kGetGlobalTrajectoryInfo = tarsel::command::GetGlobalTrajectoryInf
 constexpr int kGetActualTrajectoryInfo = tarsel::command::GetActualTrajectoryInfo;
 constexpr int kSendBasicTrajectory = tarsel::command::SendBasicTrajectory;
 
-// The point being executed comes back in the full 148-byte form, except that
-// LimitationFlag is carried as a float there and is truncated toward zero.
-int DecodeActualTrajectory(int& offset, const Payload& payload, TrajectoryPoint& out) {
-  tarsel::PayloadReader r(offset, payload);
-  r.Nested(DeserializeUserPosition, out.Position).Truncated(out.LimitationFlag).Skip(4);
-  tarsel::ReadLimits(r, out.Limits);
-  return 1;
-}
+using FullPointForm = tarsel::Form<TrajectoryPoint>;
 
 }  // namespace
 
 int SendAdvanceTrajectory(TrajectoryPoint point) {
-  return tarsel::StreamWrite(kSendAdvanceTrajectory, tarsel::kTrajectoryPointSize,
-                             [&](tarsel::PacketWriter& w) { tarsel::WriteTrajectoryPoint(w, point); });
+  return tarsel::StreamWrite(kSendAdvanceTrajectory, tarsel::FormSize<FullPointForm>(),
+                             [&](tarsel::PacketWriter& w) { tarsel::WriteForm<FullPointForm>(w, point); });
 }
 
 int SendBasicTrajectory(TrajectoryPoint point) {
@@ -41,5 +34,6 @@ int GetGlobalTrajectoryInfo(TrajectoryFIFO& fifo) {
 }
 
 int GetActualTrajectoryInfo(TrajectoryPoint& point) {
-  return tarsel::ReadRecord(kGetActualTrajectoryInfo, DecodeActualTrajectory, point);
+  return tarsel::ReadRecord(kGetActualTrajectoryInfo,
+                            tarsel::Decode<TrajectoryPoint, tarsel::ActualTrajectoryForm>, point);
 }

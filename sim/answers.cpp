@@ -79,8 +79,22 @@ Bytes BuildReadAnswer(int id, ArmState& s, std::uint32_t argument, Outcome& outc
   b.reserve(static_cast<std::size_t>(info->size));
   PayloadWriter w(b);
   Motion& m = s.motion;
-  if (const StoredBlockLine* block = StoredBlockRead(id)) return block->answer(s);
   switch (id) {
+    case command::GetClientConfigurations:
+      b = s.clientConfig;
+      break;
+    case command::GetControlMapping:
+      b = s.controlMapping;
+      break;
+    case command::GetProtectionZone:
+      b = s.zones;
+      break;
+    case command::GetDevValue:
+      b = s.devValues;
+      break;
+    case command::GetSpasmFilterValues:
+      b = s.spasmFilter;
+      break;
     case command::GetControlType:
       w.Field(static_cast<std::int32_t>(s.controlType));
       break;

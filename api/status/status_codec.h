@@ -296,8 +296,9 @@ struct Form<PeripheralInfo> {
 // The entries of the peripheral inventory's answer.
 constexpr int kPeripheralCount = 15;
 
-static_assert(FormSize<Form<Gripper>>() == 416 && FormSize<Form<QuickStatus>>() == 15 &&
-              FormSize<Form<ForcesInfo>>() == 48 && FormSize<Form<SensorsInfo>>() == 56 &&
-              FormSize<Form<SystemError>>() == 235 && FormSize<Form<PeripheralInfo>>() == 20);
+static_assert(FormSize<Form<GeneralInformations>>() == 832 && FormSize<Form<Gripper>>() == 416 &&
+              FormSize<Form<QuickStatus>>() == 15 && FormSize<Form<ForcesInfo>>() == 48 &&
+              FormSize<Form<SensorsInfo>>() == 56 && FormSize<Form<SystemError>>() == 235 &&
+              FormSize<Form<PeripheralInfo>>() == 20);
 
 }  // namespace tarsel

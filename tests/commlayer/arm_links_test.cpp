@@ -211,7 +211,7 @@ TEST(ArmLinkArguments, NullsAreRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(TarselLinkExchange(nullptr, &packet, &packet), TARSEL_ERROR_ARGUMENT);
   EXPECT_EQ(TarselLinkExchange(link.get(), nullptr, &packet), TARSEL_ERROR_ARGUMENT);
   EXPECT_EQ(TarselLinkExchange(link.get(), &packet, nullptr), TARSEL_ERROR_ARGUMENT);
-  EXPECT_EQ(bus.OutSubmissions(), 0);
+  EXPECT_EQ(bus.Device(0).OutSubmissions(), 0);
   EXPECT_EQ(TarselLinkCloseArm(nullptr), TARSEL_OK);
 }
 

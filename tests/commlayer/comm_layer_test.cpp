@@ -47,7 +47,7 @@ class CommLayer : public ::testing::Test {
 
   void Open() {
     ASSERT_EQ(InitCommunication(), TARSEL_OK);
-    arm_->ClearLog();
+    arm_->Device(0).ClearLog();
   }
 
   // One exchange the arm must answer with the mirror of the request.
@@ -80,15 +80,15 @@ class Exchanges : public CommLayer, public ::testing::WithParamInterface<WireCas
 TEST_P(Exchanges, RequestGoesOutVerbatimAndTheAnswerComesBackDecoded) {
   const WireCase& c = GetParam();
   const Bytes answerWire = WireOf(c.answer, 200);
-  arm_->SetRawResponder([&](const Bytes&) { return answerWire; });
+  arm_->Device(0).SetRawResponder([&](const Bytes&) { return answerWire; });
   Open();
 
   const Packet request = MakePacket(c.request, 1);
   Packet answer = MakePacket({9, 9, 9, 9}, 99);
   const Exchanged e = Exchange(request, answer);
 
-  ASSERT_EQ(arm_->OutPackets().size(), 1u);
-  EXPECT_EQ(arm_->OutPackets()[0], WireOf(c.request, 1));
+  ASSERT_EQ(arm_->Device(0).OutPackets().size(), 1u);
+  EXPECT_EQ(arm_->Device(0).OutPackets()[0], WireOf(c.request, 1));
   EXPECT_EQ(answer.PacketIndex, c.answer.index);
   EXPECT_EQ(answer.PacketCount, c.answer.count);
   EXPECT_EQ(answer.CommandId, c.answer.command);
@@ -97,7 +97,7 @@ TEST_P(Exchanges, RequestGoesOutVerbatimAndTheAnswerComesBackDecoded) {
             Bytes(answerWire.begin() + 8, answerWire.end()));
   EXPECT_TRUE(SamePacket(e.returned, answer));
   EXPECT_EQ(e.printed, "");
-  EXPECT_EQ(arm_->UnknownRequests(), std::vector<unsigned long>{});
+  EXPECT_EQ(arm_->Device(0).UnknownRequests(), std::vector<unsigned long>{});
 }
 
 // Header words cover both bytes, the sign bit and the verdict's error bit.
@@ -117,8 +117,8 @@ TEST_F(CommLayer, ConsecutiveExchangesEachGetTheirOwnAnswer) {
     ASSERT_TRUE(SamePacket(answer, MirrorOf(request))) << "exchange " << i;
     ASSERT_TRUE(SamePacket(e.returned, answer));
   }
-  EXPECT_EQ(arm_->OutPackets().size(), 40u);
-  EXPECT_EQ(arm_->QueuedAnswers(), 0u);
+  EXPECT_EQ(arm_->Device(0).OutPackets().size(), 40u);
+  EXPECT_EQ(arm_->Device(0).QueuedAnswers(), 0u);
 }
 
 // --- A failed write -----------------------------------------------------------
@@ -147,12 +147,12 @@ TEST_P(WriteFaults, PrintOneLineSkipTheReadAndLeaveTheAnswer) {
   EXPECT_EQ(e.printed, c.line);
   EXPECT_TRUE(SamePacket(answer, before));
   EXPECT_TRUE(SamePacket(e.returned, before));
-  EXPECT_EQ(arm_->OutSubmissions(), 1);
-  EXPECT_EQ(arm_->InSubmissions(), 0) << "a read followed a failed write";
-  EXPECT_TRUE(arm_->OutPackets().empty());
+  EXPECT_EQ(arm_->Device(0).OutSubmissions(), 1);
+  EXPECT_EQ(arm_->Device(0).InSubmissions(), 0) << "a read followed a failed write";
+  EXPECT_TRUE(arm_->Device(0).OutPackets().empty());
 
   // Once the device takes packets again, the link works on.
-  arm_->ClearFaults();
+  arm_->Device(0).ClearFaults();
   ExpectHealthyExchange(11);
 }
 
@@ -162,10 +162,10 @@ TEST_P(WriteFaults, PrintOneLineSkipTheReadAndLeaveTheAnswer) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, WriteFaults,
     ::testing::Values(
-        WriteFault{"TimesOut", [](VirtualArm& a) { a.StallOut(); }, kTimedOutLine},
-        WriteFault{"NoDevice", [](VirtualArm& a) { a.FailOut(ENODEV); }, kNoDeviceLine},
-        WriteFault{"Unplugged", [](VirtualArm& a) { a.Unplug(); }, kNoDeviceLine},
-        WriteFault{"IoError", [](VirtualArm& a) { a.FailOut(EBUSY); }, kTimedOutLine}),
+        WriteFault{"TimesOut", [](VirtualArm& a) { a.Device(0).StallOut(); }, kTimedOutLine},
+        WriteFault{"NoDevice", [](VirtualArm& a) { a.Device(0).FailOut(ENODEV); }, kNoDeviceLine},
+        WriteFault{"Unplugged", [](VirtualArm& a) { a.Device(0).Unplug(); }, kNoDeviceLine},
+        WriteFault{"IoError", [](VirtualArm& a) { a.Device(0).FailOut(EBUSY); }, kTimedOutLine}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- A failed read ------------------------------------------------------------
@@ -194,18 +194,18 @@ TEST_P(ReadFaults, PrintNothingAndLeaveTheAnswer) {
   EXPECT_EQ(e.printed, "");
   EXPECT_TRUE(SamePacket(answer, before));
   EXPECT_TRUE(SamePacket(e.returned, before));
-  EXPECT_EQ(arm_->OutPackets().size(), 1u) << "the request did not go out";
-  EXPECT_EQ(arm_->InSubmissions(), 1);
+  EXPECT_EQ(arm_->Device(0).OutPackets().size(), 1u) << "the request did not go out";
+  EXPECT_EQ(arm_->Device(0).InSubmissions(), 1);
 
-  arm_->ClearFaults();
-  arm_->SetResponder(Mirror);
+  arm_->Device(0).ClearFaults();
+  arm_->Device(0).SetResponder(Mirror);
   if (c.owed) {
     // Nothing goes out until the owed answer has come; then it is set aside.
-    arm_->ClearLog();
+    arm_->Device(0).ClearLog();
     Exchange(MakePacket({1, 1, 106, 1}, 6), answer);
     EXPECT_TRUE(SamePacket(answer, before));
-    EXPECT_EQ(arm_->OutSubmissions(), 0);
-    arm_->PushAnswer(MakePacket({1, 1, 105, 1}, 5));
+    EXPECT_EQ(arm_->Device(0).OutSubmissions(), 0);
+    arm_->Device(0).PushAnswer(MakePacket({1, 1, 105, 1}, 5));
   }
   // The failed answer is gone for good: the next exchange gets its own.
   ExpectHealthyExchange(12);
@@ -213,16 +213,16 @@ TEST_P(ReadFaults, PrintNothingAndLeaveTheAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ReadFaults,
-    ::testing::Values(ReadFault{"TimesOut", [](VirtualArm& a) { a.SetResponder(nullptr); }, true},
-                      ReadFault{"Stalled", [](VirtualArm& a) { a.FailIn(EPIPE); }},
-                      ReadFault{"Overflow", [](VirtualArm& a) { a.FailIn(EOVERFLOW); }},
-                      ReadFault{"DeviceGone", [](VirtualArm& a) { a.FailIn(ESHUTDOWN); }},
-                      ReadFault{"ShortByOne", [](VirtualArm& a) { a.ShortIn(63); }},
-                      ReadFault{"HeaderOnly", [](VirtualArm& a) { a.ShortIn(8); }},
-                      ReadFault{"ZeroLength", [](VirtualArm& a) { a.ShortIn(0); }},
+    ::testing::Values(ReadFault{"TimesOut", [](VirtualArm& a) { a.Device(0).SetResponder(nullptr); }, true},
+                      ReadFault{"Stalled", [](VirtualArm& a) { a.Device(0).FailIn(EPIPE); }},
+                      ReadFault{"Overflow", [](VirtualArm& a) { a.Device(0).FailIn(EOVERFLOW); }},
+                      ReadFault{"DeviceGone", [](VirtualArm& a) { a.Device(0).FailIn(ESHUTDOWN); }},
+                      ReadFault{"ShortByOne", [](VirtualArm& a) { a.Device(0).ShortIn(63); }},
+                      ReadFault{"HeaderOnly", [](VirtualArm& a) { a.Device(0).ShortIn(8); }},
+                      ReadFault{"ZeroLength", [](VirtualArm& a) { a.Device(0).ShortIn(0); }},
                       ReadFault{"ShortFromTheArm",
                                 [](VirtualArm& a) {
-                                  a.SetRawResponder([](const Bytes&) { return Bytes(20, 1); });
+                                  a.Device(0).SetRawResponder([](const Bytes&) { return Bytes(20, 1); });
                                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -236,23 +236,23 @@ TEST_F(CommLayer, LateAnswerIsCollectedBeforeTheNextRequest) {
   const Packet third = MakePacket({1, 1, 23, 1}, 3);
   const Packet untouched = MakePacket({0, 0, 0, 0}, 0);
 
-  arm_->SetResponder(nullptr);
+  arm_->Device(0).SetResponder(nullptr);
   Packet answer = untouched;
   EXPECT_EQ(Exchange(first, answer).printed, "");
   EXPECT_TRUE(SamePacket(answer, untouched));
 
-  arm_->PushAnswer(MirrorOf(first));  // too late for the first read
-  arm_->SetResponder(Mirror);
+  arm_->Device(0).PushAnswer(MirrorOf(first));  // too late for the first read
+  arm_->Device(0).SetResponder(Mirror);
   EXPECT_EQ(Exchange(second, answer).printed, "");
   EXPECT_TRUE(SamePacket(answer, MirrorOf(second)));
   Exchange(third, answer);
   EXPECT_TRUE(SamePacket(answer, MirrorOf(third)));
-  EXPECT_EQ(arm_->QueuedAnswers(), 0u);
+  EXPECT_EQ(arm_->Device(0).QueuedAnswers(), 0u);
   // Once nothing is owed, an exchange is one write and one read again.
-  arm_->ClearLog();
+  arm_->Device(0).ClearLog();
   ExpectHealthyExchange(4);
-  EXPECT_EQ(arm_->OutSubmissions(), 1);
-  EXPECT_EQ(arm_->InSubmissions(), 1);
+  EXPECT_EQ(arm_->Device(0).OutSubmissions(), 1);
+  EXPECT_EQ(arm_->Device(0).InSubmissions(), 1);
 }
 
 // A device serving for hours keeps a bounded log: the newest packets only.
@@ -262,10 +262,10 @@ TEST_F(CommLayer, PacketLogKeepsTheNewestUpToItsLimit) {
   Packet answer{};
   for (unsigned seed = 1; seed <= 4; ++seed) Exchange(MakePacket({1, 1, 42, 3}, seed), answer);
   const std::vector<Bytes> newest{WireOf({1, 1, 42, 3}, 3), WireOf({1, 1, 42, 3}, 4)};
-  EXPECT_EQ(arm_->OutPackets(), newest);
+  EXPECT_EQ(arm_->Device(0).OutPackets(), newest);
   arm_->Device(0).SetLogLimit(0);
   Exchange(MakePacket({1, 1, 42, 3}, 5), answer);
-  EXPECT_TRUE(arm_->OutPackets().empty());
+  EXPECT_TRUE(arm_->Device(0).OutPackets().empty());
 }
 
 // --- Opening and closing ----------------------------------------------------------
@@ -300,15 +300,15 @@ INSTANTIATE_TEST_SUITE_P(Bus, Absent,
 class ClaimRefused : public CommLayer, public ::testing::WithParamInterface<int> {};
 
 TEST_P(ClaimRefused, InitGives1015AndKeepsTheHandleUntilClose) {
-  arm_->RefuseClaim(GetParam());
+  arm_->Device(0).RefuseClaim(GetParam());
   EXPECT_EQ(InitCommunication(), TARSEL_ERROR_CLAIM_FAILED);
   EXPECT_NE(miraHandle, nullptr);
-  EXPECT_EQ(arm_->Claims(), 0);
+  EXPECT_EQ(arm_->Device(0).Claims(), 0);
   EXPECT_EQ(CloseCommunication(), 1);
   EXPECT_EQ(miraHandle, nullptr);
 
   // Once the interface is free, opening works.
-  arm_->ClearFaults();
+  arm_->Device(0).ClearFaults();
   Open();
   ExpectHealthyExchange(13);
 }
@@ -323,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(Errors, ClaimRefused, ::testing::Values(EBUSY, ENODEV, 
 TEST_F(CommLayer, InitWhileOpenReopensTheArm) {
   ASSERT_EQ(InitCommunication(), TARSEL_OK);
   ASSERT_EQ(InitCommunication(), TARSEL_OK);
-  EXPECT_EQ(arm_->Claims(), 2);
+  EXPECT_EQ(arm_->Device(0).Claims(), 2);
   ExpectHealthyExchange(14);
 }
 
@@ -341,7 +341,7 @@ TEST_F(CommLayer, CloseIsHarmlessTwiceAndBeforeOpen) {
   EXPECT_TRUE(SamePacket(answer, before));
   EXPECT_TRUE(SamePacket(e.returned, before));
   EXPECT_EQ(e.printed, kNoDeviceLine);
-  EXPECT_EQ(arm_->OutSubmissions(), 0);
+  EXPECT_EQ(arm_->Device(0).OutSubmissions(), 0);
 
   // A closed link opens again.
   Open();
@@ -352,9 +352,9 @@ TEST_F(CommLayer, CloseIsHarmlessTwiceAndBeforeOpen) {
 // program runs against it as a child.
 TEST_F(CommLayer, ChildProgramReachesTheArmOfItsParent) {
   EXPECT_EQ(arm_->Run({TARSEL_CHILD_PROBE}), 0);
-  ASSERT_EQ(arm_->OutPackets().size(), 1u);
-  EXPECT_EQ(arm_->OutPackets()[0][4], 77);
-  EXPECT_EQ(arm_->Claims(), 1);
+  ASSERT_EQ(arm_->Device(0).OutPackets().size(), 1u);
+  EXPECT_EQ(arm_->Device(0).OutPackets()[0][4], 77);
+  EXPECT_EQ(arm_->Device(0).Claims(), 1);
   EXPECT_EQ(arm_->Run({"/nonexistent/program"}), -1);
 
   // The preload finds one test bed per process.
@@ -369,7 +369,7 @@ TEST_F(CommLayer, GetDeviceCountReturnsThePointedToIntWithoutUsb) {
     EXPECT_EQ(count, value);
   }
   EXPECT_EQ(GetDeviceCount(nullptr), 0);
-  EXPECT_EQ(arm_->Requests(), 0);
+  EXPECT_EQ(arm_->Device(0).Requests(), 0);
 }
 
 }  // namespace

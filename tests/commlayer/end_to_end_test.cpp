@@ -82,8 +82,8 @@ TEST_F(EndToEnd, BareCommandCrossesTheRealLink) {
   expected[0] = 1;             // packet 1
   expected[2] = 1;             // of 1
   expected[4] = kBareCommand;  // no payload
-  ASSERT_EQ(arm_->OutPackets().size(), 1u);
-  EXPECT_EQ(arm_->OutPackets()[0], expected);
+  ASSERT_EQ(arm_->Device(0).OutPackets().size(), 1u);
+  EXPECT_EQ(arm_->Device(0).OutPackets()[0], expected);
 }
 
 TEST_F(EndToEnd, MultiPacketReadIsReassembled) {
@@ -99,7 +99,7 @@ TEST_F(EndToEnd, MultiPacketReadIsReassembled) {
 
   // The arm was asked for packets 1, 2 and 3; from the second on the request
   // carries the announced size.
-  const auto sent = arm_->OutPackets();
+  const auto sent = arm_->Device(0).OutPackets();
   ASSERT_EQ(sent.size(), 3u);
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(Word(sent[k], 0), k + 1);
@@ -113,25 +113,25 @@ TEST_F(EndToEnd, FailuresOnTheWireBecomeResultCodes) {
   EXPECT_EQ(Bare(kRefusedCommand), TARSEL_ERROR_FIRST_PACKET);
 
   // An arm that stays silent is no answer, never a refusal or a stale success.
-  arm_->SetResponder(nullptr);
+  arm_->Device(0).SetResponder(nullptr);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   // Until its answer comes, nothing more goes out; then all is well again.
-  arm_->ClearLog();
+  arm_->Device(0).ClearLog();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
-  EXPECT_EQ(arm_->OutSubmissions(), 0);
-  arm_->PushAnswer(*SmallArm(Packet{1, 1, kBareCommand, 0, {}}));
-  arm_->SetResponder(SmallArm);
+  EXPECT_EQ(arm_->Device(0).OutSubmissions(), 0);
+  arm_->Device(0).PushAnswer(*SmallArm(Packet{1, 1, kBareCommand, 0, {}}));
+  arm_->Device(0).SetResponder(SmallArm);
   EXPECT_EQ(Bare(kBareCommand), TARSEL_OK);
 
-  arm_->Unplug();
+  arm_->Device(0).Unplug();
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NO_ANSWER);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "LIBUSB_ERROR_NO_DEVICE returned by the Write operation.\n");
 
-  arm_->ClearFaults();
+  arm_->Device(0).ClearFaults();
   EXPECT_EQ(Bare(kBareCommand), TARSEL_OK);
 }
 
@@ -143,12 +143,12 @@ TEST_F(EndToEnd, HundredOpenCloseCyclesEachWork) {
     ASSERT_EQ(Bare(kBareCommand), TARSEL_OK) << "cycle " << cycle;
     ASSERT_EQ(CloseAPI(), TARSEL_OK) << "cycle " << cycle;
   }
-  EXPECT_EQ(arm_->Claims(), 100);
-  EXPECT_EQ(arm_->OutPackets().size(), 100u);
+  EXPECT_EQ(arm_->Device(0).Claims(), 100);
+  EXPECT_EQ(arm_->Device(0).OutPackets().size(), 100u);
 }
 
 TEST_F(EndToEnd, InitApiReportsWhatTheBusHolds) {
-  arm_->RefuseClaim(EBUSY);
+  arm_->Device(0).RefuseClaim(EBUSY);
   EXPECT_EQ(InitAPI(), TARSEL_ERROR_CLAIM_FAILED);
   EXPECT_EQ(Bare(kBareCommand), TARSEL_ERROR_NOT_INITIALIZED);
   CloseAPI();
@@ -156,7 +156,7 @@ TEST_F(EndToEnd, InitApiReportsWhatTheBusHolds) {
   arm_.reset();
   arm_ = std::make_unique<VirtualArm>(SmallArm, DeviceOptions{0x1234, 0, true});
   EXPECT_EQ(InitAPI(), TARSEL_ERROR_NO_ARM);
-  EXPECT_TRUE(arm_->OutPackets().empty());
+  EXPECT_TRUE(arm_->Device(0).OutPackets().empty());
 }
 
 // The simulated arm on the bus, as tarsel-sim-usb hosts it, takes the page of

@@ -130,7 +130,7 @@ class FaultyArm {
     late_.reset();
     // A stalled OUT endpoint refuses the packet itself: from the start for
     // packet 1, otherwise once the packet before it is answered.
-    if (fault == Fault::kOutTimeout && packet == 1) bus.StallOut();
+    if (fault == Fault::kOutTimeout && packet == 1) bus.Device(0).StallOut();
   }
 
   // Stops faulting (what the bus already holds stays).
@@ -161,23 +161,23 @@ class FaultyArm {
     std::lock_guard lock(mutex_);
     if (bus_ == nullptr) return out;
     const int n = ++seen_;
-    if (fault_ == Fault::kOutTimeout && n == packet_ - 1) bus_->StallOut();
+    if (fault_ == Fault::kOutTimeout && n == packet_ - 1) bus_->Device(0).StallOut();
     if (n != packet_) return out;
     switch (fault_) {
       case Fault::kUnplug:
-        bus_->Unplug();
+        bus_->Device(0).Unplug();
         return std::nullopt;
       case Fault::kStall:
-        bus_->FailIn(EPIPE);
+        bus_->Device(0).FailIn(EPIPE);
         break;
       case Fault::kShort:
-        bus_->ShortIn(20);
+        bus_->Device(0).ShortIn(20);
         break;
       case Fault::kOverLong:
         if (out) out->resize(100, 0xEE);
         break;
       case Fault::kBabble:
-        bus_->FailIn(EOVERFLOW);
+        bus_->Device(0).FailIn(EOVERFLOW);
         break;
       case Fault::kInTimeout:
       case Fault::kLate:
@@ -223,7 +223,7 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
     arm_ = std::make_unique<SimulatedArm>();
     faulty_ = std::make_unique<FaultyArm>(*arm_);
     bus_ = std::make_unique<VirtualArm>();
-    bus_->SetRawResponder(faulty_->Raw());
+    bus_->Device(0).SetRawResponder(faulty_->Raw());
     ASSERT_EQ(InitAPI(), TARSEL_OK);
   }
   void TearDown() override {
@@ -271,7 +271,7 @@ TEST_P(FaultMatrix, EndsWithItsCodeAndTheNextCommandWorks) {
   std::memset(&read, 0, sizeof read);
 
   faulty_->Prepare(*bus_, c.fault, c.packet);
-  bus_->ClearLog();
+  bus_->Device(0).ClearLog();
   ::testing::internal::CaptureStdout();  // a failed write prints one line
   Clock::time_point start = Clock::now();
   const int code = Run(c.command, written, read);
@@ -280,7 +280,7 @@ TEST_P(FaultMatrix, EndsWithItsCodeAndTheNextCommandWorks) {
   faulty_->Disarm();
 
   EXPECT_EQ(code, c.code);
-  EXPECT_EQ(bus_->OutSubmissions(), code == TARSEL_OK ? kPackets : c.packet)
+  EXPECT_EQ(bus_->Device(0).OutSubmissions(), code == TARSEL_OK ? kPackets : c.packet)
       << "packets sent after the fault";
   if (code == TARSEL_OK) {
     EXPECT_TRUE(RightData(c.command, written, read));
@@ -288,24 +288,24 @@ TEST_P(FaultMatrix, EndsWithItsCodeAndTheNextCommandWorks) {
   std::printf("%-28s code %d in %4.0f ms\n", CaseName(c).c_str(), code, seconds * 1000);
 
   // The fault goes away; an unplugged arm is opened again.
-  bus_->ClearFaults();
+  bus_->Device(0).ClearFaults();
   if (c.fault == Fault::kUnplug) {
     EXPECT_EQ(CloseAPI(), TARSEL_OK);
     ASSERT_EQ(InitAPI(), TARSEL_OK);
   }
   if (c.fault == Fault::kInTimeout) {
     // The answer is owed: nothing goes out until it has come.
-    bus_->ClearLog();
+    bus_->Device(0).ClearLog();
     EXPECT_EQ(Run(c.command, written, read), TARSEL_ERROR_NO_ANSWER);
-    EXPECT_EQ(bus_->OutSubmissions(), 0) << "a request went out while an answer was owed";
+    EXPECT_EQ(bus_->Device(0).OutSubmissions(), 0) << "a request went out while an answer was owed";
   }
-  if (const std::optional<Packet> late = faulty_->LateAnswer()) bus_->PushAnswer(*late);
+  if (const std::optional<Packet> late = faulty_->LateAnswer()) bus_->Device(0).PushAnswer(*late);
   std::memset(&read, 0, sizeof read);
   start = Clock::now();
   ASSERT_EQ(Run(c.command, written, read), TARSEL_OK);
   const double clean = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_TRUE(RightData(c.command, written, read));
-  EXPECT_EQ(bus_->QueuedAnswers(), 0u);
+  EXPECT_EQ(bus_->Device(0).QueuedAnswers(), 0u);
   EXPECT_LT(seconds, 2 * clean + kSlack) << "a fault-free command took " << clean << " s";
 }
 
@@ -332,7 +332,7 @@ TEST(SilentArm, FirmwareProgrammingEndsAtTheStartCommand) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::printf("ProgramFlash, 1 MiB, silent arm: code 2008 in %.0f ms\n", seconds * 1000);
   EXPECT_LT(seconds, 1.5);  // the 2 s start pause was skipped, even on a busy machine
-  EXPECT_EQ(bus.OutPackets().size(), 1u) << "only the start command goes out";
+  EXPECT_EQ(bus.Device(0).OutPackets().size(), 1u) << "only the start command goes out";
   std::filesystem::remove(image);
   CloseAPI();
 }

@@ -131,7 +131,7 @@ TEST_F(Callers, LateAnswerIsNotTakenForTheNextCommand) {
 
   // The arm keeps silent on the angular read, then its answer comes late.
   Packet lost{};
-  bus_->SetResponder([&](const Packet& p) -> std::optional<Packet> {
+  bus_->Device(0).SetResponder([&](const Packet& p) -> std::optional<Packet> {
     if (p.CommandId == 105) {
       lost = p;
       return std::nullopt;
@@ -140,8 +140,8 @@ TEST_F(Callers, LateAnswerIsNotTakenForTheNextCommand) {
   });
   AngularPosition got{};
   EXPECT_EQ(GetAngularPosition(got), TARSEL_ERROR_NO_ANSWER);
-  bus_->PushAnswer(*arm_->Handle(lost));
-  bus_->SetResponder([this](const Packet& p) { return arm_->Handle(p); });
+  bus_->Device(0).PushAnswer(*arm_->Handle(lost));
+  bus_->Device(0).SetResponder([this](const Packet& p) { return arm_->Handle(p); });
 
   for (int i = 0; i < 3; ++i) {
     CartesianPosition next{};
@@ -151,7 +151,7 @@ TEST_F(Callers, LateAnswerIsNotTakenForTheNextCommand) {
     EXPECT_EQ(GetAngularPosition(again), TARSEL_OK);
     EXPECT_TRUE(Same(again, joints)) << "read " << i;
   }
-  EXPECT_EQ(bus_->QueuedAnswers(), 0u);
+  EXPECT_EQ(bus_->Device(0).QueuedAnswers(), 0u);
 }
 
 // Long operations against an arm that falls silent midway end promptly with

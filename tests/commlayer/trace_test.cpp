@@ -167,7 +167,7 @@ TEST(TraceFile, UnwritablePathLeavesTheLinkWorking) {
   const int status = arm.Run({TARSEL_CHILD_PROBE});
   unsetenv("TARSEL_TRACE");
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(arm.OutPackets().size(), 1u);
+  EXPECT_EQ(arm.Device(0).OutPackets().size(), 1u);
 }
 
 // How the child probe ended with TARSEL_TRACE set, and what it wrote on
@@ -264,7 +264,7 @@ TEST(TraceFile, RefusesWhatIsNoRegularFile) {
       continue;
     }
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(arm.OutPackets().size(), 1u);
+    EXPECT_EQ(arm.Device(0).OutPackets().size(), 1u);
     EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
     EXPECT_NE(run.errors.find("TARSEL_TRACE: cannot write " + c.path + ": " + c.reason),
               std::string::npos)
@@ -288,7 +288,7 @@ TEST(TraceFile, FailedWriteIsReportedOnceAndTheLinkGoesOn) {
   const ProbeRun run = RunTracedProbe(arm, file, kHeaderAndOneEvent);
   ASSERT_TRUE(run.ended);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(arm.OutPackets().size(), 1u);
+  EXPECT_EQ(arm.Device(0).OutPackets().size(), 1u);
   EXPECT_EQ(Lines(run.errors), 1u) << run.errors;
   EXPECT_NE(run.errors.find("TARSEL_TRACE: writing " + file + " failed"), std::string::npos)
       << run.errors;

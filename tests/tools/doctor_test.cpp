@@ -314,7 +314,7 @@ const Case kCases[] = {
      "InitAPI opened",
      {"^problem: nobody is not in the plugdev group .*\\. Fix: `sudo usermod -aG plugdev nobody`, "
       "then log in again$"}},
-    {"InterfaceHeld", OneArm, [](VirtualArm& bus) { bus.RefuseClaim(EBUSY); }, false, {},
+    {"InterfaceHeld", OneArm, [](VirtualArm& bus) { bus.Device(0).RefuseClaim(EBUSY); }, false, {},
      nullptr, 1,
      {"^problem: arm usb:1-1 at /dev/bus/usb/001/[0-9]{3}: interface 0 is held by another "
       "program\\. Fix: close "},

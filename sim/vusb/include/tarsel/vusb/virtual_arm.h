@@ -161,26 +161,6 @@ class VirtualArm {
   VirtualDevice& Device(std::size_t i);
   const VirtualDevice& Device(std::size_t i) const;
 
-  // --- The first device (Device(0)): the members of VirtualDevice. ---------
-  void SetResponder(Responder responder);
-  void SetRawResponder(RawResponder responder);
-  void PushAnswer(const Packet& answer);
-  void StallOut();
-  void FailOut(int error);
-  void FailIn(int error);
-  void ShortIn(int length);
-  void RefuseClaim(int error);
-  void Unplug();
-  void ClearFaults();
-  std::vector<Bytes> OutPackets() const;
-  int OutSubmissions() const;
-  int InSubmissions() const;
-  int Claims() const;
-  int Requests() const;
-  std::vector<unsigned long> UnknownRequests() const;
-  std::size_t QueuedAnswers() const;
-  void ClearLog();
-
   // --- Running another program against the devices. ------------------------
   // The test bed's root folder (what the preload finds through UMOCKDEV_DIR).
   std::string RootDir() const;

@@ -373,23 +373,4 @@ struct Form<SingularityVector> {
   }
 };
 
-static_assert(FormSize<Form<AngularPosition>>() == 36 && FormSize<Form<CartesianPosition>>() == 36);
-static_assert(FormSize<Form<AngularAcceleration>>() == 72);
-static_assert(FormSize<Form<UserPosition>>() == 104);
-static_assert(FormSize<Form<TrajectoryPoint>>() == 148 && FormSize<ActualTrajectoryForm>() == 148);
-static_assert(FormSize<Form<JoystickCommand>>() == 56);
-static_assert(FormSize<Form<TrajectoryFIFO>>() == 12);
-static_assert(FormSize<Form<SingularityVector>>() == 56);
-
-// Compatibility for callers not yet on the forms: the UserPosition form with
-// the last filler given at run time (3.0 or 6.0).
-template <typename Writer>
-void WriteUserPosition(Writer& w, const UserPosition& p, double lastFiller) {
-  if (lastFiller == 6.0) {
-    WriteForm<UserPositionForm<6>>(w, p);
-  } else {
-    WriteForm<UserPositionForm<3>>(w, p);
-  }
-}
-
 }  // namespace tarsel

@@ -1,21 +1,13 @@
-// Python classes for the API's records, driven by one field list per record.
+// Python classes for the records, driven by each record's form (core/form.h):
+// the form's field list makes the class's properties, keyword construction,
+// to_dict, from_dict, == and repr. Field names are the dictionary form's keys
+// (as in the tarsel tool's JSON files); attribute names are their snake_case
+// forms (AttributeName). Counted arrays carry only count(record) entries in
+// the dictionary form; hidden fields are attributes only.
 //
-// Each record has two functions, found through the tag Fields<Record>:
+// Besides its form, each record has a description, found through a tag:
 //
-//   RecordInfo Describe(Fields<Record>);          // name, docstring, stored block?
-//   template <class Io> void Visit(Io&, Fields<Record>);
-//
-// Visit names every field once, with its C++ name (the key of the dictionary
-// form, as in the tarsel tool's JSON files), its Python attribute name and its
-// member pointer:
-//
-//   io("FloatValue1", "float_value1", &ClientConfigurations::FloatValue1);
-//   io.Counted("StoredPositions", "stored_positions", &...::StoredPositions, count);
-//   io.Hidden("Reserved", "reserved", &ClientConfigurations::Reserved);
-//
-// Counted arrays carry only count(record) entries in the dictionary form;
-// hidden fields are attributes only. The same list then drives the class's
-// properties, keyword construction, to_dict, from_dict, == and repr.
+//   RecordInfo Describe(Tag<Record>);   // docstring, stored block?
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -25,26 +17,27 @@
 #include <limits>
 #include <set>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "core/form.h"
 #include "values.h"
 
 namespace tarsel::python {
 
 template <class Record>
-struct Fields {};
+struct Tag {};
 
 struct RecordInfo {
-  const char* name;
   const char* doc;
   bool block;  // a stored block: its dictionary starts with "block": name
 };
 
 template <class Record>
 const char* RecordName() {
-  return Describe(Fields<Record>{}).name;
+  return Form<Record>::kName;
 }
 
 template <class Record>
@@ -316,78 +309,131 @@ struct Value<std::vector<float>> {
   static std::string Type() { return "list[float]"; }
 };
 
-// --- The visitors that walk a field list ----------------------------------------
+// --- The visitors that walk a record's form ---------------------------------------
+// A visitor has Member(key, member), called for every field; Counted(key,
+// member, count) if it treats an array of which only count(record) entries
+// are the record's content apart; and kHidden, whether it visits the members
+// that are attributes only.
+
+// The Python attribute name of a C++ field name: '_' before an uppercase
+// letter that follows a lowercase letter or a digit, then all lowercase
+// (UIntValue1 -> uint_value1, RotationX -> rotation_x).
+inline std::string AttributeName(std::string_view key) {
+  std::string name;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const char c = key[i];
+    const bool upper = c >= 'A' && c <= 'Z';
+    if (upper && i > 0 && ((key[i - 1] >= 'a' && key[i - 1] <= 'z') ||
+                           (key[i - 1] >= '0' && key[i - 1] <= '9'))) {
+      name += '_';
+    }
+    name += upper ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return name;
+}
+
+// Maps a form's calls (core/form.h) onto a visitor: a member on the wire in
+// any form (its own, as a float, sent only) is a field, a counted array a
+// counted field, a hidden member an attribute only; gaps, fillers and padding
+// are nothing to Python.
+template <class Visitor>
+struct FormFields {
+  Visitor& visitor;
+
+  template <class R, class T, class F = NoForm>
+  void Field(const char* key, T R::*member, F = {}) {
+    visitor.Member(key, member);
+  }
+  template <class R>
+  void AsFloat(const char* key, std::int32_t R::*member) {
+    visitor.Member(key, member);
+  }
+  template <class R, class T, class Count, class F = NoForm>
+  void Counted(const char* key, T R::*member, Count count, F = {}) {
+    if constexpr (requires { visitor.Counted(key, member, count); }) {
+      visitor.Counted(key, member, count);
+    } else {
+      visitor.Member(key, member);
+    }
+  }
+  template <class R, class T>
+  void Sent(const char* key, T R::*member) {
+    visitor.Member(key, member);
+  }
+  template <class R, class T>
+  void Hidden(const char* key, T R::*member) {
+    if constexpr (Visitor::kHidden) visitor.Member(key, member);
+  }
+  void Gap(int) {}
+  void Filler(double) {}
+  void PadTo(int) {}
+};
+
+// Walks Record's fields with visitor, in the order of the record's form.
+template <class Record, class Visitor>
+void VisitFields(Visitor& visitor) {
+  FormFields<Visitor> io{visitor};
+  Form<Record>::Fields(io);
+}
 
 // Properties on the Python class.
 template <class Record>
 struct PropertyBinder {
+  static constexpr bool kHidden = true;
   py::class_<Record>& cls;
 
   template <class T>
-  void operator()(const char* key, const char* attr, T Record::*member) {
+  void Member(const char* key, T Record::*member) {
+    const std::string attr = AttributeName(key);
     const std::string doc = Value<T>::Type() + ": the record's " + key + ".";
     cls.def_property(
-        attr,
+        attr.c_str(),
         [member](py::object self) { return Value<T>::Get(self.cast<Record&>().*member, self); },
-        [member, name = std::string(attr)](Record& record, py::handle value) {
-          Value<T>::Set(value, record.*member, name);
+        [member, attr](Record& record, py::handle value) {
+          Value<T>::Set(value, record.*member, attr);
         },
         doc.c_str());
-  }
-  template <class T>
-  void Counted(const char* key, const char* attr, T Record::*member, int (*)(const Record&)) {
-    (*this)(key, attr, member);
-  }
-  template <class T>
-  void Hidden(const char* key, const char* attr, T Record::*member) {
-    (*this)(key, attr, member);
   }
 };
 
 // Keyword arguments of the constructor, by attribute name.
 template <class Record>
 struct KeywordSetter {
+  static constexpr bool kHidden = true;
   const py::kwargs& keywords;
   Record& record;
   std::set<std::string> used;
 
   template <class T>
-  void operator()(const char*, const char* attr, T Record::*member) {
+  void Member(const char* key, T Record::*member) {
+    const std::string attr = AttributeName(key);
     if (!keywords.contains(attr)) return;
-    Value<T>::Set(keywords[attr], record.*member, attr);
+    Value<T>::Set(keywords[attr.c_str()], record.*member, attr);
     used.insert(attr);
-  }
-  template <class T>
-  void Counted(const char* key, const char* attr, T Record::*member, int (*)(const Record&)) {
-    (*this)(key, attr, member);
-  }
-  template <class T>
-  void Hidden(const char* key, const char* attr, T Record::*member) {
-    (*this)(key, attr, member);
   }
 };
 
 template <class Record>
 struct DictWriter {
+  static constexpr bool kHidden = false;
   const Record& record;
   py::dict& out;
 
   template <class T>
-  void operator()(const char* key, const char*, T Record::*member) {
+  void Member(const char* key, T Record::*member) {
     out[key] = Value<T>::ToDict(record.*member);
   }
-  template <class T>
-  void Counted(const char* key, const char*, T Record::*member, int (*count)(const Record&)) {
+  template <class T, class Count>
+  void Counted(const char* key, T Record::*member, Count count) {
     out[key] = Value<T>::ToDict(record.*member, static_cast<std::size_t>(count(record)));
   }
-  template <class T>
-  void Hidden(const char*, const char*, T Record::*) {}
 };
 
 // Fills a record from a dictionary in field order (a count is read before the
 // list it counts); every key is required, and unknown keys are refused.
 template <class Record>
 struct DictReader {
+  static constexpr bool kHidden = false;
   const py::dict& in;
   Record& record;
   std::string where;
@@ -400,16 +446,14 @@ struct DictReader {
     return py::reinterpret_borrow<py::object>(item);
   }
   template <class T>
-  void operator()(const char* key, const char*, T Record::*member) {
+  void Member(const char* key, T Record::*member) {
     Value<T>::FromDict(Take(key), record.*member, Join(where, key));
   }
-  template <class T>
-  void Counted(const char* key, const char*, T Record::*member, int (*count)(const Record&)) {
+  template <class T, class Count>
+  void Counted(const char* key, T Record::*member, Count count) {
     Value<T>::FromDict(Take(key), record.*member, static_cast<std::size_t>(count(record)),
                        Join(where, key));
   }
-  template <class T>
-  void Hidden(const char*, const char*, T Record::*) {}
 
   void Finish() const {
     for (const auto& [key, value] : in) {
@@ -421,46 +465,34 @@ struct DictReader {
 
 template <class Record>
 struct Comparer {
+  static constexpr bool kHidden = true;
   const Record& a;
   const Record& b;
   bool same = true;
 
   template <class T>
-  void operator()(const char*, const char*, T Record::*member) {
+  void Member(const char*, T Record::*member) {
     same = same && Value<T>::Equal(a.*member, b.*member);
-  }
-  template <class T>
-  void Counted(const char* key, const char* attr, T Record::*member, int (*)(const Record&)) {
-    (*this)(key, attr, member);
-  }
-  template <class T>
-  void Hidden(const char* key, const char* attr, T Record::*member) {
-    (*this)(key, attr, member);
   }
 };
 
 template <class Record>
 struct ReprWriter {
+  static constexpr bool kHidden = false;
   const Record& record;
   std::string text;
 
   template <class T>
-  void operator()(const char*, const char* attr, T Record::*member) {
-    text += (text.empty() ? "" : ", ") + std::string(attr) + "=" + Value<T>::Repr(record.*member);
+  void Member(const char* key, T Record::*member) {
+    text += (text.empty() ? "" : ", ") + AttributeName(key) + "=" + Value<T>::Repr(record.*member);
   }
-  template <class T>
-  void Counted(const char* key, const char* attr, T Record::*member, int (*)(const Record&)) {
-    (*this)(key, attr, member);
-  }
-  template <class T>
-  void Hidden(const char*, const char*, T Record::*) {}
 };
 
 template <class Record>
 py::dict RecordToDict(const Record& record) {
   py::dict out;
   DictWriter<Record> writer{record, out};
-  Visit(writer, Fields<Record>{});
+  VisitFields<Record>(writer);
   return out;
 }
 
@@ -469,21 +501,21 @@ void RecordFromDict(py::handle value, Record& record, const std::string& where) 
   if (!py::isinstance<py::dict>(value)) RefuseValue(where, "expected a dict, found " + Shown(value));
   const py::dict in = py::reinterpret_borrow<py::dict>(value);
   DictReader<Record> reader{in, record, where, {}};
-  Visit(reader, Fields<Record>{});
+  VisitFields<Record>(reader);
   reader.Finish();
 }
 
 template <class Record>
 bool RecordEqual(const Record& a, const Record& b) {
   Comparer<Record> comparer{a, b};
-  Visit(comparer, Fields<Record>{});
+  VisitFields<Record>(comparer);
   return comparer.same;
 }
 
 template <class Record>
 std::string RecordRepr(const Record& record) {
   ReprWriter<Record> writer{record, {}};
-  Visit(writer, Fields<Record>{});
+  VisitFields<Record>(writer);
   return std::string(RecordName<Record>()) + "(" + writer.text + ")";
 }
 
@@ -496,13 +528,13 @@ struct HasInitStruct<Record, std::void_t<decltype(std::declval<Record&>().InitSt
 // The Python class of one record.
 template <class Record>
 py::class_<Record> BindRecord(py::module_& m) {
-  const RecordInfo info = Describe(Fields<Record>{});
-  const std::string name = info.name;
-  py::class_<Record> cls(m, info.name, info.doc);
+  const RecordInfo info = Describe(Tag<Record>{});
+  const std::string name = RecordName<Record>();
+  py::class_<Record> cls(m, name.c_str(), info.doc);
   cls.def(py::init([](const py::kwargs& keywords) {
             Record record{};
             KeywordSetter<Record> setter{keywords, record, {}};
-            Visit(setter, Fields<Record>{});
+            VisitFields<Record>(setter);
             for (const auto& [key, value] : keywords) {
               if (setter.used.count(py::cast<std::string>(key)) == 0) {
                 throw py::type_error(std::string(RecordName<Record>()) +
@@ -515,7 +547,7 @@ py::class_<Record> BindRecord(py::module_& m) {
           ("A " + name + " with every field zero; keyword arguments (attribute names) set fields.")
               .c_str());
   PropertyBinder<Record> binder{cls};
-  Visit(binder, Fields<Record>{});
+  VisitFields<Record>(binder);
   if constexpr (HasInitStruct<Record>::value) {
     cls.def(
         "init_struct", [](Record& record) { record.InitStruct(); },

@@ -23,12 +23,13 @@ namespace tarsel::python {
 // The fields of a record whose fields all have type T, in field order.
 template <class Record, class T>
 struct SequenceFields {
+  static constexpr bool kHidden = false;
   std::vector<std::pair<std::string, T Record::*>> fields;
 
   template <class U>
-  void operator()(const char*, const char* attr, U Record::*member) {
+  void Member(const char* key, U Record::*member) {
     static_assert(std::is_same_v<U, T>, "a sequence's fields all have one type");
-    fields.emplace_back(attr, member);
+    fields.emplace_back(AttributeName(key), member);
   }
 };
 
@@ -70,7 +71,7 @@ inline std::vector<std::size_t> SlicePositions(py::handle index, std::size_t siz
 template <class Record, class T = float>
 void BindSequence(py::class_<Record> cls) {
   SequenceFields<Record, T> list;
-  Visit(list, Fields<Record>{});
+  VisitFields<Record>(list);
   const auto fields = std::move(list.fields);
   const std::size_t size = fields.size();
   const std::string name = RecordName<Record>();

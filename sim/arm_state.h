@@ -8,9 +8,10 @@
 #include <map>
 #include <vector>
 
+#include "arm_types.h"
+#include "blocks.h"
 #include "commands.h"
 #include "motion.h"
-#include "simulated_arm.h"
 #include "wire.h"
 
 namespace tarsel::sim {
@@ -20,13 +21,6 @@ namespace tarsel::sim {
 constexpr kinematics::Joints kRetractedPose = {0, 0, 140, 0, 40, 0};
 constexpr kinematics::Joints kHomePose = {0, 20, 100, 0, 60, 0};
 
-// Sizes of the stored blocks.
-constexpr std::size_t kClientConfigSize = 3040;
-constexpr std::size_t kControlMappingSize = 14816;
-constexpr std::size_t kZonesSize = 4408;
-constexpr std::size_t kDevValuesSize = 56;
-constexpr std::size_t kSpasmFilterSize = 56;
-constexpr std::size_t kForceSettingSize = 48;
 // Bytes of flash: every offset a page's 32-bit offset field can name, so the
 // arm takes any image the library sends (at most 4 GiB - 1 bytes, then the
 // page that ends every image).
@@ -62,12 +56,7 @@ struct ArmState {
   const char* refusal = nullptr;
 
   // --- Kept across power cycles -------------------------------------------
-  Bytes clientConfig;
-  Bytes controlMapping;
-  Bytes zones;
-  Bytes devValues;
-  Bytes spasmFilter;
-  std::array<Bytes, 4> forceSettings;  // commands 500 .. 503
+  StoredBlocks blocks;  // the table in blocks.h lists them
   std::array<unsigned char, 20> serial{};
   std::array<unsigned char, 20> model{};
   std::int32_t frameType = 0;
@@ -110,7 +99,7 @@ inline Outcome Refused(ArmState& s, const char* why) {
   return Outcome::kRefused;
 }
 
-// Factory defaults of the stored blocks and force settings (command 45).
+// Factory defaults of the stored blocks (command 45).
 void RestoreFactoryDefaults(ArmState& state);
 // Identity, actuator settings, error log and stored blocks of a new arm.
 void ManufactureArm(ArmState& state);
@@ -119,7 +108,8 @@ void PowerOn(ArmState& state);
 
 // The answer payload of a read command (exactly its size), or kRefused.
 // argument is the 32-bit value in the request's data bytes 0-3.
-Bytes BuildReadAnswer(int command, ArmState& state, std::uint32_t argument, Outcome& outcome);
+Bytes BuildReadAnswer(const CommandInfo& command, ArmState& state, std::uint32_t argument,
+                      Outcome& outcome);
 
 // Carries out a complete write message (payload of the command's size).
 Outcome ApplyWrite(int command, const Bytes& payload, ArmState& state);

@@ -1,27 +1,159 @@
-// Payload pieces shared by several of the arm's answers.
+// The blocks the simulated arm stores whole, as the host's records, and the
+// one table of them: the commands that read, write and erase each block, where
+// the arm keeps it and its factory default. The read answers, the write and
+// erase effects, the factory reset and SimulatedArm::StoredBlock all go
+// through the table, and through each block's form (the field list the host
+// decodes and encodes it with), so that a block is added with a member and a
+// line below.
 #pragma once
 
-#include <array>
-#include <cstdint>
-
-#include "core/payload.h"
-#include "motion.h"
+#include "commands.h"
+#include "config/config_codec.h"
+#include "core/form.h"
+#include "wire.h"
 
 namespace tarsel::sim {
 
-// The 104-byte position form: Type, Parameter, Cartesian coordinates and
-// actuator values with their fillers (float64 3.0, zero, 3.0, zero, then
-// lastFiller), FingersMode and the three finger values.
-void WriteUserPosition(tarsel::PayloadWriter& w, const PointRecord& point, double lastFiller = 3.0);
+// A force or impedance setting: the two records the host sends side by side.
+template <class Info>
+struct SettingPair {
+  Info first;
+  Info second;
+};
 
-// A Type 2 point record describing joints q and fingers f of the arm, with
-// the Cartesian coordinates of that pose filled in too.
-PointRecord RecordOfPose(const Motion& motion, const kinematics::Joints& q,
-                         const Motion::FingerValues& f);
+// What the arm keeps of the stored blocks (part of ArmState).
+struct StoredBlocks {
+  ClientConfigurations clientConfig{};
+  ControlMappingCharts controlMapping{};
+  ZoneList zones{};
+  config::DevValues devValues{};
+  config::SpasmFilterValues spasmFilter{};
+  SettingPair<CartesianInfo> cartesianForce{};    // force limits
+  SettingPair<CartesianInfo> cartesianInertia{};  // inertia and damping
+  SettingPair<AngularInfo> angularTorque{};       // torque limits
+  SettingPair<AngularInfo> angularInertia{};      // inertia and damping
+};
 
-template <std::size_t N>
-void WriteFloats(tarsel::PayloadWriter& w, const std::array<double, N>& values) {
-  for (double v : values) w.Field(static_cast<float>(v));
+// Factory defaults of the blocks that are not all zeros (defaults.cpp).
+ClientConfigurations DefaultClientConfigurations();
+ControlMappingCharts DefaultControlMapping();
+config::SpasmFilterValues DefaultSpasmFilter();
+SettingPair<CartesianInfo> DefaultCartesianForce();
+SettingPair<CartesianInfo> DefaultCartesianInertia();
+SettingPair<AngularInfo> DefaultAngularTorque();
+SettingPair<AngularInfo> DefaultAngularInertia();
+// The default of a block that starts out all zeros.
+template <class Record>
+Record Zeros() {
+  return Record{};
 }
+
+// One line of the table. The arm answers the read command with the block in
+// its form (exactly the catalogue's size), reads a write through the same
+// form, the fields the host sends but never reads back included (so a block
+// the host wrote reads back byte for byte), and zeroes the block on the
+// erase command.
+struct StoredBlockLine {
+  int read;   // kNoCommand for a setting that is only written
+  int write;
+  int erase;  // a bare command; kNoCommand when none
+  Bytes (*answer)(const StoredBlocks& blocks);
+  void (*take)(const Bytes& payload, StoredBlocks& blocks);
+  void (*restore)(StoredBlocks& blocks);  // the factory default
+  void (*erased)(StoredBlocks& blocks);   // every field zero
+};
+constexpr int kNoCommand = -1;
+
+}  // namespace tarsel::sim
+
+namespace tarsel {
+
+// A setting pair travels as its two records, one after the other.
+template <class Info>
+struct Form<sim::SettingPair<Info>> {
+  using Record = sim::SettingPair<Info>;
+  static constexpr const char* kName = "SettingPair";
+  static constexpr bool kFloatRun = true;
+  template <class Io>
+  static constexpr void Fields(Io& io) {
+    using R = Record;
+    io.Field(TARSEL_NAMED(first));
+    io.Field(TARSEL_NAMED(second));
+  }
+};
+
+}  // namespace tarsel
+
+namespace tarsel::sim {
+
+namespace detail {
+
+// What a line does with the block kept in Member.
+template <auto Member>
+struct Kept;
+template <class Record, Record StoredBlocks::*Member>
+struct Kept<Member> {
+  using F = Form<Record>;
+  static Bytes Answer(const StoredBlocks& b) {
+    Bytes out;
+    Encode(out, b.*Member);
+    return out;
+  }
+  static void Take(const Bytes& payload, StoredBlocks& b) {
+    int offset = 0;
+    PayloadReader in(offset, payload);
+    ReadSentForm<F>(in, b.*Member);
+  }
+  template <Record (*Default)()>
+  static void Restore(StoredBlocks& b) {
+    b.*Member = Default();
+  }
+  static void Erased(StoredBlocks& b) { b.*Member = Record{}; }
+};
+
+// A line; its form must have the size the catalogue gives its commands.
+template <int Read, int Write, int Erase, auto Member, auto Default>
+constexpr StoredBlockLine Line() {
+  using K = Kept<Member>;
+  constexpr int size = FormSize<typename K::F>();
+  static_assert(tarsel::FindCommand(Write)->requestBytes == size, "the write carries the form");
+  static_assert(Read == kNoCommand || tarsel::FindCommand(Read)->answerBytes == size,
+                "the read answers the form");
+  static_assert(Erase == kNoCommand || tarsel::FindCommand(Erase)->shape == Shape::kBare);
+  return {Read, Write, Erase, K::Answer, K::Take, K::template Restore<Default>, K::Erased};
+}
+
+}  // namespace detail
+
+// The table: read, write and erase commands, the member, the default.
+inline constexpr StoredBlockLine kStoredBlocks[] = {
+    detail::Line<command::GetClientConfigurations, command::SetClientConfigurations, kNoCommand,
+                 &StoredBlocks::clientConfig, DefaultClientConfigurations>(),
+    detail::Line<command::GetControlMapping, command::SetControlMapping, kNoCommand,
+                 &StoredBlocks::controlMapping, DefaultControlMapping>(),
+    detail::Line<command::GetProtectionZone, command::SetProtectionZone,
+                 command::EraseAllProtectionZones, &StoredBlocks::zones, Zeros<ZoneList>>(),
+    detail::Line<command::GetDevValue, command::SetDevValue, kNoCommand,
+                 &StoredBlocks::devValues, Zeros<config::DevValues>>(),
+    detail::Line<command::GetSpasmFilterValues, command::SetSpasmFilterValues, kNoCommand,
+                 &StoredBlocks::spasmFilter, DefaultSpasmFilter>(),
+    detail::Line<kNoCommand, command::SetCartesianForceMinMax, kNoCommand,
+                 &StoredBlocks::cartesianForce, DefaultCartesianForce>(),
+    detail::Line<kNoCommand, command::SetCartesianInertiaDamping, kNoCommand,
+                 &StoredBlocks::cartesianInertia, DefaultCartesianInertia>(),
+    detail::Line<kNoCommand, command::SetAngularTorqueMinMax, kNoCommand,
+                 &StoredBlocks::angularTorque, DefaultAngularTorque>(),
+    detail::Line<kNoCommand, command::SetAngularInertiaDamping, kNoCommand,
+                 &StoredBlocks::angularInertia, DefaultAngularInertia>(),
+};
+
+// The line whose read, write or erase command is command; null when no
+// stored block has it in that column.
+const StoredBlockLine* StoredBlockRead(int command);
+const StoredBlockLine* StoredBlockWrite(int command);
+const StoredBlockLine* StoredBlockErase(int command);
+
+// Every stored block back to its factory default.
+void RestoreStoredBlocks(StoredBlocks& blocks);
 
 }  // namespace tarsel::sim

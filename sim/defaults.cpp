@@ -16,58 +16,47 @@ std::array<unsigned char, 20> TextField(const char* text) {
   return field;
 }
 
-void Text(tarsel::PayloadWriter& w, const char* text) {
-  const auto field = TextField(text);
-  w.Bytes(field.data(), field.size());
+// The home pose as a stored position.
+UserPosition HomePosition() {
+  return Motion().PositionOf(kHomePose, {0, 0, 0});
 }
 
-Bytes DefaultClientConfiguration() {
-  Bytes b;
-  tarsel::PayloadWriter w(b);
-  Text(w, "Tarsel arm");
-  Text(w, "simulated");
-  Text(w, "");
-  Text(w, "");
-  Text(w, "");
-  w.Field(std::int32_t{0});  // IntValue1
-  // FloatValue1..7: the arm's speed limits, then zeros.
-  w.Field(0.15f).Field(0.6f).Field(25.0f).Field(35.0f).Field(3400.0f).Field(0.0f).Field(0.0f);
-  w.Field(std::int32_t{0});  // IntValue2
-  w.Field(0.0f);             // FloatValue8
-  w.Field(std::int32_t{1});  // one stored position: home
-  Motion motion;
-  PointRecord home = RecordOfPose(motion, kHomePose, {0, 0, 0});
-  WriteUserPosition(w, home, 6.0);
-  w.PadTo(144 + 20 * 104);
-  w.Field(0.0f).Field(std::int32_t{0}).Field(0.0f);
-  w.Field(std::int32_t{0}).Field(std::int32_t{0}).Field(std::int32_t{0});
-  w.PadTo(kClientConfigSize);
-  return b;
-}
-
-Bytes DefaultControlMapping() {
-  Bytes b;
-  tarsel::PayloadWriter w(b);
-  w.Field(std::int32_t{0}).Field(std::int32_t{0});
-  for (std::int32_t m = 0; m < 6; ++m) {
-    // Each chart knows its own number; everything else is zero.
-    Bytes block;
-    tarsel::PayloadWriter bw(block);
-    bw.Field(m).PadTo(2468);
-    w.Bytes(block.data(), block.size());
-  }
-  return b;
-}
-
-Bytes TwoSettings(std::array<float, 6> first, std::array<float, 6> second) {
-  Bytes b;
-  tarsel::PayloadWriter w(b);
-  for (float v : first) w.Field(v);
-  for (float v : second) w.Field(v);
-  return b;
+// Each chart knows its own number; everything else is zero.
+ControlMapping Chart(int number) {
+  return {number, 0, 0, 0, 0, {}, {}};
 }
 
 }  // namespace
+
+// The record's fields in their order: the arm's name in the first two texts,
+// the arm's speed limits leading the float settings, and one stored position,
+// home.
+ClientConfigurations DefaultClientConfigurations() {
+  return {"Tarsel arm", "simulated", "", "", "", 0, 0.15f, 0.6f, 25.0f, 35.0f, 3400.0f, 0, 0, 0,
+          0.0f, 1, {HomePosition()}, 0.0f, 0, 0.0f, 0, 0, 0, {}};
+}
+
+ControlMappingCharts DefaultControlMapping() {
+  return {0, 0, {Chart(0), Chart(1), Chart(2), Chart(3), Chart(4), Chart(5)}};
+}
+
+// Setting 1, the four values 0.5.
+config::SpasmFilterValues DefaultSpasmFilter() {
+  return {1, {0.5f, 0.5f, 0.5f, 0.5f}};
+}
+
+SettingPair<CartesianInfo> DefaultCartesianForce() {
+  return {{-10, -10, -10, -2, -2, -2}, {10, 10, 10, 2, 2, 2}};
+}
+SettingPair<CartesianInfo> DefaultCartesianInertia() {
+  return {{1, 1, 1, 0.1f, 0.1f, 0.1f}, {5, 5, 5, 0.5f, 0.5f, 0.5f}};
+}
+SettingPair<AngularInfo> DefaultAngularTorque() {
+  return {{-20, -20, -20, -8, -8, -8}, {20, 20, 20, 8, 8, 8}};
+}
+SettingPair<AngularInfo> DefaultAngularInertia() {
+  return {{0.5f, 0.5f, 0.5f, 0.2f, 0.2f, 0.2f}, {2, 2, 2, 1, 1, 1}};
+}
 
 bool ArmState::FingerInitialized(int finger) const {
   if (finger < 0 || finger >= FingerCount()) return false;
@@ -81,17 +70,7 @@ float ArmState::TorqueReading(int joint) const {
 }
 
 void RestoreFactoryDefaults(ArmState& s) {
-  s.clientConfig = DefaultClientConfiguration();
-  s.controlMapping = DefaultControlMapping();
-  s.zones.assign(kZonesSize, 0);
-  s.devValues.assign(kDevValuesSize, 0);
-  s.spasmFilter.clear();
-  tarsel::PayloadWriter w(s.spasmFilter);
-  w.Field(std::int32_t{1}).Field(0.5f).Field(0.5f).Field(0.5f).Field(0.5f).PadTo(kSpasmFilterSize);
-  s.forceSettings[0] = TwoSettings({-10, -10, -10, -2, -2, -2}, {10, 10, 10, 2, 2, 2});
-  s.forceSettings[1] = TwoSettings({1, 1, 1, 0.1f, 0.1f, 0.1f}, {5, 5, 5, 0.5f, 0.5f, 0.5f});
-  s.forceSettings[2] = TwoSettings({-20, -20, -20, -8, -8, -8}, {20, 20, 20, 8, 8, 8});
-  s.forceSettings[3] = TwoSettings({0.5f, 0.5f, 0.5f, 0.2f, 0.2f, 0.2f}, {2, 2, 2, 1, 1, 1});
+  RestoreStoredBlocks(s.blocks);
 }
 
 void ManufactureArm(ArmState& s) {

@@ -67,28 +67,11 @@ void CopyText(const Bytes& payload, std::array<unsigned char, 20>& field) {
 }  // namespace
 
 Outcome ApplyWrite(int id, const Bytes& payload, ArmState& s) {
+  if (const StoredBlockLine* block = StoredBlockWrite(id)) {
+    block->take(payload, s.blocks);
+    return Outcome::kDone;
+  }
   switch (id) {
-    case command::SetClientConfigurations:
-      s.clientConfig = payload;
-      return Outcome::kDone;
-    case command::SetProtectionZone:
-      s.zones = payload;
-      return Outcome::kDone;
-    case command::SetControlMapping:
-      s.controlMapping = payload;
-      return Outcome::kDone;
-    case command::SetSpasmFilterValues:
-      s.spasmFilter = payload;
-      return Outcome::kDone;
-    case command::SetDevValue:
-      s.devValues = payload;
-      return Outcome::kDone;
-    case command::SetCartesianForceMinMax:
-    case command::SetCartesianInertiaDamping:
-    case command::SetAngularTorqueMinMax:
-    case command::SetAngularInertiaDamping:
-      s.forceSettings[id - command::SetCartesianForceMinMax] = payload;
-      return Outcome::kDone;
     case command::SetSerialNumber:
       CopyText(payload, s.serial);
       return Outcome::kDone;
@@ -117,6 +100,10 @@ Outcome ApplyWrite(int id, const Bytes& payload, ArmState& s) {
 }
 
 Outcome ApplyBare(int id, ArmState& s) {
+  if (const StoredBlockLine* block = StoredBlockErase(id)) {
+    block->erased(s.blocks);
+    return Outcome::kDone;
+  }
   switch (id) {
     case command::BeginFlash:
       // Programming starts over: the flash is erased.
@@ -126,9 +113,6 @@ Outcome ApplyBare(int id, ArmState& s) {
       return Outcome::kDone;
     case command::ClearErrorLog:
       s.errors.clear();
-      return Outcome::kDone;
-    case command::EraseAllProtectionZones:
-      s.zones.assign(kZonesSize, 0);
       return Outcome::kDone;
     case command::RestoreFactoryDefault:
       RestoreFactoryDefaults(s);
@@ -164,7 +148,7 @@ Outcome ApplyBare(int id, ArmState& s) {
       Motion::Target home;
       home.joints = kHomePose;
       home.fingers = s.motion.TargetFingersAfterQueue();
-      home.record = RecordOfPose(s.motion, kHomePose, home.fingers);
+      home.record.Position = s.motion.PositionOf(kHomePose, home.fingers);
       if (!s.motion.Enqueue(home)) return Refused(s, "the trajectory queue is full");
       ++s.homeMoves;
       return Outcome::kDone;

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "arm_state.h"
+#include "blocks.h"
 #include "commands.h"
 
 namespace tarsel::sim {
@@ -201,7 +202,7 @@ struct SimulatedArm::Impl {
     if (index < 1 || index > count) return Refused(request, "no packet of this read has that index");
     if (index == 1 || snapshotCommand != info.id) {
       Outcome outcome;
-      snapshot = BuildReadAnswer(info.id, s, Argument(request), outcome);
+      snapshot = BuildReadAnswer(info, s, Argument(request), outcome);
       if (outcome != Outcome::kDone) {
         snapshotCommand = -1;
         return Refused(request, "the read cannot be answered");
@@ -441,27 +442,15 @@ ArmSnapshot SimulatedArm::Snapshot() const {
 
 std::vector<unsigned char> SimulatedArm::StoredBlock(int readCommand) const {
   std::lock_guard lock(impl_->mu);
-  const ArmState& s = impl_->s;
-  switch (readCommand) {
-    case command::GetClientConfigurations:
-      return s.clientConfig;
-    case command::GetControlMapping:
-      return s.controlMapping;
-    case command::GetProtectionZone:
-      return s.zones;
-    case command::GetDevValue:
-      return s.devValues;
-    case command::GetSpasmFilterValues:
-      return s.spasmFilter;
-    default:
-      return {};
-  }
+  const StoredBlockLine* block = StoredBlockRead(readCommand);
+  return block != nullptr ? block->answer(impl_->s.blocks) : std::vector<unsigned char>{};
 }
 
 std::vector<unsigned char> SimulatedArm::ForceSetting(int writeCommand) const {
   std::lock_guard lock(impl_->mu);
-  if (writeCommand < 500 || writeCommand > 503) return {};
-  return impl_->s.forceSettings[static_cast<std::size_t>(writeCommand - 500)];
+  const StoredBlockLine* block = StoredBlockWrite(writeCommand);
+  if (block == nullptr || block->read != kNoCommand) return {};
+  return block->answer(impl_->s.blocks);
 }
 
 void SimulatedArm::AddError(const ErrorEntry& entry) {

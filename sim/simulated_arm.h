@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "arm_types.h"
 #include "tarsel/export.h"
 #include "tarsel/packet.h"
 
@@ -43,17 +44,6 @@ class ManualClock {
 
  private:
   std::shared_ptr<std::atomic<double>> now_ = std::make_shared<std::atomic<double>>(0.0);
-};
-
-enum class HandType {
-  kThreeFingers,  // quick-status hand type 0
-  kTwoFingers,    // quick-status hand type 2
-};
-
-// Control types reported by command 10.
-enum ControlType : int {
-  kCartesianControl = 0,
-  kAngularControl = 1,
 };
 
 struct Options {
@@ -84,19 +74,6 @@ struct Fault {
   int command = kAny;
   int packetIndex = kAny;
   int times = -1;
-};
-
-// One entry of the arm's error log, in the field order of its answer.
-struct ErrorEntry {
-  std::uint32_t code = 0;
-  std::int32_t device = 0;    // 0: the controller, 1-6: actuators, 7-9: fingers
-  std::int32_t severity = 0;  // 0: information, 1: warning, 2: error
-  std::int32_t occurrences = 0;
-  std::uint32_t timeSeconds = 0;  // arm time when it was logged
-  std::array<bool, 7> flags{};
-  std::int32_t value1 = 0;
-  std::int32_t value2 = 0;
-  std::array<std::uint32_t, 50> data{};
 };
 
 struct CartesianPose {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "config/config_codec.h"
 #include "core/framing.h"
 #include "sim_control.h"
 #include "tarsel/comm_layer.h"
@@ -71,7 +72,13 @@ TEST_F(SimLink, IsTheLinkTheApiLoads) {
 }
 
 TEST_F(SimLink, HostFramingRoundTripsTheClientConfiguration) {
-  const Bytes config = Pattern(3040, 17, 3);
+  ClientConfigurations record;
+  const Bytes image = Pattern(sizeof record, 17, 3);
+  std::memcpy(&record, image.data(), sizeof record);
+  record.StoredPositionCount = 20;
+  Bytes config;
+  int offset = 0;
+  SerializeClientConfiguration(offset, config, record);
   ASSERT_EQ(SendSetCommand(BuildSetCommand(0, config)), TARSEL_OK);
   Bytes payload;
   ASSERT_EQ(Read(1, payload), TARSEL_OK);

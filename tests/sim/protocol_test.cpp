@@ -6,9 +6,11 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "commands.h"
+#include "config/config_codec.h"
 #include "environment.h"
 #include "sim_fixture.h"
 
@@ -17,17 +19,31 @@ namespace {
 
 using tarsel::sim::HandType;
 
+// What the host sends for a record whose every byte is a pattern (a
+// configuration carrying all its stored positions).
+template <class Record>
+Bytes HostForm() {
+  Record record;
+  const Bytes image = Pattern(sizeof record, 7, 3);
+  std::memcpy(&record, image.data(), sizeof record);
+  if constexpr (std::is_same_v<Record, ClientConfigurations>) record.StoredPositionCount = 20;
+  Bytes b;
+  tarsel::Encode(b, record);
+  return b;
+}
+
 struct Block {
   int write;
   int read;
-  int size;
+  Bytes (*written)();
 };
 
 class StoredBlocks : public SimTest, public ::testing::WithParamInterface<Block> {};
 
 TEST_P(StoredBlocks, WrittenBytesReadBackUnchanged) {
   const Block b = GetParam();
-  const Bytes written = Pattern(static_cast<std::size_t>(b.size), 7, 3);
+  const Bytes written = b.written();
+  const int size = static_cast<int>(written.size());
   const auto packets = WriteMessage(b.write, written);
   for (const Packet& p : packets) {
     const auto answer = arm.Handle(p);
@@ -36,28 +52,61 @@ TEST_P(StoredBlocks, WrittenBytesReadBackUnchanged) {
   }
   const ReadResult r = Read(arm, b.read);
   ASSERT_TRUE(Accepted(r.verdict));
-  EXPECT_EQ(r.announced, b.size);
-  EXPECT_EQ(r.exchanges, (b.size + 55) / 56);
+  EXPECT_EQ(r.announced, size);
+  EXPECT_EQ(r.exchanges, (size + 55) / 56);
   ASSERT_GE(r.payload.size(), written.size());
-  EXPECT_EQ(Bytes(r.payload.begin(), r.payload.begin() + b.size), written);
+  EXPECT_EQ(Bytes(r.payload.begin(), r.payload.begin() + size), written);
   EXPECT_EQ(arm.StoredBlock(b.read), written);
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, StoredBlocks,
-                         ::testing::Values(Block{0, 1, 3040}, Block{40, 41, 14816},
-                                           Block{38, 39, 4408}, Block{5000, 5001, 56},
-                                           Block{504, 505, 56}));
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, StoredBlocks,
+    ::testing::Values(Block{0, 1, HostForm<ClientConfigurations>},
+                      Block{40, 41, HostForm<ControlMappingCharts>},
+                      Block{38, 39, HostForm<ZoneList>},
+                      Block{5000, 5001, HostForm<tarsel::config::DevValues>},
+                      Block{504, 505, HostForm<tarsel::config::SpasmFilterValues>}));
+
+// The arm keeps what the block's form carries: whatever else a write holds
+// (fillers, unused positions, the reserved tail) reads back as the form has it.
+TEST_F(SimTest, StoredBlocksKeepWhatTheirFormsCarry) {
+  Bytes config = Pattern(3040, 3, 1);
+  PutU32(config, 140, 2);  // two stored positions carried
+  Bytes filter = Pattern(56, 5, 1);
+  ASSERT_TRUE(Accepted(Write(arm, 0, config)));
+  ASSERT_TRUE(Accepted(Write(arm, 504, filter)));
+  const Bytes keptConfig = arm.StoredBlock(1);
+  const Bytes keptFilter = arm.StoredBlock(505);
+  ASSERT_EQ(keptConfig.size(), 3040u);
+  ASSERT_EQ(keptFilter.size(), 56u);
+  EXPECT_EQ(Bytes(keptConfig.begin(), keptConfig.begin() + 144),
+            Bytes(config.begin(), config.begin() + 144));
+  for (std::size_t slot : {144u, 248u}) {
+    EXPECT_EQ(Bytes(keptConfig.begin() + slot, keptConfig.begin() + slot + 8),
+              Bytes(config.begin() + slot, config.begin() + slot + 8));
+    EXPECT_DOUBLE_EQ(F64At(keptConfig, slot + 8), 3.0);
+    EXPECT_EQ(I32At(keptConfig, slot + 28), 0);
+    EXPECT_DOUBLE_EQ(F64At(keptConfig, slot + 32), 3.0);
+    EXPECT_DOUBLE_EQ(F64At(keptConfig, slot + 56), 6.0);
+  }
+  EXPECT_EQ(Bytes(keptConfig.begin() + 352, keptConfig.begin() + 2224), Bytes(1872, 0));
+  EXPECT_EQ(Bytes(keptConfig.begin() + 2248, keptConfig.end()), Bytes(792, 0));
+  EXPECT_EQ(Bytes(keptFilter.begin(), keptFilter.begin() + 20),
+            Bytes(filter.begin(), filter.begin() + 20));
+  EXPECT_EQ(Bytes(keptFilter.begin() + 20, keptFilter.end()), Bytes(36, 0));
+}
 
 TEST_F(SimTest, MultiPacketWriteTakesEffectOnlyWithItsLastPacket) {
   const Bytes before = arm.StoredBlock(1);
-  const auto packets = WriteMessage(0, Pattern(3040, 3, 1));
+  const Bytes written = HostForm<ClientConfigurations>();
+  const auto packets = WriteMessage(0, written);
   ASSERT_EQ(packets.size(), 55u);
   for (std::size_t i = 0; i + 1 < packets.size(); ++i) {
     ASSERT_TRUE(Accepted(Send(arm, {packets[i]}))) << "packet " << i + 1;
   }
   EXPECT_EQ(arm.StoredBlock(1), before);
   EXPECT_TRUE(Accepted(Send(arm, {packets.back()})));
-  EXPECT_EQ(arm.StoredBlock(1), Pattern(3040, 3, 1));
+  EXPECT_EQ(arm.StoredBlock(1), written);
 }
 
 // The trace says why the arm refused: each refusal names its reason, and an

@@ -202,6 +202,14 @@ struct Form<config::SpasmFilterValues> {
 
 }  // namespace tarsel
 
+// The blocks read and written whole, each by a pair of flat functions
+// (stored_blocks.cpp): int Get(Record*), 2100 with nothing sent for a null
+// record, and int Set(Record).
+#define TARSEL_CONFIG_BLOCKS(X)                                              \
+  X(ClientConfigurations, GetClientConfigurations, SetClientConfigurations) \
+  X(ControlMappingCharts, GetControlMapping, SetControlMapping)              \
+  X(ZoneList, GetProtectionZone, SetProtectionZone)
+
 // Payload sizes of the configuration commands.
 namespace tarsel::config {
 constexpr int kClientConfigurationSize = FormSize<Form<ClientConfigurations>>();

@@ -312,7 +312,8 @@ struct Value<std::vector<float>> {
 // --- The visitors that walk a record's form ---------------------------------------
 // A visitor has Member(key, member), called for every field; Counted(key,
 // member, count) if it treats an array of which only count(record) entries
-// are the record's content apart; and kHidden, whether it visits the members
+// are the record's content apart; Sent(key, member) if it treats a field the
+// arm never reports back apart; and kHidden, whether it visits the members
 // that are attributes only.
 
 // The Python attribute name of a C++ field name: '_' before an uppercase
@@ -358,7 +359,11 @@ struct FormFields {
   }
   template <class R, class T>
   void Sent(const char* key, T R::*member) {
-    visitor.Member(key, member);
+    if constexpr (requires { visitor.Sent(key, member); }) {
+      visitor.Sent(key, member);
+    } else {
+      visitor.Member(key, member);
+    }
   }
   template <class R, class T>
   void Hidden(const char* key, T R::*member) {
@@ -383,9 +388,13 @@ struct PropertyBinder {
   py::class_<Record>& cls;
 
   template <class T>
-  void Member(const char* key, T Record::*member) {
+  void Sent(const char* key, T Record::*member) {
+    Member(key, member, ", sent to the arm, which never reports it: a read leaves it as it was.");
+  }
+  template <class T>
+  void Member(const char* key, T Record::*member, const char* more = ".") {
     const std::string attr = AttributeName(key);
-    const std::string doc = Value<T>::Type() + ": the record's " + key + ".";
+    const std::string doc = Value<T>::Type() + ": the record's " + key + more;
     cls.def_property(
         attr.c_str(),
         [member](py::object self) { return Value<T>::Get(self.cast<Record&>().*member, self); },
@@ -593,8 +602,8 @@ py::class_<Record> BindRecord(py::module_& m) {
       },
       py::arg("document"),
       "The record a dict of to_dict's form describes. Every key is required and unknown keys "
-      "are refused (ValueError naming the place, e.g. '/Zones/3/ZoneValue5: missing'); fields "
-      "the dict does not carry are zero.");
+      "are refused (ValueError naming the place, e.g. '/Zones/3: expected a dict, found 5'); "
+      "fields the dict does not carry are zero.");
   cls.def(
       "__eq__",
       [](const Record& a, py::object b) -> py::object {

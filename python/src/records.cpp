@@ -99,8 +99,8 @@ RecordInfo Describe(Tag<Limitation>) {
 }
 
 RecordInfo Describe(Tag<TrajectoryPoint>) {
-  return {"One trajectory point with its limits. Call init_struct() for the defaults (type "
-          "CARTESIAN_POSITION, fingers_mode 1).",
+  return {"One trajectory point with its limits. Call init_struct() for the defaults (a "
+          "CARTESIAN_POSITION point, fingers mode 1).",
           false};
 }
 
@@ -109,7 +109,9 @@ RecordInfo Describe(Tag<JoystickCommand>) {
 }
 
 RecordInfo Describe(Tag<TrajectoryFIFO>) {
-  return {"State of the arm's trajectory queue; point_count is 0 when the queue is empty.", false};
+  return {"State of the arm's trajectory queue: the points queued (0 when it is empty), its "
+          "progress and its free places.",
+          false};
 }
 
 RecordInfo Describe(Tag<SingularityVector>) {
@@ -120,13 +122,12 @@ RecordInfo Describe(Tag<SingularityVector>) {
 
 RecordInfo Describe(Tag<ClientConfigurations>) {
   return {"The arm's block of client settings: five 20-byte texts, numeric settings and up to "
-          "20 stored positions (stored_position_count of them travel).",
+          "20 stored positions (only as many as the count says travel).",
           true};
 }
 
 RecordInfo Describe(Tag<ControlMappingEntry>) {
-  return {"One entry of a control-mapping chart; byte_pairs and byte_groups are lists of bytes.",
-          false};
+  return {"One entry of a control-mapping chart.", false};
 }
 
 RecordInfo Describe(Tag<ControlMapping>) {
@@ -134,8 +135,8 @@ RecordInfo Describe(Tag<ControlMapping>) {
 }
 
 RecordInfo Describe(Tag<ControlMappingCharts>) {
-  return {"The arm's six control-mapping charts. The arm never reports charts_value1 or an "
-          "entry's entry_value2: a read leaves them as they were.",
+  return {"The arm's six control-mapping charts. Some values are sent but never reported "
+          "back (their docstrings say which): a read leaves them as they were.",
           true};
 }
 
@@ -165,7 +166,7 @@ RecordInfo Describe(Tag<Gripper>) {
 
 RecordInfo Describe(Tag<QuickStatus>) {
   return {"Fourteen status bytes: the finger flags (nonzero once a finger is initialised) and "
-          "hand_type (HAND_THREE_FINGERS, 0, for three fingers; anything else, such as "
+          "the hand type (HAND_THREE_FINGERS, 0, for three fingers; anything else, such as "
           "HAND_TWO_FINGERS, 2, for two).",
           false};
 }

@@ -18,7 +18,7 @@ namespace tarsel::python {
 namespace py = pybind11;
 
 // A refused value: ValueError or TypeError naming where it was found, e.g.
-// "/Zones/3/ZoneValue5: missing" or "text1: 21 bytes do not fit in 20".
+// "/Zones/3: expected a dict, found 5" or "<name>: 21 bytes do not fit in 20".
 [[noreturn]] void RefuseValue(const std::string& where, const std::string& what);
 [[noreturn]] void RefuseType(const std::string& where, const std::string& what);
 

@@ -4,7 +4,7 @@
 
     with tarsel.Arm() as arm:              # the first arm; TARSEL_SIM=1 for a simulated one
         joints = arm.get_angular_position()
-        print(joints.actuators.actuator1)
+        print(list(joints.actuators))      # the six joint angles in degrees
         arm.move_home()
 
 Every method of ``Arm`` is one function of the API under its snake-case name

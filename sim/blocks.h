@@ -7,6 +7,9 @@
 // line below.
 #pragma once
 
+#include <type_traits>
+#include <utility>
+
 #include "commands.h"
 #include "config/config_codec.h"
 #include "core/form.h"
@@ -54,7 +57,7 @@ Record Zeros() {
 // the host wrote reads back byte for byte), and zeroes the block on the
 // erase command.
 struct StoredBlockLine {
-  int read;   // kNoCommand for a setting that is only written
+  int read;  // kNoCommand for a setting that is only written
   int write;
   int erase;  // a bare command; kNoCommand when none
   Bytes (*answer)(const StoredBlocks& blocks);
@@ -88,39 +91,30 @@ namespace tarsel::sim {
 
 namespace detail {
 
-// What a line does with the block kept in Member.
-template <auto Member>
-struct Kept;
-template <class Record, Record StoredBlocks::*Member>
-struct Kept<Member> {
-  using F = Form<Record>;
-  static Bytes Answer(const StoredBlocks& b) {
-    Bytes out;
-    Encode(out, b.*Member);
-    return out;
-  }
-  static void Take(const Bytes& payload, StoredBlocks& b) {
-    int offset = 0;
-    PayloadReader in(offset, payload);
-    ReadSentForm<F>(in, b.*Member);
-  }
-  template <Record (*Default)()>
-  static void Restore(StoredBlocks& b) {
-    b.*Member = Default();
-  }
-  static void Erased(StoredBlocks& b) { b.*Member = Record{}; }
-};
-
-// A line; its form must have the size the catalogue gives its commands.
+// A line for the block kept in Member. Its form must have the size the
+// catalogue gives its commands.
 template <int Read, int Write, int Erase, auto Member, auto Default>
 constexpr StoredBlockLine Line() {
-  using K = Kept<Member>;
-  constexpr int size = FormSize<typename K::F>();
-  static_assert(tarsel::FindCommand(Write)->requestBytes == size, "the write carries the form");
-  static_assert(Read == kNoCommand || tarsel::FindCommand(Read)->answerBytes == size,
-                "the read answers the form");
+  using Record = std::remove_reference_t<decltype(std::declval<StoredBlocks&>().*Member)>;
+  using F = Form<Record>;
+  static_assert(tarsel::FindCommand(Write)->requestBytes == FormSize<F>());
+  static_assert(Read == kNoCommand || tarsel::FindCommand(Read)->answerBytes == FormSize<F>());
   static_assert(Erase == kNoCommand || tarsel::FindCommand(Erase)->shape == Shape::kBare);
-  return {Read, Write, Erase, K::Answer, K::Take, K::template Restore<Default>, K::Erased};
+  return {Read,
+          Write,
+          Erase,
+          [](const StoredBlocks& b) {
+            Bytes out;
+            Encode(out, b.*Member);
+            return out;
+          },
+          [](const Bytes& payload, StoredBlocks& b) {
+            int offset = 0;
+            PayloadReader in(offset, payload);
+            ReadSentForm<F>(in, b.*Member);
+          },
+          [](StoredBlocks& b) { b.*Member = Default(); },
+          [](StoredBlocks& b) { b.*Member = Record{}; }};
 }
 
 }  // namespace detail
@@ -133,8 +127,8 @@ inline constexpr StoredBlockLine kStoredBlocks[] = {
                  &StoredBlocks::controlMapping, DefaultControlMapping>(),
     detail::Line<command::GetProtectionZone, command::SetProtectionZone,
                  command::EraseAllProtectionZones, &StoredBlocks::zones, Zeros<ZoneList>>(),
-    detail::Line<command::GetDevValue, command::SetDevValue, kNoCommand,
-                 &StoredBlocks::devValues, Zeros<config::DevValues>>(),
+    detail::Line<command::GetDevValue, command::SetDevValue, kNoCommand, &StoredBlocks::devValues,
+                 Zeros<config::DevValues>>(),
     detail::Line<command::GetSpasmFilterValues, command::SetSpasmFilterValues, kNoCommand,
                  &StoredBlocks::spasmFilter, DefaultSpasmFilter>(),
     detail::Line<kNoCommand, command::SetCartesianForceMinMax, kNoCommand,

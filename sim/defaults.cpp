@@ -16,28 +16,29 @@ std::array<unsigned char, 20> TextField(const char* text) {
   return field;
 }
 
-// The home pose as a stored position.
-UserPosition HomePosition() {
-  return Motion().PositionOf(kHomePose, {0, 0, 0});
+}  // namespace
+
+// The arm's name, its speed limits and one stored position: home.
+ClientConfigurations DefaultClientConfigurations() {
+  ClientConfigurations c{};
+  std::memcpy(c.Text1, "Tarsel arm", 10);
+  std::memcpy(c.Text2, "simulated", 9);
+  const MotionLimits limits;
+  c.FloatValue1 = static_cast<float>(limits.linearSpeed);
+  c.FloatValue2 = static_cast<float>(limits.angularSpeed);
+  c.FloatValue3 = static_cast<float>(limits.jointSpeed[0]);
+  c.FloatValue4 = static_cast<float>(limits.jointSpeed[3]);
+  c.FloatValue5 = static_cast<float>(limits.fingerSpeed);
+  c.StoredPositionCount = 1;
+  c.StoredPositions[0] = Motion().PositionOf(kHomePose, {0, 0, 0});
+  return c;
 }
 
 // Each chart knows its own number; everything else is zero.
-ControlMapping Chart(int number) {
-  return {number, 0, 0, 0, 0, {}, {}};
-}
-
-}  // namespace
-
-// The record's fields in their order: the arm's name in the first two texts,
-// the arm's speed limits leading the float settings, and one stored position,
-// home.
-ClientConfigurations DefaultClientConfigurations() {
-  return {"Tarsel arm", "simulated", "", "", "", 0, 0.15f, 0.6f, 25.0f, 35.0f, 3400.0f, 0, 0, 0,
-          0.0f, 1, {HomePosition()}, 0.0f, 0, 0.0f, 0, 0, 0, {}};
-}
-
 ControlMappingCharts DefaultControlMapping() {
-  return {0, 0, {Chart(0), Chart(1), Chart(2), Chart(3), Chart(4), Chart(5)}};
+  ControlMappingCharts charts{};
+  for (int m = 0; m < 6; ++m) charts.Mappings[m].MappingValue1 = m;
+  return charts;
 }
 
 // Setting 1, the four values 0.5.

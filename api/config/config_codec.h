@@ -205,9 +205,9 @@ struct Form<config::SpasmFilterValues> {
 // The blocks read and written whole, each by a pair of flat functions
 // (stored_blocks.cpp): int Get(Record*), 2100 with nothing sent for a null
 // record, and int Set(Record).
-#define TARSEL_CONFIG_BLOCKS(X)                                              \
+#define TARSEL_CONFIG_BLOCKS(X)                                             \
   X(ClientConfigurations, GetClientConfigurations, SetClientConfigurations) \
-  X(ControlMappingCharts, GetControlMapping, SetControlMapping)              \
+  X(ControlMappingCharts, GetControlMapping, SetControlMapping)             \
   X(ZoneList, GetProtectionZone, SetProtectionZone)
 
 // Payload sizes of the configuration commands.

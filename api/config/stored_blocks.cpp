@@ -67,9 +67,13 @@ int SerializeZone(int& offset, Payload& payload, Zone zone) {
 
 extern "C" {
 
-#define TARSEL_BLOCK_FUNCTIONS(Record, Get, Set)                                           \
-  int Get(Record* record) { return ReadBlock(tarsel::command::Get, record); }            \
-  int Set(Record record) { return WriteBlock(tarsel::command::Set, record); }
+#define TARSEL_BLOCK_FUNCTIONS(Record, Get, Set)     \
+  int Get(Record* record) {                          \
+    return ReadBlock(tarsel::command::Get, record);  \
+  }                                                  \
+  int Set(Record record) {                           \
+    return WriteBlock(tarsel::command::Set, record); \
+  }
 TARSEL_CONFIG_BLOCKS(TARSEL_BLOCK_FUNCTIONS)
 #undef TARSEL_BLOCK_FUNCTIONS
 

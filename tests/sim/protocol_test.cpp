@@ -59,13 +59,13 @@ TEST_P(StoredBlocks, WrittenBytesReadBackUnchanged) {
   EXPECT_EQ(arm.StoredBlock(b.read), written);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, StoredBlocks,
-    ::testing::Values(Block{0, 1, HostForm<ClientConfigurations>},
-                      Block{40, 41, HostForm<ControlMappingCharts>},
-                      Block{38, 39, HostForm<ZoneList>},
-                      Block{5000, 5001, HostForm<tarsel::config::DevValues>},
-                      Block{504, 505, HostForm<tarsel::config::SpasmFilterValues>}));
+INSTANTIATE_TEST_SUITE_P(Blocks, StoredBlocks,
+                         ::testing::Values(Block{0, 1, HostForm<ClientConfigurations>},
+                                           Block{40, 41, HostForm<ControlMappingCharts>},
+                                           Block{38, 39, HostForm<ZoneList>},
+                                           Block{5000, 5001, HostForm<tarsel::config::DevValues>},
+                                           Block{504, 505,
+                                                 HostForm<tarsel::config::SpasmFilterValues>}));
 
 // The arm keeps what the block's form carries: whatever else a write holds
 // (fillers, unused positions, the reserved tail) reads back as the form has it.

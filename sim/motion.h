@@ -8,21 +8,9 @@
 #include <deque>
 
 #include "kinematics.h"
+#include "tarsel/motion.h"
 
 namespace tarsel::sim {
-
-// The fields of a trajectory point as the host sent it; reported back by the
-// actual-trajectory read-out while the point executes.
-struct PointRecord {
-  std::int32_t type = 2;
-  float parameter = 0;
-  std::array<float, 6> coordinates{};
-  std::array<float, 6> actuators{};
-  std::int32_t fingersMode = 1;
-  std::array<float, 3> fingers{};
-  std::int32_t limitationFlag = 0;
-  std::array<float, 9> limits{};
-};
 
 struct MotionLimits {
   // Joint speeds in degrees per second: shoulder joints, then wrist joints.
@@ -48,7 +36,7 @@ class Motion {
     FingerValues fingers{};
     double jointSpeedCap = 0;   // deg/s, 0: the arm's own limits
     double fingerSpeedCap = 0;  // units/s, 0: the arm's own limit
-    PointRecord record;
+    TrajectoryPoint record{};  // as the host sent it, for the actual-trajectory read-out
   };
 
   struct Velocity {
@@ -88,8 +76,11 @@ class Motion {
   FingerValues TargetFingers() const;
   // Where the fingers will be once every queued point is reached.
   FingerValues TargetFingersAfterQueue() const;
-  // The point being executed, if any.
-  const PointRecord* ActiveRecord() const;
+  // The point being executed, as the host sent it; null when none is.
+  const TrajectoryPoint* ActiveRecord() const;
+  // A stored position (Type 2, FingersMode 1) of joints q and fingers f, with
+  // the Cartesian coordinates of that pose filled in too.
+  UserPosition PositionOf(const Joints& q, const FingerValues& f) const;
   // Fraction (0..1) of the active point's motion done.
   double Progress() const { return progress_; }
   bool Moving() const;

@@ -3,116 +3,119 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <limits>
 
-#include "blocks.h"
+#include "motion/motion_codec.h"
 
 namespace tarsel::sim {
 
 namespace {
 
-// The full point form: position, limitation flag, filler, nine limits.
-PointRecord ReadFullPoint(const Bytes& payload) {
-  WireReader r(payload);
-  PointRecord p;
-  p.type = r.I32();
-  p.parameter = r.F32();
-  r.Skip(8);
-  for (int i = 0; i < 3; ++i) p.coordinates[i] = r.F32();
-  r.Skip(12);
-  for (int i = 3; i < 6; ++i) p.coordinates[i] = r.F32();
-  r.Skip(12);
-  for (float& a : p.actuators) a = r.F32();
-  p.fingersMode = r.I32();
-  for (float& f : p.fingers) f = r.F32();
-  p.limitationFlag = r.I32();
-  r.Skip(4);
-  for (float& l : p.limits) l = r.F32();
-  return p;
+// The values of a record that is a run of floats (CartesianInfo, AngularInfo,
+// FingersPosition), in its form's order.
+template <class Record>
+std::array<float, sizeof(Record) / 4> Values(const Record& record) {
+  static_assert(tarsel::Form<Record>::kFloatRun, "a record of floats and nothing else");
+  std::array<float, sizeof(Record) / 4> v;
+  std::memcpy(v.data(), &record, sizeof record);
+  return v;
 }
 
-bool HasCoordinateBlock(std::int32_t type) {
-  return type == 1 || type == 2 || type == 7 || type == 8;
+// The record payload carries in form F; what is missing reads as zero.
+template <class Record, class F = tarsel::Form<Record>>
+Record Read(const Bytes& payload) {
+  Record record{};
+  int offset = 0;
+  tarsel::Decode<Record, F>(offset, payload, record);
+  return record;
 }
 
-// The basic point form: six values, fingers, Parameter, FingersMode, Type.
-// Only the types with a coordinate block can be executed; the others come in
-// a shorter form that tells the arm nowhere to go.
-bool ReadBasicPoint(const Bytes& payload, PointRecord& p) {
-  WireReader r(payload);
-  std::array<float, 6> block{};
-  for (float& v : block) v = r.F32();
-  for (float& f : p.fingers) f = r.F32();
-  p.parameter = r.F32();
-  p.fingersMode = r.I32();
-  p.type = r.I32();
-  if (!HasCoordinateBlock(p.type)) return false;
-  if (p.type == 1 || p.type == 7) {
-    p.coordinates = block;
-  } else {
-    p.actuators = block;
+// The basic form puts its Type last, after a coordinate block for the
+// Types 1, 2, 7 and 8 only; so the Type is read where such a point has it,
+// and the point read in the form that Type names. A point of any other Type
+// tells the arm nowhere to go: false.
+bool ReadBasicPoint(const Bytes& payload, TrajectoryPoint& p) {
+  using tarsel::BasicPointForm;
+  using tarsel::PointBlock;
+  p = Read<TrajectoryPoint, BasicPointForm<PointBlock::kCoordinates>>(payload);
+  switch (tarsel::BlockOf(p.Position.Type)) {
+    case PointBlock::kCoordinates:
+      return true;
+    case PointBlock::kActuators:
+      p = Read<TrajectoryPoint, BasicPointForm<PointBlock::kActuators>>(payload);
+      return true;
+    case PointBlock::kNone:
+      break;
   }
-  return true;
+  return false;
 }
 
 double Clamp(double v, double limit) {
   return std::clamp(v, -limit, limit);
 }
 
-Motion::FingerValues FingerSpeeds(const PointRecord& p, const ArmState& s) {
+Motion::FingerValues FingerSpeeds(const std::array<float, 3>& fingers, const ArmState& s) {
   Motion::FingerValues v{};
-  for (int f = 0; f < s.FingerCount(); ++f) v[f] = Clamp(p.fingers[f], s.motion.limits.fingerSpeed);
+  for (int f = 0; f < s.FingerCount(); ++f) v[f] = Clamp(fingers[f], s.motion.limits.fingerSpeed);
   return v;
 }
 
-Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
-  if (!Finite(p.parameter)) return Refused(s, "the point's Parameter is NaN or infinite");
-  if (!AllFinite(p.fingers)) return Refused(s, "a finger value of the point is NaN or infinite");
+Outcome ExecutePoint(const TrajectoryPoint& point, bool withLimits, ArmState& s) {
+  const UserPosition& p = point.Position;
+  const auto coordinates = Values(p.Coordinates);
+  const auto actuators = Values(p.Actuators);
+  const auto fingers = Values(p.Fingers);
+  if (!Finite(p.Parameter)) return Refused(s, "the point's Parameter is NaN or infinite");
+  if (!AllFinite(fingers)) return Refused(s, "a finger value of the point is NaN or infinite");
   const MotionLimits& limits = s.motion.limits;
   const double hold = kVelocityHoldSeconds * s.timeScale;
-  switch (p.type) {
-    case 1:
-    case 2: {
-      if (!AllFinite(p.type == 1 ? p.coordinates : p.actuators)) {
+  switch (p.Type) {
+    case TARSEL_CARTESIAN_POSITION:
+    case TARSEL_ANGULAR_POSITION: {
+      const bool cartesian = p.Type == TARSEL_CARTESIAN_POSITION;
+      if (!AllFinite(cartesian ? coordinates : actuators)) {
         return Refused(s, "a coordinate of the point is NaN or infinite");
       }
       Motion::Target t;
-      t.cartesian = p.type == 1;
-      const auto& c = p.coordinates;
+      t.cartesian = cartesian;
+      const auto& c = coordinates;
       t.pose = {c[0], c[1], c[2], c[3], c[4], c[5]};
-      for (int i = 0; i < 6; ++i) t.joints[i] = p.actuators[i];
-      for (int f = 0; f < 3; ++f) t.fingers[f] = f < s.FingerCount() ? p.fingers[f] : 0.0;
-      if (withLimits && p.limitationFlag != 0) {
-        if (Finite(p.limits[0]) && p.limits[0] > 0) t.jointSpeedCap = p.limits[0];
-        if (Finite(p.limits[1]) && p.limits[1] > 0) t.fingerSpeedCap = p.limits[1];
+      for (int i = 0; i < 6; ++i) t.joints[i] = actuators[i];
+      for (int f = 0; f < 3; ++f) t.fingers[f] = f < s.FingerCount() ? fingers[f] : 0.0;
+      const Limitation& l = point.Limits;
+      if (withLimits && point.LimitationFlag != 0) {
+        if (Finite(l.Limit1) && l.Limit1 > 0) t.jointSpeedCap = l.Limit1;
+        if (Finite(l.Limit2) && l.Limit2 > 0) t.fingerSpeedCap = l.Limit2;
       }
-      t.record = p;
+      t.record = point;
       if (!s.motion.Enqueue(t)) return Refused(s, "the trajectory queue is full");
       ++s.pointsAccepted;
       return Outcome::kDone;
     }
-    case 7: {
-      if (!AllFinite(p.coordinates)) return Refused(s, "a velocity of the point is NaN or infinite");
+    case TARSEL_CARTESIAN_VELOCITY: {
+      if (!AllFinite(coordinates)) return Refused(s, "a velocity of the point is NaN or infinite");
       Motion::Velocity v;
       v.cartesian = true;
-      for (int i = 0; i < 3; ++i) v.values[i] = Clamp(p.coordinates[i], limits.linearSpeed);
-      for (int i = 3; i < 6; ++i) v.values[i] = Clamp(p.coordinates[i], limits.angularSpeed);
-      v.fingers = FingerSpeeds(p, s);
+      for (int i = 0; i < 3; ++i) v.values[i] = Clamp(coordinates[i], limits.linearSpeed);
+      for (int i = 3; i < 6; ++i) v.values[i] = Clamp(coordinates[i], limits.angularSpeed);
+      v.fingers = FingerSpeeds(fingers, s);
       v.duration = hold;
       s.motion.Command(v);
       ++s.pointsAccepted;
       return Outcome::kDone;
     }
-    case 8: {
-      if (!AllFinite(p.actuators)) return Refused(s, "a velocity of the point is NaN or infinite");
+    case TARSEL_ANGULAR_VELOCITY: {
+      if (!AllFinite(actuators)) return Refused(s, "a velocity of the point is NaN or infinite");
       Motion::Velocity v;
-      for (int i = 0; i < 6; ++i) v.values[i] = Clamp(p.actuators[i], limits.jointSpeed[i]);
-      v.fingers = FingerSpeeds(p, s);
+      for (int i = 0; i < 6; ++i) v.values[i] = Clamp(actuators[i], limits.jointSpeed[i]);
+      v.fingers = FingerSpeeds(fingers, s);
       v.duration = hold;
       s.motion.Command(v);
       // Opening a finger against its stop is how the hand finds its zero.
       for (int f = 0; f < s.FingerCount(); ++f) {
-        if (p.fingers[f] < 0 && s.fingerPoints[f] < std::numeric_limits<int>::max()) {
+        if (fingers[f] < 0 && s.fingerPoints[f] < std::numeric_limits<int>::max()) {
           ++s.fingerPoints[f];
         }
       }
@@ -127,22 +130,21 @@ Outcome ExecutePoint(const PointRecord& p, bool withLimits, ArmState& s) {
 }  // namespace
 
 Outcome SendFullPoint(const Bytes& payload, ArmState& s) {
-  return ExecutePoint(ReadFullPoint(payload), true, s);
+  return ExecutePoint(Read<TrajectoryPoint>(payload), true, s);
 }
 
 Outcome SendBasicPoint(const Bytes& payload, ArmState& s) {
-  PointRecord p;
+  TrajectoryPoint p;
   if (!ReadBasicPoint(payload, p)) return Refused(s, "the point's type is none of 1, 2, 7 and 8");
   return ExecutePoint(p, false, s);
 }
 
 Outcome JoystickSample(const Bytes& payload, ArmState& s) {
-  WireReader r(payload);
-  for (std::int16_t& b : s.buttons) b = r.I16();
-  for (float& a : s.axes) {
-    const float v = r.F32();
-    a = Finite(v) ? std::clamp(v, -1.0f, 1.0f) : 0.0f;
-  }
+  const JoystickCommand sample = Read<JoystickCommand>(payload);
+  std::copy(std::begin(sample.Buttons), std::end(sample.Buttons), s.buttons.begin());
+  const float axes[] = {sample.Axis1, sample.Axis2, sample.Axis3,
+                        sample.Axis4, sample.Axis5, sample.Axis6};
+  for (int i = 0; i < 6; ++i) s.axes[i] = Finite(axes[i]) ? std::clamp(axes[i], -1.0f, 1.0f) : 0.0f;
   const MotionLimits& limits = s.motion.limits;
   Motion::Velocity v;
   v.cartesian = s.controlType == kCartesianControl;
@@ -162,6 +164,5 @@ Outcome JoystickSample(const Bytes& payload, ArmState& s) {
   s.motion.Command(v);
   return Outcome::kDone;
 }
-
 
 }  // namespace tarsel::sim

@@ -1,11 +1,16 @@
-// Answers of the status read-outs.
+// Answers of the status read-outs: each fills the public record from the
+// simulated state and writes it through the record's form, the field list the
+// host decodes it with.
 #include "status_answers.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
-#include "blocks.h"
+#include "maintenance/maintenance_codec.h"
 #include "readings.h"
+#include "record_fill.h"
+#include "status/status_codec.h"
 
 namespace tarsel::sim {
 
@@ -16,171 +21,177 @@ using Joints = kinematics::Joints;
 
 constexpr double kRadToDeg = 180.0 / 3.14159265358979323846;
 
-float F(double v) {
-  return static_cast<float>(v);
+constexpr VersionWord kControllerVersion{2, 1, 6};  // 6.1.2
+constexpr VersionWord kActuatorVersion{0, 4, 3};    // 3.4.0
+constexpr VersionWord kFingerVersion{7, 0, 2};      // 2.0.7
+
+// A version word as one number (the inventory's form): major, minor and
+// release in bytes 2, 1 and 0.
+std::uint32_t Packed(const VersionWord& v) {
+  return static_cast<std::uint32_t>((v.Major << 16) | (v.Minor << 8) | v.Release);
 }
 
-// A version word: byte 2 major, byte 1 minor, byte 0 release.
-std::uint32_t Version(int major, int minor, int release) {
-  return static_cast<std::uint32_t>((major << 16) | (minor << 8) | release);
+// The hand type as the arm reports it.
+int Hand(const ArmState& s) {
+  return s.hand == HandType::kThreeFingers ? TARSEL_HAND_THREE_FINGERS : TARSEL_HAND_TWO_FINGERS;
 }
-
-constexpr std::uint32_t kControllerVersion = (6u << 16) | (1u << 8) | 2u;  // 6.1.2
-constexpr std::uint32_t kActuatorVersion = (3u << 16) | (4u << 8) | 0u;    // 3.4.0
-constexpr std::uint32_t kFingerVersion = (2u << 16) | (0u << 8) | 7u;      // 2.0.7
 
 std::uint32_t FingerAddress(int finger) {
   return static_cast<std::uint32_t>(0x30 + finger);
 }
 
-void FingerBlock(PayloadWriter& w, const ArmState& s, int f) {
+template <class Record>
+void Write(PayloadWriter& w, const Record& record) {
+  tarsel::WriteForm<tarsel::Form<Record>>(w, record);
+}
+
+// Holds one PeripheralInfo and ends its life without calling its destructor:
+// the destructor (which does nothing) is defined in the API library, which
+// the simulator does not link.
+union InventorySlot {
+  InventorySlot() : entry{} {}
+  ~InventorySlot() {}
+  PeripheralInfo entry;
+};
+
+// Finger f's block; a finger the hand lacks is "absent" and zeros.
+Finger FingerOf(const ArmState& s, int f) {
+  Finger r{};
   if (f >= s.FingerCount()) {
-    char text[20] = "absent";
-    w.Text(text).Zeros(112);
-    return;
+    InOrder(r)("absent");
+    return r;
   }
   char text[20] = "Finger 1";
   text[7] = static_cast<char>('1' + f);
-  const auto target = s.motion.TargetFingers();
-  w.Text(text);
-  w.Field(F(s.motion.Fingers()[f]))
-      .Field(F(s.motion.FingerVelocity()[f]))
-      .Field(F(FingerCurrents(s)[f]))
-      .Field(F(FingerTemperatures(s)[f]))
-      .Field(F(s.motion.limits.fingerMax))
-      .Field(F(s.motion.limits.fingerMin))
-      .Field(F(s.motion.limits.fingerSpeed))
-      .Field(0.0f);                               // grip force: no contact
-  w.Field(s.FingerInitialized(f) ? 1.0f : 0.0f);  // initialised, as a float
-  w.Field(static_cast<std::int32_t>(s.fingerPoints[f]));
-  w.Field(F(target[f]));
-  w.Zeros(10 * 4);  // FloatValue10..19
-  w.Zeros(12);      // not used
-  w.Field(FingerAddress(f)).Field(kFingerVersion);
-  w.Zeros(8);  // ShortValue1..4
+  const Motion& m = s.motion;
+  InOrder(r)(text, m.Fingers()[f], m.FingerVelocity()[f], FingerCurrents(s)[f],
+             FingerTemperatures(s)[f], m.limits.fingerMax, m.limits.fingerMin,
+             m.limits.fingerSpeed)
+      (0.0)                                  // grip force: no contact
+      (s.FingerInitialized(f) ? 1 : 0)       // initialised
+      (s.fingerPoints[f], m.TargetFingers()[f])
+      .Skip(10)(FingerAddress(f), Packed(kFingerVersion));
+  return r;
+}
+
+// The hand's speed (m/s), from the Jacobian and the joint speeds.
+double HandSpeed(const Motion& m) {
+  const auto j = kinematics::Jacobian(m.Physical(m.Position()));
+  double v[3] = {};
+  for (int r = 0; r < 3; ++r) {
+    for (int k = 0; k < 6; ++k) v[r] += j[r][k] * m.JointVelocity()[k] / kRadToDeg;
+  }
+  return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
 }
 
 }  // namespace
 
 void QuickStatusAnswer(PayloadWriter& w, const ArmState& s) {
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::uint8_t>(s.FingerInitialized(f) ? 1 : 0));
-  w.Field(std::uint8_t{0});  // unused
-  w.Field(static_cast<std::uint8_t>(s.apiControl));
-  w.Field(static_cast<std::uint8_t>(s.forceControl));
-  w.Field(static_cast<std::uint8_t>(s.currentLimitation));
-  w.Field(static_cast<std::uint8_t>(s.controlType));
-  w.Field(static_cast<std::uint8_t>(s.motion.Moving()));
-  w.Field(static_cast<std::uint8_t>(std::min(s.motion.QueueSize(), 255)));
-  w.Field(static_cast<std::uint8_t>(std::min<std::size_t>(s.errors.size(), 255)));
-  w.Field(static_cast<std::uint8_t>(s.programming));
-  w.Field(static_cast<std::uint8_t>(s.hand == HandType::kThreeFingers ? 0 : 2));
-  w.Field(std::uint8_t{1});  // powered
-  w.Field(std::uint8_t{0});
+  QuickStatus r{};
+  InOrder(r)(s.FingerInitialized(0), s.FingerInitialized(1), s.FingerInitialized(2))
+      (s.apiControl, s.forceControl, s.currentLimitation, s.controlType, s.motion.Moving())
+      (std::min(s.motion.QueueSize(), 255), std::min<std::size_t>(s.errors.size(), 255))
+      (s.programming, Hand(s))
+      (1);  // powered
+  Write(w, r);
 }
 
 void GripperAnswer(PayloadWriter& w, const ArmState& s) {
+  Gripper r{};
   char text[20] = "Tarsel hand 3F";
   if (s.hand == HandType::kTwoFingers) text[12] = '2';
-  w.Text(text);
-  for (int f = 0; f < 3; ++f) FingerBlock(w, s, f);
+  InOrder(r)(text, FingerOf(s, 0), FingerOf(s, 1), FingerOf(s, 2));
+  Write(w, r);
 }
 
 void GeneralInformationAnswer(PayloadWriter& w, ArmState& s) {
-  Motion& m = s.motion;
-  const auto currents = Currents(s);
-  const auto fingerCurrents = FingerCurrents(s);
+  Motion& m = s.motion;  // TargetJoints() settles the target first
   const double total = TotalCurrent(s);
   const kinematics::Pose pose = m.PoseOf(m.Position());
-  const Joints physical = m.Physical(m.Position());
-
-  w.Field(s.simTime).Field(static_cast<double>(s.pointsAccepted));
-  w.Field(static_cast<std::uint32_t>(s.controlType)).Field(static_cast<std::uint32_t>(s.frameType));
-  // FloatValue1..12
-  w.Field(24.0f).Field(F(total)).Field(F(24.0 * total)).Field(35.0f);
-  w.Field(F(m.limits.jointSpeed[0])).Field(F(m.limits.jointSpeed[3]));
-  w.Field(F(m.limits.fingerSpeed)).Field(F(m.limits.linearSpeed)).Field(F(m.limits.angularSpeed));
-  w.Field(F(s.timeScale)).Field(F(m.Progress())).Field(0.0f);
-  w.Field(static_cast<std::uint32_t>(m.QueueSize()))
-      .Field(static_cast<std::uint32_t>(Motion::kQueueCapacity));
-  // UShortValue1..12
-  std::uint16_t fingerMask = 0;
+  unsigned fingerMask = 0;
   for (int f = 0; f < 3; ++f) fingerMask |= s.FingerInitialized(f) ? (1u << f) : 0u;
-  w.Field(static_cast<std::uint16_t>(s.apiControl))
-      .Field(static_cast<std::uint16_t>(s.forceControl))
-      .Field(static_cast<std::uint16_t>(s.currentLimitation))
-      .Field(fingerMask)
-      .Field(static_cast<std::uint16_t>(s.hand == HandType::kThreeFingers ? 0 : 2))
-      .Field(static_cast<std::uint16_t>(m.Moving()))
-      .Field(static_cast<std::uint16_t>(s.programming))
-      .Field(static_cast<std::uint16_t>(std::min(s.pagesReceived, 65535)))
-      .Field(static_cast<std::uint16_t>(std::min<std::size_t>(s.errors.size(), 65535)))
-      .Zeros(3 * 2);
-  // UIntValue5..15
-  for (const ActuatorSettings& a : s.actuators) w.Field(a.address);
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::uint32_t>(s.fingerPoints[f]));
-  w.Field(s.homeMoves).Field(s.pointsAccepted);
-  w.Zeros(4);
-  WriteUserPosition(w, RecordOfPose(m, m.Position(), m.Fingers()));
-  WriteUserPosition(w, RecordOfPose(m, m.TargetJoints(), m.TargetFingers()));
-  WriteUserPosition(w, RecordOfPose(m, kHomePose, {0, 0, 0}));
-  WriteUserPosition(w, RecordOfPose(m, kRetractedPose, {0, 0, 0}));
-  // FloatValue13..21
-  w.Field(F(pose.x)).Field(F(pose.y)).Field(F(pose.z));
-  w.Field(F(pose.rx)).Field(F(pose.ry)).Field(F(pose.rz));
-  w.Field(F(kinematics::Manipulability(physical))).Field(F(s.HandMass())).Field(0.0f);
-  WriteFloats(w, ActuatorTemperatures(s));
-  WriteFloats(w, FingerTemperatures(s));
-  for (std::int16_t b : s.buttons) w.Field(b);
-  for (float a : s.axes) w.Field(a);
-  for (std::uint32_t c : s.exchangeCounts) w.Field(c);
-  // A page at the last offset ends the flash at 4 GiB, one past what the
-  // field holds.
-  w.Field(static_cast<std::uint32_t>(std::min<std::uint64_t>(s.firmware.Size(), 0xFFFFFFFFu)))
-      .Field(static_cast<std::uint32_t>(s.pagesReceived))
-      .Zeros(8);
-  WriteFloats(w, currents);
-  WriteFloats(w, fingerCurrents);
-  WriteFloats(w, m.Fingers());
-  w.Zeros(6 * 4);  // actuator faults: none
-  for (int f = 0; f < 3; ++f) w.Field(static_cast<std::int32_t>(s.FingerInitialized(f)));
-  w.Field(static_cast<std::int32_t>(s.errors.size()));
-  // Hand speed (m/s) from the Jacobian and the joint speeds.
-  const auto j = kinematics::Jacobian(physical);
-  double v[3] = {};
-  for (int r = 0; r < 3; ++r) {
-    for (int k = 0; k < 6; ++k) v[r] += j[r][k] * m.JointVelocity()[k] / kRadToDeg;
-  }
-  w.Field(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2])).Field(s.timeScale);
+  std::array<std::uint32_t, 6> addresses{};
+  for (int i = 0; i < 6; ++i) addresses[i] = s.actuators[i].address;
+  GeneralInformations r{};
+  InOrder(r)(s.simTime, s.pointsAccepted, s.controlType, s.frameType)
+      // voltage, current, power, controller temperature
+      (24.0, total, 24.0 * total, 35.0)
+      (m.limits.jointSpeed[0], m.limits.jointSpeed[3], m.limits.fingerSpeed)
+      (m.limits.linearSpeed, m.limits.angularSpeed, s.timeScale, m.Progress(), 0.0)
+      (m.QueueSize(), Motion::kQueueCapacity)
+      (s.apiControl, s.forceControl, s.currentLimitation, fingerMask, Hand(s), m.Moving())
+      (s.programming, std::min(s.pagesReceived, 65535))
+      (std::min<std::size_t>(s.errors.size(), 65535))
+      .Skip(3)(addresses, s.fingerPoints, s.homeMoves, s.pointsAccepted)
+      // present, target, home and power-on positions
+      (m.PositionOf(m.Position(), m.Fingers()), m.PositionOf(m.TargetJoints(), m.TargetFingers()))
+      (m.PositionOf(kHomePose, {0, 0, 0}), m.PositionOf(kRetractedPose, {0, 0, 0}))
+      (pose.x, pose.y, pose.z, pose.rx, pose.ry, pose.rz)
+      (kinematics::Manipulability(m.Physical(m.Position())), s.HandMass(), 0.0)
+      (ActuatorTemperatures(s), FingerTemperatures(s), s.buttons, s.axes, s.exchangeCounts)
+      // A page at the last offset ends the flash at 4 GiB, one past what the
+      // field holds.
+      (std::min<std::uint64_t>(s.firmware.Size(), 0xFFFFFFFFu), s.pagesReceived)
+      .Skip(2)(Currents(s), FingerCurrents(s), m.Fingers())
+      .Skip(6)  // actuator faults: none
+      (s.FingerInitialized(0), s.FingerInitialized(1), s.FingerInitialized(2))
+      (s.errors.size(), HandSpeed(m), s.timeScale);
+  Write(w, r);
 }
 
 void ErrorEntryAnswer(PayloadWriter& w, const ErrorEntry& e) {
-  w.Field(e.code).Field(e.device).Field(e.severity).Field(e.occurrences).Field(e.timeSeconds);
-  for (bool f : e.flags) w.Field(static_cast<std::uint8_t>(f));
-  w.Field(e.value1).Field(e.value2);
-  for (std::uint32_t d : e.data) w.Field(d);
+  SystemError r{};
+  InOrder(r)(e.code, e.device, e.severity, e.occurrences, e.timeSeconds, e.flags, e.value1,
+             e.value2, e.data);
+  Write(w, r);
 }
 
 void InventoryAnswer(PayloadWriter& w, const ArmState& s) {
   // Entry: kind (1 controller, 2 actuator, 3 finger), bus address, firmware
-  // version word, serial number, state (1: running).
-  w.Field(1u).Field(0u).Field(kControllerVersion).Field(1000u).Field(1u);
+  // version word, serial number, state (1: running); unused entries zero.
+  int written = 0;
+  auto entry = [&](unsigned kind, unsigned address, const VersionWord& version, unsigned serial,
+                   unsigned state) {
+    InventorySlot slot;
+    InOrder(slot.entry)(kind, address, Packed(version), serial, state);
+    Write(w, slot.entry);
+    ++written;
+  };
+  entry(1, 0, kControllerVersion, 1000, 1);
   for (int i = 0; i < 6; ++i) {
-    w.Field(2u).Field(s.actuators[i].address).Field(kActuatorVersion);
-    w.Field(static_cast<std::uint32_t>(2001 + i)).Field(1u);
+    entry(2, s.actuators[i].address, kActuatorVersion, static_cast<unsigned>(2001 + i), 1);
   }
   for (int f = 0; f < s.FingerCount(); ++f) {
-    w.Field(3u).Field(FingerAddress(f)).Field(kFingerVersion);
-    w.Field(static_cast<std::uint32_t>(3001 + f)).Field(s.FingerInitialized(f) ? 1u : 0u);
+    entry(3, FingerAddress(f), kFingerVersion, static_cast<unsigned>(3001 + f),
+          s.FingerInitialized(f) ? 1u : 0u);
   }
+  while (written < kPeripheralCount) entry(0, 0, {}, 0, 0);
 }
 
 void CodeVersionsAnswer(PayloadWriter& w, const ArmState& s) {
-  w.Field(kControllerVersion);
-  for (int i = 0; i < 6; ++i) w.Field(kActuatorVersion);
-  for (int f = 0; f < 3; ++f) w.Field(f < s.FingerCount() ? kFingerVersion : 0u);
-  w.Field(std::uint8_t{3}).Zeros(3);  // hardware revision
-  w.Field(Version(1, 2, 0));          // boot loader
-  w.Field(Version(1, 0, 4));          // USB interface
+  CodeVersions r{};
+  auto versions = InOrder(r);
+  versions(kControllerVersion);
+  for (int i = 0; i < 6; ++i) versions(kActuatorVersion);
+  for (int f = 0; f < 3; ++f) versions(f < s.FingerCount() ? kFingerVersion : VersionWord{});
+  versions(3)                                       // hardware revision
+      (VersionWord{0, 2, 1}, VersionWord{4, 0, 1});  // boot loader 1.2.0, USB interface 1.0.4
+  Write(w, r);
+}
+
+void ForcesAnswer(PayloadWriter& w, const ArmState& s) {
+  ForcesInfo r{};
+  InOrder(r).Skip(6)(Torques(s));  // no external force on the hand; the joint torques
+  Write(w, r);
+}
+
+void SensorsAnswer(PayloadWriter& w, const ArmState& s) {
+  SensorsInfo r{};
+  // voltage, current, gravity's direction, temperatures
+  InOrder(r)(24.0, TotalCurrent(s))
+      (kinematics::GravityInFrame(s.motion.Physical(s.motion.Position()), 0))
+      (ActuatorTemperatures(s), FingerTemperatures(s));
+  Write(w, r);
 }
 
 }  // namespace tarsel::sim

@@ -30,6 +30,15 @@ for entry in floor:1 read1:1 bare:1 advance3:3 general15:15 mapread265:265 mapwr
   printf '%-14s %8s %8s %12s %8s\n' "$name" "$packets" "$n" "$per" "$ratio"
 done
 
+# The field writers: a client configuration with every stored position
+# carried, written into its packets; then records written without packets,
+# in place into a payload grown once (form) and appended (append).
+echo
+printf '%-14s %8s\n' writer instr
+for name in configwrite55 configform pointform zoneappend basicappend; do
+  printf '%-14s %8s\n' "$name" "$(per_command "$name")"
+done
+
 # Cost against message size: reads of 1 to 265 packets through the framing,
 # with the least-squares line through them (instructions = a + b * packets).
 echo

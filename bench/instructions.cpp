@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "config/config_codec.h"
 #include "core/framing.h"
+#include "motion/motion_codec.h"
 #include "records.h"
 #include "tarsel/tarsel.h"
 
@@ -18,6 +20,14 @@ extern "C" void NullLinkSetReadSize(int bytes);
 namespace {
 
 using tarsel::bench::Records;
+
+// One record serialized into the kept payload (no packets).
+template <typename Record>
+int Serialize(Records& r, int (*encode)(int&, Payload&, Record), const Record& record) {
+  r.form.clear();
+  int offset = 0;
+  return encode(offset, r.form, record);
+}
 
 // Each entry: the read size the link announces, and one command.
 struct Command {
@@ -41,6 +51,16 @@ const Command kCommands[] = {
     {"mapwrite265", 14816, [](Records& r) { return SetControlMapping(r.charts); }},
     {"zonesread79", 4408, [](Records& r) { return GetProtectionZone(&r.zones); }},
     {"zoneswrite79", 4408, [](Records& r) { return SetProtectionZone(r.zones); }},
+    // The writers on their own: a client configuration with every stored
+    // position carried, into its packets, in place into a payload grown
+    // once, and the append writer's records.
+    {"configwrite55", 36, [](Records& r) { return SetClientConfigurations(r.config); }},
+    {"configform", 36,
+     [](Records& r) { return Serialize(r, SerializeClientConfiguration, r.config); }},
+    {"pointform", 36, [](Records& r) { return Serialize(r, SerializeTrajectoryPoint, r.point); }},
+    {"zoneappend", 36, [](Records& r) { return Serialize(r, SerializeZone, r.zone); }},
+    {"basicappend", 36,
+     [](Records& r) { return Serialize(r, SerializeBasicTrajectoryPoint, r.point); }},
 };
 
 // A read of packets packets through the exported framing, for the fit of
@@ -76,6 +96,7 @@ int main(int argc, char** argv) {
   NullLinkSetReadSize(command->readSize);
   static Records records;
   records.point.InitStruct();
+  records.config.StoredPositionCount = TARSEL_MAX_STORED_POSITIONS;
   int failures = 0;
   for (long i = 0; i < repeats; ++i) failures += command->run(records) != TARSEL_OK;
   CloseAPI();

@@ -2,6 +2,7 @@
 // so that no benchmark counts their construction.
 #pragma once
 
+#include "core/payload.h"
 #include "tarsel/tarsel.h"
 
 namespace tarsel::bench {
@@ -12,6 +13,9 @@ struct Records {
   ControlMappingCharts charts{};
   ZoneList zones{};
   TrajectoryPoint point{};
+  ClientConfigurations config{};
+  Zone zone{};
+  Payload form;  // what the serializers write into, emptied before each
   Packet request{};
   Packet answer{};
 };

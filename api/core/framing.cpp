@@ -13,10 +13,11 @@ PacketList::PacketList(const PacketList& other) = default;
 PacketList& PacketList::operator=(const PacketList& other) = default;
 PacketList::~PacketList() = default;
 
+using tarsel::JudgeVerdict;
+
 namespace {
 
 constexpr int kData = TARSEL_PACKET_DATA_SIZE;
-constexpr short kErrorBit = 0x4000;
 // Passes a read of the largest announceable payload needs; a stream of
 // answers that has not reached its size by then never will.
 constexpr int kMaxReadPasses = (tarsel::kMaxPayload + kData - 1) / kData;
@@ -25,13 +26,6 @@ Packet BlankPacket() {
   Packet p;
   std::memset(&p, 0, sizeof p);
   return p;
-}
-
-// The verdict word's judgement; first selects 2003 over 2005.
-int JudgeVerdict(short verdict, bool first) {
-  if (verdict < 0) return first ? TARSEL_ERROR_FIRST_PACKET : TARSEL_ERROR_LATER_PACKET;
-  if (verdict & kErrorBit) return TARSEL_ERROR_ANSWER_ERROR_BIT;
-  return TARSEL_OK;
 }
 
 }  // namespace
@@ -119,61 +113,6 @@ int SendFramed(int command, const Payload& payload) {
     if (code != TARSEL_OK) return code;
   }
   return TARSEL_OK;
-}
-
-PacketWriter::PacketWriter(Connection& link, int command, int size) : link_(link) {
-  std::memset(&request_, 0, sizeof request_);
-  request_.PacketCount = static_cast<short>((size + kData - 1) / kData);
-  request_.CommandId = static_cast<short>(command);
-  request_.PayloadSize = static_cast<short>(size);
-}
-
-void PacketWriter::Flush() {
-  if (result_ == TARSEL_OK) {
-    ++request_.PacketIndex;
-    if (link_.Exchange(request_, answer_) != TARSEL_OK) {
-      result_ = TARSEL_ERROR_NO_ANSWER;
-    } else {
-      result_ = JudgeVerdict(answer_.CommandId, request_.PacketIndex == 1);
-    }
-  }
-  fill_ = 0;
-}
-
-PacketWriter& PacketWriter::Bytes(const void* src, std::size_t width) {
-  const auto* from = static_cast<const unsigned char*>(src);
-  while (width > 0) {
-    const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
-    std::memcpy(request_.Data + fill_, from, n);
-    fill_ += static_cast<int>(n);
-    written_ += n;
-    from += n;
-    width -= n;
-    if (fill_ == kData) Flush();
-  }
-  return *this;
-}
-
-PacketWriter& PacketWriter::Zeros(std::size_t width) {
-  while (width > 0) {
-    const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
-    std::memset(request_.Data + fill_, 0, n);
-    fill_ += static_cast<int>(n);
-    written_ += n;
-    width -= n;
-    if (fill_ == kData) Flush();
-  }
-  return *this;
-}
-
-int PacketWriter::Finish() {
-  const auto size = static_cast<std::size_t>(static_cast<unsigned short>(request_.PayloadSize));
-  if (written_ < size) Zeros(size - written_);
-  if (fill_ > 0) {
-    std::memset(request_.Data + fill_, 0, static_cast<std::size_t>(kData - fill_));
-    Flush();
-  }
-  return result_;
 }
 
 Payload& ReadScratch() {

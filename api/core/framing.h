@@ -2,6 +2,7 @@
 // link, judging each answer's verdict and reassembling read answers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include "core/payload.h"
 #include "tarsel/core.h"
 #include "tarsel/packet.h"
+#include "tarsel/result.h"
 
 // The packets of one firmware page (or any message sent as a unit).
 class TARSEL_API PacketList {
@@ -77,82 +79,109 @@ int SendPayload(int command, const Payload& payload);
 // SendSetCommand's codes.
 int SendFramed(int command, const Payload& payload);
 
-class Connection;
+// The verdict of an answer to a write's packet: 1, or 2003 (negative, on
+// the first packet), 2005 (negative, on a later one) or 2004 (error bit
+// 0x4000).
+inline int JudgeVerdict(short verdict, bool first) {
+  if (verdict < 0) return first ? TARSEL_ERROR_FIRST_PACKET : TARSEL_ERROR_LATER_PACKET;
+  if (verdict & 0x4000) return TARSEL_ERROR_ANSWER_ERROR_BIT;
+  return TARSEL_OK;
+}
 
-// Writes a message of known size straight into its packets: the same calls
-// as PayloadWriter, but each packet goes out as soon as its 56 bytes are
-// filled, so the payload is never held and no byte is copied twice. The
-// packets are exactly those BuildSetCommand makes of the same bytes. After a
-// packet whose answer fails, the rest of the message is dropped and Finish
-// returns that packet's code.
-class PacketWriter {
+// Writes a message of known size straight into its packets: each packet goes
+// out through link as soon as its 56 bytes are filled, so the payload is
+// never held and no byte is copied twice. The packets are exactly those
+// BuildSetCommand makes of the same bytes. After a packet whose answer fails,
+// the rest of the message is dropped and Finish returns that packet's code.
+// Refers to link, which must outlive it; the caller holds link's lock.
+class PacketSink {
  public:
-  PacketWriter(Connection& link, int command, int size);
+  PacketSink(Connection& link, int command, int size) : link_(link) {
+    std::memset(&request_, 0, sizeof request_);
+    request_.PacketCount = static_cast<short>((size + kData - 1) / kData);
+    request_.CommandId = static_cast<short>(command);
+    request_.PayloadSize = static_cast<short>(size);
+  }
 
-  PacketWriter& Field(std::int16_t v) { return Le(static_cast<std::uint16_t>(v), 2); }
-  PacketWriter& Field(std::uint16_t v) { return Le(v, 2); }
-  PacketWriter& Field(std::int32_t v) { return Le(static_cast<std::uint32_t>(v), 4); }
-  PacketWriter& Field(std::uint32_t v) { return Le(v, 4); }
-  PacketWriter& Field(std::uint8_t v) { return Le(v, 1); }
-  PacketWriter& Field(float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return Le(bits, 4);
+  // The sink's side of Writer (see core/payload.h): a value's bits, a run of
+  // bytes, a run of zeros, each sending every packet it fills.
+  template <typename T>
+  void Le(T bits) {
+    constexpr int width = sizeof bits;
+    if (fill_ + width <= kData) {
+      StoreLe(request_.Data + fill_, bits);
+      fill_ += width;
+      if (fill_ == kData) Flush();
+      return;
+    }
+    unsigned char bytes[sizeof bits];
+    StoreLe(bytes, bits);
+    Bytes(bytes, sizeof bytes);
   }
-  PacketWriter& Field(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return Le(bits, 8);
-  }
-  template <typename T, std::size_t N>
-  PacketWriter& Field(const T (&array)[N]) {
-    if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
-      return Bytes(array, sizeof array);
-    } else {
-      for (std::size_t i = 0; i < N; ++i) Field(array[i]);
-      return *this;
+  // Runs and packet ends come once per run or packet: kept out of line, as
+  // inlined at every field they would only make the codecs larger.
+  [[gnu::noinline]] void Bytes(const unsigned char* src, std::size_t width) {
+    while (width > 0) {
+      const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
+      std::memcpy(request_.Data + fill_, src, n);
+      fill_ += static_cast<int>(n);
+      src += n;
+      width -= n;
+      if (fill_ == kData) Flush();
     }
   }
-  PacketWriter& Floats(const float* first, int count) {
-    for (int i = 0; i < count; ++i) Field(first[i]);
-    return *this;
+  [[gnu::noinline]] void Zeros(std::size_t width) {
+    while (width > 0) {
+      const std::size_t n = std::min(width, static_cast<std::size_t>(kData - fill_));
+      std::memset(request_.Data + fill_, 0, n);
+      fill_ += static_cast<int>(n);
+      width -= n;
+      if (fill_ == kData) Flush();
+    }
   }
-  PacketWriter& Bytes(const void* src, std::size_t width);
-  PacketWriter& Text(const char (&text)[20]) { return Bytes(text, 20); }
-  PacketWriter& Zeros(std::size_t width);
-  PacketWriter& Filler(double v) { return Field(v); }
-  PacketWriter& PadTo(std::size_t size) {
-    if (Written() < size) Zeros(size - Written());
-    return *this;
-  }
-  std::size_t Written() const { return written_; }
+  // The bytes written so far, sent or not.
+  std::size_t Written() const { return packets_ * kData + static_cast<std::size_t>(fill_); }
 
   // Sends what is left (the last packet, zero-filled; the message is padded
-  // with zeros up to its size) and returns 1 or the first failed code.
-  int Finish();
+  // with zeros up to its size) and returns 1, or the first failed packet's
+  // code: 2003, 2004, 2005 (its verdict) or 2008 (no answer came).
+  int Finish() {
+    const auto size = static_cast<std::size_t>(static_cast<unsigned short>(request_.PayloadSize));
+    if (Written() < size) Zeros(size - Written());
+    if (fill_ > 0) {
+      std::memset(request_.Data + fill_, 0, static_cast<std::size_t>(kData - fill_));
+      Flush();
+    }
+    return result_;
+  }
 
  private:
-  PacketWriter& Le(std::uint64_t v, int width) {
-    if (fill_ + width <= TARSEL_PACKET_DATA_SIZE) {
-      for (int i = 0; i < width; ++i) request_.Data[fill_ + i] = static_cast<unsigned char>(v >> (8 * i));
-      fill_ += width;
-      written_ += static_cast<std::size_t>(width);
-      if (fill_ == TARSEL_PACKET_DATA_SIZE) Flush();
-      return *this;
+  static constexpr int kData = TARSEL_PACKET_DATA_SIZE;
+
+  // Sends the full packet unless an earlier one failed, and starts the next.
+  [[gnu::noinline]] void Flush() {
+    ++packets_;
+    if (result_ == TARSEL_OK) {
+      request_.PacketIndex = static_cast<short>(packets_);
+      if (link_.Exchange(request_, answer_) != TARSEL_OK) {
+        result_ = TARSEL_ERROR_NO_ANSWER;
+      } else {
+        result_ = JudgeVerdict(answer_.CommandId, packets_ == 1);
+      }
     }
-    unsigned char bytes[8];
-    for (int i = 0; i < width; ++i) bytes[i] = static_cast<unsigned char>(v >> (8 * i));
-    return Bytes(bytes, static_cast<std::size_t>(width));
+    fill_ = 0;
   }
-  void Flush();
 
   Connection& link_;
   Packet request_;
   Packet answer_;
-  int fill_ = 0;  // bytes of request_.Data filled
-  std::size_t written_ = 0;
-  int result_ = 1;
+  int fill_ = 0;             // bytes of request_.Data filled
+  std::size_t packets_ = 0;  // packets completed (sent, or dropped after a failure)
+  int result_ = TARSEL_OK;
 };
+
+// The writer of messages sent as they are written (StreamWrite).
+using PacketWriter = Writer<PacketSink>;
 
 // Write shape for a form of known size written straight into packets:
 // encode(PacketWriter&) lists the fields. Holds the connection's lock for the

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <bit>
+#include <concepts>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "tarsel/export.h"
@@ -193,33 +195,56 @@ class PayloadReader {
   const Payload& payload_;
 };
 
-// Appends a record's fields to the end of a payload in wire order,
-// little-endian. Start() remembers where the record began so that a codec can
-// zero-fill up to its fixed size with PadTo.
-class PayloadWriter {
- public:
-  explicit PayloadWriter(Payload& payload) : payload_(payload), start_(payload.size()) {}
+// Stores value's sizeof(T) bytes at bytes, least significant first: the
+// counterpart of LoadLe.
+template <typename T>
+inline void StoreLe(unsigned char* bytes, T value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(bytes, &value, sizeof value);
+  } else {
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+      bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+  }
+}
 
-  PayloadWriter& Field(std::int16_t v) { return Le(static_cast<std::uint16_t>(v), 2); }
-  PayloadWriter& Field(std::uint16_t v) { return Le(v, 2); }
-  PayloadWriter& Field(std::int32_t v) { return Le(static_cast<std::uint32_t>(v), 4); }
-  PayloadWriter& Field(std::uint32_t v) { return Le(v, 4); }
-  PayloadWriter& Field(std::uint8_t v) {
-    payload_.push_back(v);
-    return *this;
-  }
-  PayloadWriter& Field(float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return Le(bits, 4);
-  }
-  PayloadWriter& Field(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return Le(bits, 8);
-  }
+// A sink that can hand out the next width bytes as one block, zero, for the
+// writer to fill in place: Take(width).
+template <typename Sink>
+concept BlockSink = requires(Sink& sink, std::size_t width) {
+  { sink.Take(width) } -> std::same_as<unsigned char*>;
+};
+
+// Writes a record's fields into a sink in wire order, little-endian. A codec
+// lists its fields once, as a template over the writer, and the sink decides
+// where the bytes go:
+//   PayloadWriter (AppendSink)  appends to the end of a payload;
+//   FormWriter (FormSink)       stores in place into a payload grown once to
+//                               the form's size;
+//   PacketWriter (PacketSink, core/framing.h)  fills 56-byte packets and sends
+//                               each as soon as it is full.
+// Every sink gets the same bytes for the same calls: Le(bits) for a value's
+// bits (an unsigned integer of the field's width), Bytes(src, width),
+// Zeros(width) and Written(), the bytes taken since the writer began; a
+// BlockSink also takes runs of floats at once. The writer owns its sink; the
+// sink only refers to what it writes into, which must outlive the writer.
+template <typename Sink>
+class Writer {
+ public:
+  // Builds the sink from args (a payload; a payload and a size; a
+  // connection, a command and a size).
+  template <typename... Args>
+    requires std::constructible_from<Sink, Args&&...>
+  explicit Writer(Args&&... args) : sink_(std::forward<Args>(args)...) {}
+
+  Writer& Field(std::int16_t v) { return Le(static_cast<std::uint16_t>(v)); }
+  Writer& Field(std::uint16_t v) { return Le(v); }
+  Writer& Field(std::int32_t v) { return Le(static_cast<std::uint32_t>(v)); }
+  Writer& Field(std::uint32_t v) { return Le(v); }
+  Writer& Field(std::uint8_t v) { return Le(v); }
+  Writer& Field(float v) { return Le(std::bit_cast<std::uint32_t>(v)); }
+  Writer& Field(double v) { return Le(std::bit_cast<std::uint64_t>(v)); }
   template <typename T, std::size_t N>
-  PayloadWriter& Field(const T (&array)[N]) {
+  Writer& Field(const T (&array)[N]) {
     // Bytes, however nested, go out as one run.
     if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
       return Bytes(array, sizeof array);
@@ -228,126 +253,130 @@ class PayloadWriter {
       return *this;
     }
   }
-  // count floats in a row, appended at once.
-  PayloadWriter& Floats(const float* first, int count) {
-    const std::size_t at = payload_.size();
-    payload_.resize(at + 4 * static_cast<std::size_t>(count));
-    unsigned char* out = payload_.data() + at;
-    for (int i = 0; i < count; ++i) {
-      std::uint32_t bits;
-      std::memcpy(&bits, &first[i], 4);
-      for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<unsigned char>(bits >> (8 * b));
+  // count floats in a row; a block sink takes the run at once.
+  Writer& Floats(const float* first, int count) {
+    if constexpr (BlockSink<Sink>) {
+      unsigned char* out = sink_.Take(4 * static_cast<std::size_t>(count));
+      for (int i = 0; i < count; ++i) StoreLe(out + 4 * i, std::bit_cast<std::uint32_t>(first[i]));
+    } else {
+      for (int i = 0; i < count; ++i) Field(first[i]);
     }
     return *this;
   }
-  PayloadWriter& Bytes(const void* src, std::size_t width) {
-    const auto* p = static_cast<const unsigned char*>(src);
-    payload_.insert(payload_.end(), p, p + width);
+  // width bytes from src (which must hold them), byte for byte.
+  Writer& Bytes(const void* src, std::size_t width) {
+    sink_.Bytes(static_cast<const unsigned char*>(src), width);
     return *this;
   }
-  PayloadWriter& Text(const char (&text)[20]) { return Bytes(text, 20); }
+  Writer& Text(const char (&text)[20]) { return Bytes(text, 20); }
   // A filler of zero bytes.
-  PayloadWriter& Zeros(std::size_t width) {
-    payload_.insert(payload_.end(), width, 0);
+  Writer& Zeros(std::size_t width) {
+    sink_.Zeros(width);
     return *this;
   }
   // A float64 filler such as 3.0 (00 00 00 00 00 00 08 40).
-  PayloadWriter& Filler(double v) { return Field(v); }
+  Writer& Filler(double v) { return Field(v); }
   // Zero-fills until the record written since construction is size bytes.
-  PayloadWriter& PadTo(std::size_t size) {
+  Writer& PadTo(std::size_t size) {
     const std::size_t written = Written();
     if (written < size) Zeros(size - written);
     return *this;
   }
-  std::size_t Written() const { return payload_.size() - start_; }
+  // The bytes written since construction.
+  std::size_t Written() const { return sink_.Written(); }
+
+  // For a sink that ends a message (PacketSink): sends what is left and
+  // returns the sink's code (see PacketSink::Finish).
+  int Finish()
+    requires requires(Sink& sink) { sink.Finish(); }
+  {
+    return sink_.Finish();
+  }
 
  private:
-  PayloadWriter& Le(std::uint64_t v, int width) {
-    unsigned char bytes[8];
-    for (int i = 0; i < width; ++i) bytes[i] = static_cast<unsigned char>(v >> (8 * i));
-    payload_.insert(payload_.end(), bytes, bytes + width);
+  template <typename T>
+  Writer& Le(T bits) {
+    sink_.Le(bits);
     return *this;
   }
 
+  Sink sink_;
+};
+
+// Appends to the end of a payload; Written counts from the payload's size
+// when the writer began, so a codec can zero-fill up to its fixed size with
+// PadTo. Refers to the payload, which must outlive it.
+class AppendSink {
+ public:
+  explicit AppendSink(Payload& payload) : payload_(payload), start_(payload.size()) {}
+  // The sink's side of Writer: a value's bits, a run of bytes, a run of
+  // zeros, each appended; Take grows the payload by width zero bytes.
+  template <typename T>
+  void Le(T bits) {
+    // Inserting the value's bytes costs less than growing the payload and
+    // storing them: growing zero-fills first.
+    if constexpr (sizeof bits == 1) {
+      payload_.push_back(bits);
+    } else {
+      unsigned char bytes[sizeof bits];
+      StoreLe(bytes, bits);
+      payload_.insert(payload_.end(), bytes, bytes + sizeof bits);
+    }
+  }
+  void Bytes(const unsigned char* src, std::size_t width) {
+    payload_.insert(payload_.end(), src, src + width);
+  }
+  void Zeros(std::size_t width) { payload_.insert(payload_.end(), width, 0); }
+  unsigned char* Take(std::size_t width) {
+    const std::size_t at = payload_.size();
+    payload_.resize(at + width);
+    return payload_.data() + at;
+  }
+  std::size_t Written() const { return payload_.size() - start_; }
+
+ private:
   Payload& payload_;
   std::size_t start_;
 };
 
-// Writes a form of known size: the payload grows by that size at once (zero
-// bytes) and the fields are stored in place behind a cursor, so a field costs
-// a store instead of a vector insertion. The same calls as PayloadWriter, for
-// the large forms written on every command. Writing past the announced size
-// still works (the payload grows), it is only slower.
-class FormWriter {
+// A form of known size: the payload grows by that size at once (zero bytes)
+// and the fields are stored in place behind a cursor, so a field costs a
+// store instead of a vector insertion; for the large forms written on every
+// command. Writing past the announced size still works (the payload grows),
+// it is only slower. Refers to the payload, which must outlive it.
+class FormSink {
  public:
-  FormWriter(Payload& payload, std::size_t size) : payload_(payload), start_(payload.size()) {
+  FormSink(Payload& payload, std::size_t size) : payload_(payload), start_(payload.size()) {
     payload_.resize(start_ + size);
     at_ = start_;
   }
-
-  FormWriter& Field(std::int16_t v) { return Le(static_cast<std::uint16_t>(v), 2); }
-  FormWriter& Field(std::uint16_t v) { return Le(v, 2); }
-  FormWriter& Field(std::int32_t v) { return Le(static_cast<std::uint32_t>(v), 4); }
-  FormWriter& Field(std::uint32_t v) { return Le(v, 4); }
-  FormWriter& Field(std::uint8_t v) {
-    *Take(1) = v;
-    return *this;
+  // The sink's side of Writer, each stored behind the cursor; Take hands out
+  // the next width bytes (zero, as the form starts out), growing the payload
+  // when they lie past its end.
+  template <typename T>
+  void Le(T bits) {
+    StoreLe(Take(sizeof bits), bits);
   }
-  FormWriter& Field(float v) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &v, 4);
-    return Le(bits, 4);
-  }
-  FormWriter& Field(double v) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    return Le(bits, 8);
-  }
-  template <typename T, std::size_t N>
-  FormWriter& Field(const T (&array)[N]) {
-    if constexpr (std::is_same_v<std::remove_all_extents_t<T>, std::uint8_t>) {
-      return Bytes(array, sizeof array);
-    } else {
-      for (std::size_t i = 0; i < N; ++i) Field(array[i]);
-      return *this;
-    }
-  }
-  FormWriter& Floats(const float* first, int count) {
-    for (int i = 0; i < count; ++i) Field(first[i]);
-    return *this;
-  }
-  FormWriter& Bytes(const void* src, std::size_t width) {
+  void Bytes(const unsigned char* src, std::size_t width) {
     if (width > 0) std::memcpy(Take(width), src, width);
-    return *this;
   }
-  FormWriter& Text(const char (&text)[20]) { return Bytes(text, 20); }
-  FormWriter& Zeros(std::size_t width) {
-    Take(width);  // the form's bytes start out zero
-    return *this;
-  }
-  FormWriter& Filler(double v) { return Field(v); }
-  FormWriter& PadTo(std::size_t size) {
-    if (Written() < size) Take(size - Written());
-    return *this;
-  }
-  std::size_t Written() const { return at_ - start_; }
-
- private:
+  void Zeros(std::size_t width) { Take(width); }  // taken bytes start out zero
   unsigned char* Take(std::size_t width) {
     if (at_ + width > payload_.size()) payload_.resize(at_ + width);
     unsigned char* p = payload_.data() + at_;
     at_ += width;
     return p;
   }
-  FormWriter& Le(std::uint64_t v, int width) {
-    unsigned char* out = Take(static_cast<std::size_t>(width));
-    for (int i = 0; i < width; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
-    return *this;
-  }
+  std::size_t Written() const { return at_ - start_; }
 
+ private:
   Payload& payload_;
   std::size_t start_;
   std::size_t at_;
 };
+
+// The writers every codec uses, by where their bytes go.
+using PayloadWriter = Writer<AppendSink>;
+using FormWriter = Writer<FormSink>;
 
 }  // namespace tarsel

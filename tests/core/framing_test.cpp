@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
 #include "core/framing.h"
 #include "link_fixture.h"
 
@@ -213,6 +218,134 @@ TEST(Framing, CommandsWithoutAnOpenLinkFail) {
   EXPECT_EQ(SendSetCommand({}), TARSEL_ERROR_NOT_INITIALIZED);
   EXPECT_TRUE(tarsel::recording::Requests().empty());
   EXPECT_EQ(CloseAPI(), 1);  // harmless without InitAPI
+}
+
+// --- The writer over its three sinks ---------------------------------------------
+
+// A connection that keeps every request and answers each with the next reply
+// of its script, then with success.
+class CaptureLink : public tarsel::Connection {
+ public:
+  struct Reply {
+    short verdict = 1;
+    bool answered = true;
+  };
+  explicit CaptureLink(std::vector<Reply> script = {}) : script_(std::move(script)) {}
+  bool IsOpen() const override { return true; }
+  int Exchange(const Packet& request, Packet& answer) override {
+    const std::size_t k = sent.size();
+    sent.push_back(request);
+    const Reply reply = k < script_.size() ? script_[k] : Reply{};
+    answer = request;
+    answer.CommandId = reply.verdict;
+    return reply.answered ? TARSEL_OK : TARSEL_ERROR_NO_ANSWER;
+  }
+  std::vector<Packet> sent;
+
+ private:
+  std::vector<Reply> script_;
+};
+
+// One field list, run through each writer.
+struct WriteCase {
+  const char* name;
+  int size;  // the form's size, announced to the in-place and packet writers
+  void (*append)(tarsel::PayloadWriter&);
+  void (*form)(tarsel::FormWriter&);
+  void (*packets)(tarsel::PacketWriter&);
+};
+
+template <auto Encode>
+WriteCase Case(const char* name, int size) {
+  return {name, size, [](tarsel::PayloadWriter& w) { Encode(w); },
+          [](tarsel::FormWriter& w) { Encode(w); }, [](tarsel::PacketWriter& w) { Encode(w); }};
+}
+
+// The same calls give the same bytes whichever sink takes them, and the
+// packet writer's packets are those BuildSetCommand cuts from those bytes,
+// wherever a field, a run or the message's end meets a packet's.
+TEST(Writer, EverySinkWritesTheSameBytes) {
+  static const Bytes kRun = Pattern(130, 3, 1);
+  const WriteCase cases[] = {
+      // A float of the run straddles bytes 55-58.
+      Case<[](auto& w) {
+        const std::uint8_t grid[2][3] = {{1, 2, 3}, {4, 5, 6}};
+        const char text[20] = "nineteen characters";
+        const float run[3] = {1.5f, -2.25f, 1e30f};
+        w.Field(std::int16_t{-2}).Field(std::uint16_t{0xBEEF}).Field(std::int32_t{-70000});
+        w.Field(std::uint32_t{0xDEADBEEF}).Field(std::uint8_t{0x7F}).Field(0.1f).Field(-3.5);
+        w.Field(grid).Text(text).Floats(run, 3).Filler(3.0).Zeros(5).PadTo(100);
+      }>("every field kind", 100),
+      Case<[](auto& w) { w.Zeros(53).Field(std::uint32_t{0x01020304}).Field(6.0).PadTo(112); }>(
+          "a word and a double across the boundary, two full packets", 112),
+      Case<[](auto& w) {
+        w.Field(std::uint8_t{9}).Field(std::uint8_t{8}).Field(std::uint8_t{7});
+        w.Bytes(kRun.data(), kRun.size()).Zeros(120).Field(std::uint16_t{0xA55A});
+      }>("runs over several packets", 300),
+      Case<[](auto& w) { w.Zeros(48).Field(-1.0); }>("a full packet, the rest left to the end", 60),
+      Case<[](auto& w) { w.Field(1.0f).Field(2.0f); }>("written past the announced size", 4),
+  };
+  const Bytes prefix{0xEE, 0xEE, 0xEE};
+  for (const WriteCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes appended = prefix;
+    tarsel::PayloadWriter append(appended);
+    c.append(append);
+    Bytes expected(appended.begin() + 3, appended.end());
+    ASSERT_EQ(append.Written(), expected.size());
+    if (expected.size() < static_cast<std::size_t>(c.size))
+      expected.resize(static_cast<std::size_t>(c.size));
+
+    Bytes formed = prefix;
+    tarsel::FormWriter form(formed, static_cast<std::size_t>(c.size));
+    c.form(form);
+    EXPECT_EQ(form.Written(), append.Written());
+    EXPECT_EQ(Bytes(formed.begin() + 3, formed.end()), expected);
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), formed.begin()));
+
+    // What the message announces is what goes out (the form grown past its
+    // size goes out as the appended bytes would).
+    CaptureLink link;
+    tarsel::PacketWriter packets(link, 40, static_cast<int>(expected.size()));
+    c.packets(packets);
+    EXPECT_EQ(packets.Written(), append.Written());
+    EXPECT_EQ(packets.Finish(), TARSEL_OK);
+    const auto want = BuildSetCommand(40, expected);
+    ASSERT_EQ(link.sent.size(), want.size());
+    for (std::size_t k = 0; k < want.size(); ++k) {
+      EXPECT_EQ(std::memcmp(&link.sent[k], &want[k], sizeof(Packet)), 0) << "packet " << k + 1;
+    }
+  }
+}
+
+// After a packet whose answer fails nothing more goes out, and Finish gives
+// that packet's code.
+TEST(Writer, PacketsStopAtTheFirstFailedAnswer) {
+  using Reply = CaptureLink::Reply;
+  struct Case {
+    std::vector<Reply> script;
+    int expected;
+    std::size_t sent;
+  };
+  const Case cases[] = {
+      {{}, TARSEL_OK, 4},
+      {{Reply{-1}}, TARSEL_ERROR_FIRST_PACKET, 1},
+      {{Reply{}, Reply{0x4000}}, TARSEL_ERROR_ANSWER_ERROR_BIT, 2},
+      {{Reply{}, Reply{}, Reply{-5}}, TARSEL_ERROR_LATER_PACKET, 3},
+      {{Reply{}, Reply{1, false}}, TARSEL_ERROR_NO_ANSWER, 2},
+      // The last packet, sent by Finish.
+      {{Reply{}, Reply{}, Reply{}, Reply{-1}}, TARSEL_ERROR_LATER_PACKET, 4},
+  };
+  const Bytes payload = Pattern(200, 5);
+  for (const Case& c : cases) {
+    CaptureLink link(c.script);
+    tarsel::PacketWriter writer(link, 300, 200);
+    writer.Bytes(payload.data(), 150).Field(std::uint8_t{1});
+    EXPECT_EQ(writer.Finish(), c.expected);
+    EXPECT_EQ(link.sent.size(), c.sent);
+    for (std::size_t k = 0; k < link.sent.size(); ++k)
+      EXPECT_EQ(link.sent[k].PacketIndex, static_cast<short>(k + 1));
+  }
 }
 
 }  // namespace

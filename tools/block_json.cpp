@@ -1,26 +1,26 @@
 #include "block_json.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
-#include <memory>
 #include <set>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <fmt/core.h>
 
+#include "core/value_text.h"
+#include "record_json.h"
 #include "spelling.h"
-#include "value_text.h"
 
 namespace tarsel::tool {
 
 namespace {
 
-using text::Hex;
 using text::ParseHex;
 
 std::string Join(const std::string& path, std::string_view key) {
@@ -37,117 +37,17 @@ std::string Shown(const BlockJson& value) {
   throw JsonError((where.empty() ? std::string("/") : where) + ": " + what);
 }
 
-// --- The two directions of one field list -----------------------------------
-// Every record's fields are listed once, in Visit; Writer turns them into
-// JSON, Reader fills them from JSON, so the two directions cannot drift apart.
+// --- Reading a record's fields -------------------------------------------------
+// The writer is the tool's one JSON writer of records (record_json.h); the
+// reader fills a record from the same form, so the two cannot drift apart.
 
-class Writer;
-class Reader;
-template <class Io>
-void Visit(Io& io, CartesianInfo& c);
-template <class Io>
-void Visit(Io& io, AngularInfo& a);
-template <class Io>
-void Visit(Io& io, FingersPosition& f);
-template <class Io>
-void Visit(Io& io, UserPosition& p);
-template <class Io>
-void Visit(Io& io, ClientConfigurations& c);
-template <class Io>
-void Visit(Io& io, Zone& z);
-template <class Io>
-void Visit(Io& io, ZoneList& l);
-template <class Io>
-void Visit(Io& io, ControlMappingEntry& e);
-template <class Io>
-void Visit(Io& io, ControlMapping& m);
-template <class Io>
-void Visit(Io& io, ControlMappingCharts& c);
-
-class Writer {
- public:
-  explicit Writer(BlockJson& object) : object_(object) {}
-
-  void Int(const char* key, int& value) { object_[key] = static_cast<std::int64_t>(value); }
-  void Float(const char* key, float& value) { object_[key] = FloatToJson(value); }
-  void Text(const char* key, char (&text)[20]) { object_[key] = TextToJson(text); }
-
-  template <class Record>
-  void Object(const char* key, Record& record) {
-    object_[key] = Build(record);
-  }
-  template <class Record>
-  void Objects(const char* key, Record* records, int count) {
-    BlockJson list = BlockJson::array();
-    for (int i = 0; i < count; ++i) list.push_back(Build(records[i]));
-    object_[key] = std::move(list);
-  }
-  void Floats(const char* key, float* values, int count) {
-    BlockJson list = BlockJson::array();
-    for (int i = 0; i < count; ++i) list.push_back(FloatToJson(values[i]));
-    object_[key] = std::move(list);
-  }
-  // count groups of width bytes each, one hex string per group.
-  void HexGroups(const char* key, unsigned char* bytes, int count, int width) {
-    BlockJson list = BlockJson::array();
-    for (int i = 0; i < count; ++i) {
-      list.push_back(Hex(bytes + static_cast<std::size_t>(i) * width, width));
-    }
-    object_[key] = std::move(list);
-  }
-
-  template <class Record>
-  static BlockJson Build(Record& record) {
-    BlockJson object = BlockJson::object();
-    Writer writer(object);
-    Visit(writer, record);
-    return object;
-  }
-
- private:
-  BlockJson& object_;
-};
-
-// The keys a record's form takes, in order, for telling unknown keys apart.
-class KeyCollector {
- public:
-  void Int(const char* key, int&) { keys.emplace_back(key); }
-  void Float(const char* key, float&) { keys.emplace_back(key); }
-  void Text(const char* key, char (&)[20]) { keys.emplace_back(key); }
-  template <class Record>
-  void Object(const char* key, Record&) {
-    keys.emplace_back(key);
-  }
-  template <class Record>
-  void Objects(const char* key, Record*, int) {
-    keys.emplace_back(key);
-  }
-  void Floats(const char* key, float*, int) { keys.emplace_back(key); }
-  void HexGroups(const char* key, unsigned char*, int, int) { keys.emplace_back(key); }
-
-  std::vector<std::string> keys;
-};
-
-// The keys Record's form takes, collected once per record type.
-template <class Record>
-const std::vector<std::string>& KeysOf() {
-  static const std::vector<std::string> keys = [] {
-    KeyCollector collector;
-    const auto scratch = std::make_unique<Record>();
-    Visit(collector, *scratch);
-    return std::move(collector.keys);
-  }();
-  return keys;
-}
-
-// Refuses a key of object that Record's form does not take (nor one of
-// also), before any field is read: a misspelt key is named with the key it
-// is closest to, instead of surfacing as that key missing.
-template <class Record>
+// Refuses a key of object that form F does not take (nor one of also),
+// before any field is read: a misspelt key is named with the key it is
+// closest to, instead of surfacing as that key missing.
+template <class F>
 void RefuseUnknownKeys(const BlockJson& object, const std::string& path,
                        std::initializer_list<const char*> also = {}) {
-  if (!object.is_object()) return;
-  const std::vector<std::string>& taken = KeysOf<Record>();
+  const std::vector<std::string>& taken = FieldNames<F>();
   const auto known = [&](const std::string& key) {
     return std::find(taken.begin(), taken.end(), key) != taken.end() ||
            std::find(also.begin(), also.end(), key) != also.end();
@@ -169,228 +69,122 @@ void RefuseUnknownKeys(const BlockJson& object, const std::string& path,
   }
 }
 
-class Reader {
+const BlockJson& Take(const BlockJson& object, const std::string& path, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end()) Fail(Join(path, key), "missing");
+  return *it;
+}
+
+const BlockJson& List(const BlockJson& list, const std::string& where, std::size_t count) {
+  if (!list.is_array()) Fail(where, "expected a list, found " + Shown(list));
+  if (list.size() != count) {
+    Fail(where, fmt::format("expected {} entries, found {}", count, list.size()));
+  }
+  return list;
+}
+
+template <class T>
+void IntegerFromJson(const BlockJson& v, const std::string& where, T& value) {
+  using Limits = std::numeric_limits<T>;
+  const std::string kind = fmt::format("{}{}-bit", Limits::is_signed ? "" : "unsigned ", 8 * sizeof(T));
+  bool inRange = false;
+  if (v.is_number_unsigned()) {
+    const auto u = v.get<std::uint64_t>();
+    inRange = u <= static_cast<std::uint64_t>(Limits::max());
+  } else if (v.is_number_integer()) {
+    const auto s = v.get<std::int64_t>();
+    inRange = s >= static_cast<std::int64_t>(Limits::min()) &&
+              (s < 0 || static_cast<std::uint64_t>(s) <= static_cast<std::uint64_t>(Limits::max()));
+  } else {
+    Fail(where, fmt::format("expected a{} {} integer, found {}", Limits::is_signed ? "" : "n",
+                            kind, Shown(v)));
+  }
+  if (!inRange) Fail(where, fmt::format("integer out of the {} range: {}", kind, Shown(v)));
+  value = v.get<T>();
+}
+
+template <class F, class T>
+void ReadValue(const BlockJson& v, const std::string& where, T& value);
+
+// Fills the fields of one record from an object, each from its key.
+class JsonReading {
  public:
-  Reader(const BlockJson& object, std::string path) : object_(object), path_(std::move(path)) {
-    if (!object_.is_object()) Fail(path_, "expected an object, found " + Shown(object_));
-  }
+  JsonReading(const BlockJson& object, std::string path) : object_(object), path_(std::move(path)) {}
 
-  void Int(const char* key, int& value) {
-    const BlockJson& v = Take(key);
+  template <class T, class F>
+  void Value(const char* key, T& value, F) {
+    ReadValue<F>(Take(object_, path_, key), Join(path_, key), value);
+  }
+  template <class T, std::size_t N, class F>
+  void Counted(const char* key, T (&values)[N], std::size_t carried, F) {
     const std::string where = Join(path_, key);
-    bool inRange = false;
-    if (v.is_number_unsigned()) {
-      const auto u = v.get<std::uint64_t>();
-      inRange = u <= static_cast<std::uint64_t>(std::numeric_limits<int>::max());
-      value = inRange ? static_cast<int>(u) : 0;
-    } else if (v.is_number_integer()) {
-      const auto s = v.get<std::int64_t>();
-      inRange = s >= std::numeric_limits<int>::min() && s <= std::numeric_limits<int>::max();
-      value = inRange ? static_cast<int>(s) : 0;
-    } else {
-      Fail(where, "expected a 32-bit integer, found " + Shown(v));
+    const BlockJson& list = List(Take(object_, path_, key), where, carried);
+    for (std::size_t k = 0; k < carried; ++k) {
+      ReadValue<F>(list[k], Join(where, std::to_string(k)), values[k]);
     }
-    if (!inRange) Fail(where, "integer out of the 32-bit range: " + Shown(v));
-  }
-  void Float(const char* key, float& value) { value = FloatFromJson(Take(key), Join(path_, key)); }
-  void Text(const char* key, char (&text)[20]) { TextFromJson(Take(key), text, Join(path_, key)); }
-
-  template <class Record>
-  void Object(const char* key, Record& record) {
-    Fill(Take(key), Join(path_, key), record);
-  }
-  template <class Record>
-  void Objects(const char* key, Record* records, int count) {
-    const BlockJson& list = List(key, count);
-    for (int i = 0; i < count; ++i) {
-      Fill(list[static_cast<std::size_t>(i)], Join(Join(path_, key), std::to_string(i)),
-           records[i]);
-    }
-  }
-  void Floats(const char* key, float* values, int count) {
-    const BlockJson& list = List(key, count);
-    for (int i = 0; i < count; ++i) {
-      values[i] = FloatFromJson(list[static_cast<std::size_t>(i)],
-                                Join(Join(path_, key), std::to_string(i)));
-    }
-  }
-  void HexGroups(const char* key, unsigned char* bytes, int count, int width) {
-    const BlockJson& list = List(key, count);
-    for (int i = 0; i < count; ++i) {
-      const BlockJson& item = list[static_cast<std::size_t>(i)];
-      const bool ok = item.is_string() && ParseHex(item.get_ref<const std::string&>(),
-                                                   bytes + static_cast<std::size_t>(i) * width,
-                                                   static_cast<std::size_t>(width));
-      if (!ok) {
-        Fail(Join(Join(path_, key), std::to_string(i)),
-             fmt::format("expected {} hex digits, found {}", 2 * width, Shown(item)));
-      }
-    }
-  }
-
-  template <class Record>
-  static void Fill(const BlockJson& object, const std::string& path, Record& record) {
-    Reader reader(object, path);
-    RefuseUnknownKeys<Record>(object, path);
-    Visit(reader, record);
-  }
-
-  const BlockJson& Take(const char* key) {
-    const auto it = object_.find(key);
-    if (it == object_.end()) Fail(Join(path_, key), "missing");
-    return *it;
   }
 
  private:
-  const BlockJson& List(const char* key, int count) {
-    const BlockJson& list = Take(key);
-    const std::string where = Join(path_, key);
-    if (!list.is_array()) Fail(where, "expected a list, found " + Shown(list));
-    if (list.size() != static_cast<std::size_t>(count)) {
-      Fail(where, fmt::format("expected {} entries, found {}", count, list.size()));
-    }
-    return list;
-  }
-
   const BlockJson& object_;
   std::string path_;
 };
 
-// --- Field lists, in record order -------------------------------------------
-
-template <class Io>
-void Visit(Io& io, CartesianInfo& c) {
-  io.Float("X", c.X);
-  io.Float("Y", c.Y);
-  io.Float("Z", c.Z);
-  io.Float("RotationX", c.RotationX);
-  io.Float("RotationY", c.RotationY);
-  io.Float("RotationZ", c.RotationZ);
+template <class F, class Record>
+void ReadRecord(const BlockJson& object, const std::string& path, Record& record,
+                std::initializer_list<const char*> also = {}) {
+  if (!object.is_object()) Fail(path, "expected an object, found " + Shown(object));
+  RefuseUnknownKeys<F>(object, path, also);
+  VisitFields<F>(record, JsonReading(object, path));
 }
 
-template <class Io>
-void Visit(Io& io, AngularInfo& a) {
-  io.Float("Actuator1", a.Actuator1);
-  io.Float("Actuator2", a.Actuator2);
-  io.Float("Actuator3", a.Actuator3);
-  io.Float("Actuator4", a.Actuator4);
-  io.Float("Actuator5", a.Actuator5);
-  io.Float("Actuator6", a.Actuator6);
-}
-
-template <class Io>
-void Visit(Io& io, FingersPosition& f) {
-  io.Float("Finger1", f.Finger1);
-  io.Float("Finger2", f.Finger2);
-  io.Float("Finger3", f.Finger3);
-}
-
-template <class Io>
-void Visit(Io& io, UserPosition& p) {
-  io.Int("Type", p.Type);
-  io.Float("Parameter", p.Parameter);
-  io.Object("Coordinates", p.Coordinates);
-  io.Object("Actuators", p.Actuators);
-  io.Int("FingersMode", p.FingersMode);
-  io.Object("Fingers", p.Fingers);
-}
-
-// Stored positions at and beyond the count never travel, so the document
-// holds exactly the ones that do (the count itself may exceed 20).
-int CarriedPositions(int count) {
-  return std::clamp(count, 0, TARSEL_MAX_STORED_POSITIONS);
-}
-
-template <class Io>
-void Visit(Io& io, ClientConfigurations& c) {
-  io.Text("Text1", c.Text1);
-  io.Text("Text2", c.Text2);
-  io.Text("Text3", c.Text3);
-  io.Text("Text4", c.Text4);
-  io.Text("Text5", c.Text5);
-  io.Int("IntValue1", c.IntValue1);
-  io.Float("FloatValue1", c.FloatValue1);
-  io.Float("FloatValue2", c.FloatValue2);
-  io.Float("FloatValue3", c.FloatValue3);
-  io.Float("FloatValue4", c.FloatValue4);
-  io.Float("FloatValue5", c.FloatValue5);
-  io.Float("FloatValue6", c.FloatValue6);
-  io.Float("FloatValue7", c.FloatValue7);
-  io.Int("IntValue2", c.IntValue2);
-  io.Float("FloatValue8", c.FloatValue8);
-  io.Int("StoredPositionCount", c.StoredPositionCount);
-  io.Objects("StoredPositions", c.StoredPositions, CarriedPositions(c.StoredPositionCount));
-  io.Float("FloatValue9", c.FloatValue9);
-  io.Int("IntValue3", c.IntValue3);
-  io.Float("FloatValue10", c.FloatValue10);
-  io.Int("IntValue4", c.IntValue4);
-  io.Int("IntValue5", c.IntValue5);
-  io.Int("IntValue6", c.IntValue6);
-}
-
-template <class Io>
-void Visit(Io& io, Zone& z) {
-  io.Int("ZoneValue1", z.ZoneValue1);
-  io.Int("ZoneValue2", z.ZoneValue2);
-  io.Int("ZoneValue3", z.ZoneValue3);
-  io.Int("ZoneValue4", z.ZoneValue4);
-  io.Objects("Points", z.Points, 8);
-  io.Floats("Parameters", z.Parameters, 9);
-  io.Int("ZoneValue5", z.ZoneValue5);
-}
-
-template <class Io>
-void Visit(Io& io, ZoneList& l) {
-  io.Int("ListValue1", l.ListValue1);
-  io.Int("ListValue2", l.ListValue2);
-  io.Objects("Zones", l.Zones, 10);
-}
-
-template <class Io>
-void Visit(Io& io, ControlMappingEntry& e) {
-  io.Int("EntryValue1", e.EntryValue1);
-  io.Int("EntryValue2", e.EntryValue2);
-  io.HexGroups("BytePairs", &e.BytePairs[0][0], 6, 2);
-  io.HexGroups("ByteGroups", &e.ByteGroups[0][0], 26, 7);
-}
-
-template <class Io>
-void Visit(Io& io, ControlMapping& m) {
-  io.Int("MappingValue1", m.MappingValue1);
-  io.Int("MappingValue2", m.MappingValue2);
-  io.Int("MappingValue3", m.MappingValue3);
-  io.Int("MappingValue4", m.MappingValue4);
-  io.Int("MappingValue5", m.MappingValue5);
-  io.Objects("FirstEntries", m.FirstEntries, 6);
-  io.Objects("SecondEntries", m.SecondEntries, 6);
-}
-
-template <class Io>
-void Visit(Io& io, ControlMappingCharts& c) {
-  io.Int("ChartsValue1", c.ChartsValue1);
-  io.Int("ChartsValue2", c.ChartsValue2);
-  io.Objects("Mappings", c.Mappings, 6);
+// Reads value (F the form of its records) in the form ValueJson writes.
+template <class F, class T>
+void ReadValue(const BlockJson& v, const std::string& where, T& value) {
+  using E = std::remove_all_extents_t<T>;
+  constexpr bool kRow = std::rank_v<T> == 1;
+  if constexpr (std::is_class_v<T>) {
+    ReadRecord<F>(v, where, value);
+  } else if constexpr (kRow && std::is_same_v<E, char>) {
+    TextFromJson(v, value, where);
+  } else if constexpr (kRow && std::is_same_v<E, unsigned char>) {
+    if (!v.is_string() || !ParseHex(v.get_ref<const std::string&>(), value, sizeof value)) {
+      Fail(where, fmt::format("expected {} hex digits, found {}", 2 * sizeof value, Shown(v)));
+    }
+  } else if constexpr (std::is_array_v<T>) {
+    const BlockJson& list = List(v, where, std::extent_v<T>);
+    for (std::size_t i = 0; i < std::extent_v<T>; ++i) {
+      ReadValue<F>(list[i], Join(where, std::to_string(i)), value[i]);
+    }
+  } else if constexpr (std::is_same_v<T, float>) {
+    value = FloatFromJson(v, where);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    if (!v.is_boolean()) Fail(where, "expected true or false, found " + Shown(v));
+    value = v.get<bool>();
+  } else {
+    static_assert(std::is_integral_v<T>, "a stored block holds floats, integers, texts and bytes");
+    IntegerFromJson(v, where, value);
+  }
 }
 
 template <class Record>
-BlockJson Document(const char* name, Record record) {
+BlockJson Document(const Record& record) {
+  using F = Form<Record>;
   BlockJson document = BlockJson::object();
-  document["block"] = name;
-  Writer writer(document);
-  Visit(writer, record);
+  document["block"] = F::kName;
+  VisitFields<F>(record, JsonFields<BlockJson>{document});
   return document;
 }
 
 template <class Record>
-void FromDocument(const char* name, const BlockJson& document, Record& out) {
+void FromDocument(const BlockJson& document, Record& out) {
+  using F = Form<Record>;
   std::memset(static_cast<void*>(&out), 0, sizeof out);
-  Reader reader(document, "");
-  const BlockJson& block = reader.Take("block");
-  if (!block.is_string() || block.get_ref<const std::string&>() != name) {
-    Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), name));
+  if (!document.is_object()) Fail("", "expected an object, found " + Shown(document));
+  const BlockJson& block = Take(document, "", "block");
+  if (!block.is_string() || block.get_ref<const std::string&>() != F::kName) {
+    Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), F::kName));
   }
-  RefuseUnknownKeys<Record>(document, "", {"block"});
-  Visit(reader, out);
+  ReadRecord<F>(document, "", out, {"block"});
 }
 
 void Compare(const BlockJson& a, const BlockJson& b, const std::string& path, std::string& out) {
@@ -451,11 +245,7 @@ float FloatFromJson(const BlockJson& value, const std::string& where) {
 }
 
 BlockJson TextToJson(const char (&text)[20]) {
-  std::size_t length = 0;
-  if (text::IsPlainText(text, sizeof text, length)) return std::string(text, length);
-  BlockJson object = BlockJson::object();
-  object["hex"] = Hex(reinterpret_cast<const unsigned char*>(text), sizeof text);
-  return object;
+  return ValueJson<BlockJson, NoForm>(text);
 }
 
 void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& where) {
@@ -479,23 +269,23 @@ void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& w
 }
 
 BlockJson ToJson(const ClientConfigurations& config) {
-  return Document("ClientConfigurations", config);
+  return Document(config);
 }
 BlockJson ToJson(const ZoneList& zones) {
-  return Document("ZoneList", zones);
+  return Document(zones);
 }
 BlockJson ToJson(const ControlMappingCharts& charts) {
-  return Document("ControlMappingCharts", charts);
+  return Document(charts);
 }
 
 void FromJson(const BlockJson& document, ClientConfigurations& out) {
-  FromDocument("ClientConfigurations", document, out);
+  FromDocument(document, out);
 }
 void FromJson(const BlockJson& document, ZoneList& out) {
-  FromDocument("ZoneList", document, out);
+  FromDocument(document, out);
 }
 void FromJson(const BlockJson& document, ControlMappingCharts& out) {
-  FromDocument("ControlMappingCharts", document, out);
+  FromDocument(document, out);
 }
 
 std::string WriteDocument(const BlockJson& document) {
@@ -578,7 +368,7 @@ class Prescan {
     levels_.pop_back();
     return true;
   }
-  // "/Zones/3/Points": where the current value is, as the loaders name places.
+  // "/<key>/3/<key>": where the current value is, as the loaders name places.
   std::string Path() const {
     std::string path;
     for (const Level& level : levels_) path = Join(path, level.member);

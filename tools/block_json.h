@@ -14,9 +14,10 @@
 //     by zero padding (the padding is left out), otherwise {"hex": "<40 hex
 //     digits>"}. A string of up to 20 bytes without NUL is accepted.
 //   - byte groups of the control mapping: hex strings, two digits a byte.
-// Every field of the record that travels to the arm has a key, in the order
-// the record holds them; reading insists on every key and refuses unknown
-// ones, so a misspelt key is an error rather than a silent zero.
+// Every field of the record's form that travels to the arm has a key, in
+// wire order (record_json.h writes them, the same form reads them); reading
+// insists on every key and refuses unknown ones, so a misspelt key is an
+// error rather than a silent zero.
 #pragma once
 
 #include <cstdint>
@@ -36,13 +37,13 @@ namespace tarsel::tool {
 using BlockJson = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool,
                                        std::int64_t, std::uint64_t, float>;
 
-// A document or value that does not fit; what() names where ("/Zones/3/...").
+// A document or value that does not fit; what() names where ("/<key>/3/...").
 class JsonError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// --- Single values ---------------------------------------------------------
+// --- One value ------------------------------------------------------------
 BlockJson FloatToJson(float value);
 float FloatFromJson(const BlockJson& value, const std::string& where);
 BlockJson TextToJson(const char (&text)[20]);
@@ -55,7 +56,8 @@ BlockJson ToJson(const ZoneList& zones);
 BlockJson ToJson(const ControlMappingCharts& charts);
 
 // Fill out from document; out is cleared first, so bytes the document does
-// not describe (Reserved, stored positions beyond the count) are zero.
+// not describe (what never travels, stored positions beyond the count) are
+// zero.
 void FromJson(const BlockJson& document, ClientConfigurations& out);
 void FromJson(const BlockJson& document, ZoneList& out);
 void FromJson(const BlockJson& document, ControlMappingCharts& out);

@@ -7,11 +7,13 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include <fmt/core.h>
+#include <fmt/format.h>
 
 #include "block_json.h"
 #include "commands.h"
+#include "record_form.h"
 #include "tarsel/tarsel.h"
 
 namespace tarsel::tool {
@@ -30,7 +32,6 @@ struct Block<ClientConfigurations> {
   static constexpr const char* kWrite = "SetClientConfigurations";
   static int Read(ClientConfigurations& r) { return GetClientConfigurations(&r); }
   static int Write(const ClientConfigurations& r) { return SetClientConfigurations(r); }
-  static void KeepUnreported(const ClientConfigurations&, ClientConfigurations&) {}
 };
 
 template <>
@@ -41,7 +42,6 @@ struct Block<ZoneList> {
   static constexpr const char* kWrite = "SetProtectionZone";
   static int Read(ZoneList& r) { return GetProtectionZone(&r); }
   static int Write(const ZoneList& r) { return SetProtectionZone(r); }
-  static void KeepUnreported(const ZoneList&, ZoneList&) {}
 };
 
 template <>
@@ -52,18 +52,6 @@ struct Block<ControlMappingCharts> {
   static constexpr const char* kWrite = "SetControlMapping";
   static int Read(ControlMappingCharts& r) { return GetControlMapping(&r); }
   static int Write(const ControlMappingCharts& r) { return SetControlMapping(r); }
-  // The arm sends ChartsValue1 and the entries' EntryValue2 to nobody: the
-  // read leaves them alone, so they cannot be checked after a load.
-  static void KeepUnreported(const ControlMappingCharts& sent, ControlMappingCharts& back) {
-    back.ChartsValue1 = sent.ChartsValue1;
-    for (int m = 0; m < 6; ++m) {
-      for (int e = 0; e < 6; ++e) {
-        back.Mappings[m].FirstEntries[e].EntryValue2 = sent.Mappings[m].FirstEntries[e].EntryValue2;
-        back.Mappings[m].SecondEntries[e].EntryValue2 =
-            sent.Mappings[m].SecondEntries[e].EntryValue2;
-      }
-    }
-  }
 };
 
 bool IsStdStream(const std::string& path) {
@@ -163,7 +151,11 @@ void RunLoad(const Context& context, const LoadOptions& o) {
   auto back = std::make_unique<Record>(ReadBlock<Record>());
   if (!o.readBack.empty()) WriteText(o.readBack, WriteDocument(ToJson(*back)));
   if (o.verify) {
-    Block<Record>::KeepUnreported(*record, *back);
+    // What the arm is sent but never reports cannot be checked.
+    auto keep = [](const char*, const auto& sent, auto& read) {
+      std::memcpy(&read, &sent, sizeof read);
+    };
+    ForEachSent<Form<Record>>(*record, *back, keep);
     const std::string difference = FirstDifference(ToJson(*record), ToJson(*back));
     if (!difference.empty()) {
       throw Failure(
@@ -181,7 +173,14 @@ CLI::App* AddBlock(CLI::App& app, const Context& context, const std::string& des
                    const std::string& note) {
   CLI::App* group = app.add_subcommand(Block<Record>::kCommand, description);
   group->require_subcommand(1);
-  if (!note.empty()) group->footer(note);
+  std::string footer = note;
+  if (const std::vector<std::string> sent = SentNames<Record>(); !sent.empty()) {
+    footer += fmt::format(
+        "{}Sent by load but never reported by the arm (a dump shows them as 0, and load does not "
+        "check them when it reads the {} back): {}.",
+        footer.empty() ? "" : " ", Block<Record>::kWhat, fmt::join(sent, ", "));
+  }
+  if (!footer.empty()) group->footer(footer);
 
   auto dumpPath = std::make_shared<std::string>();
   CLI::App* dump = group->add_subcommand(
@@ -206,8 +205,8 @@ CLI::App* AddBlock(CLI::App& app, const Context& context, const std::string& des
 
 void AddBlockCommands(CLI::App& app, const Context& context) {
   AddBlock<ClientConfigurations>(app, context, "The client configuration block (JSON)",
-                                 "Stored positions beyond StoredPositionCount (and the reserved "
-                                 "tail) never travel, so the file holds only the ones that do.");
+                                 "Stored positions beyond their count (and the reserved tail) "
+                                 "never travel, so the file holds only the ones that do.");
 
   CLI::App* zones = AddBlock<ZoneList>(app, context, "The ten protection zones (JSON)", "");
   CLI::App* erase = zones->add_subcommand("erase", "Clear every protection zone");
@@ -217,10 +216,7 @@ void AddBlockCommands(CLI::App& app, const Context& context) {
     fmt::print("Erased the protection zones.\n");
   });
 
-  AddBlock<ControlMappingCharts>(
-      app, context, "The control-mapping charts (JSON)",
-      "ChartsValue1 and every EntryValue2 are sent by load but never reported by the arm: a dump "
-      "shows them as 0, and load does not check them when it reads the charts back.");
+  AddBlock<ControlMappingCharts>(app, context, "The control-mapping charts (JSON)", "");
 }
 
 }  // namespace tarsel::tool

@@ -1,7 +1,7 @@
 // tarsel errors list, tarsel errors clear. Entries are printed by meaning
-// (error_entry.h, the live view's decoding too), or with --raw by the
+// (status/error_entry.h, the live view's decoding too), or with --raw by the
 // record's field names.
-#include <iterator>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +10,8 @@
 
 #include "commands.h"
 #include "display.h"
-#include "error_entry.h"
 #include "record_json.h"
+#include "status/error_entry.h"
 #include "tarsel/tarsel.h"
 
 namespace tarsel::tool {
@@ -30,34 +30,17 @@ std::vector<SystemError> ReadErrorLog() {
   return entries;
 }
 
-template <std::size_t N>
-std::string FlagText(const bool (&flags)[N]) {
-  std::string text;
-  for (bool flag : flags) text += flag ? '1' : '0';
-  return text;
-}
-
-// The nonzero values of the entry's data array, "[index]=value".
-template <typename Array>
-std::string DataText(const Array& data) {
-  std::string text;
-  for (std::size_t i = 0; i < std::size(data); ++i) {
-    if (data[i] != 0) text += fmt::format("{}[{}]={}", text.empty() ? "" : " ", i, data[i]);
-  }
-  return text.empty() ? "-" : text;
-}
-
 // An entry by meaning, with the names beside the numbers.
-Json DecodedJson(std::size_t index, const view::ErrorView& e) {
+Json DecodedJson(std::size_t index, const status::ErrorView& e) {
   Json data = Json::array();
   for (std::uint32_t v : e.data) data.push_back(v);
   return Json{{"index", index},
               {"code", e.code},
-              {"codeText", view::ErrorCodeText(e.code)},
+              {"codeText", status::ErrorCodeText(e.code)},
               {"device", e.device},
-              {"deviceName", view::DeviceName(e.device)},
+              {"deviceName", status::DeviceName(e.device)},
               {"severity", e.severity},
-              {"severityName", view::SeverityName(e.severity)},
+              {"severityName", status::SeverityName(e.severity)},
               {"occurrences", e.occurrences},
               {"time", e.timeSeconds},
               {"values", e.values},
@@ -65,15 +48,29 @@ Json DecodedJson(std::size_t index, const view::ErrorView& e) {
               {"data", data}};
 }
 
+// The entries' fields under their names, a column a field (flags as digits,
+// the data array's nonzero words).
 void PrintRaw(const std::vector<SystemError>& entries) {
-  fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", "#", "UIntValue1",
-             "IntValue1", "IntValue2", "IntValue3", "UIntValue2", "Flags", "IntValue4", "IntValue5",
-             "UIntArray");
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const SystemError& e = entries[i];
-    fmt::print("{:>3} {:>10} {:>9} {:>9} {:>9} {:>10} {:>7} {:>9} {:>9}  {}\n", i, e.UIntValue1,
-               e.IntValue1, e.IntValue2, e.IntValue3, e.UIntValue2, FlagText(e.Flags), e.IntValue4,
-               e.IntValue5, DataText(e.UIntArray));
+  const std::vector<std::string>& names = FieldNames<Form<SystemError>>();
+  std::vector<std::vector<FieldText>> rows;
+  std::vector<std::size_t> widths;
+  for (const std::string& name : names) widths.push_back(name.size());
+  for (const SystemError& e : entries) {
+    rows.push_back(FieldTexts(e));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      widths[i] = std::max(widths[i], rows.back()[i].text.size());
+    }
+  }
+  const auto print = [&](const std::string& index, const auto& cell) {
+    std::string line = fmt::format("{:>3}", index);
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+      line += fmt::format(" {:>{}}", cell(i), widths[i]);
+    }
+    fmt::print("{}  {}\n", line, cell(names.size() - 1));
+  };
+  print("#", [&](std::size_t i) { return names[i]; });
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    print(std::to_string(k), [&](std::size_t i) { return rows[k][i].text; });
   }
 }
 
@@ -81,12 +78,12 @@ void PrintDecoded(const std::vector<SystemError>& entries) {
   fmt::print("{:>3}  {:<8} {:<11} {:<11} {:>6} {:>9}  {:<11}  {:<7}  {}\n", "#", "code", "device",
              "severity", "count", "time (s)", "values", "flags", "data");
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const view::ErrorView e = view::DecodeError(entries[i]);
+    const status::ErrorView e = status::DecodeError(entries[i]);
     fmt::print("{:>3}  {:<8} {:<11} {:<11} {:>6} {:>9}  {:<11}  {:<7}  {}\n", i,
-               view::ErrorCodeText(e.code), view::DeviceName(e.device),
-               view::SeverityName(e.severity), e.occurrences, e.timeSeconds,
-               fmt::format("{} {}", e.values[0], e.values[1]), FlagText(entries[i].Flags),
-               DataText(e.data));
+               status::ErrorCodeText(e.code), status::DeviceName(e.device),
+               status::SeverityName(e.severity), e.occurrences, e.timeSeconds,
+               fmt::format("{} {}", e.values[0], e.values[1]), FlagText(e.flags),
+               NonzeroText(e.data));
   }
 }
 
@@ -96,7 +93,7 @@ void RunList(const Context& context, bool json, bool raw) {
   if (json) {
     Json list = Json::array();
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      list.push_back(raw ? ToDisplay(entries[i]) : DecodedJson(i, view::DecodeError(entries[i])));
+      list.push_back(raw ? ToDisplay(entries[i]) : DecodedJson(i, status::DecodeError(entries[i])));
     }
     PrintJson(Json{{"count", entries.size()}, {"entries", list}});
     return;
@@ -138,7 +135,7 @@ void AddErrorCommands(CLI::App& app, const Context& context) {
       "list", "List every entry of the error log: code, device, severity, count, time, values");
   list->add_flag("--json", *json, "Print JSON (every value of each entry, and the names)");
   list->add_flag("--raw", *raw,
-                 "Print the entries' values under the record's field names (UIntValue1 ...), "
+                 "Print the entries' values under the record's field names, "
                  "as earlier versions did");
   list->callback([&context, json, raw] { RunList(context, *json, *raw); });
   CLI::App* clear = errors->add_subcommand("clear", "Empty the error log");

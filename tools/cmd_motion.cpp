@@ -35,34 +35,28 @@ struct PositionsOptions {
   bool json = false;
 };
 
-// One sample: the six values and the three fingers.
+// One sample: the six joints (or the pose's six values), then the three
+// fingers.
 struct Sample {
-  float values[6];
+  std::vector<float> values;
   FingersPosition fingers;
   Json json;
 };
 
+template <class Position>
+Sample SampleOf(const Position& p) {
+  return Sample{FloatsOf(p), p.Fingers, ToDisplay(p)};
+}
+
 Sample ReadSample(bool cartesian) {
-  Sample s{};
   if (cartesian) {
     CartesianPosition p{};
     Check(GetCartesianPosition(p), "GetCartesianPosition");
-    const CartesianInfo& c = p.Coordinates;
-    const float values[6] = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
-    std::copy(values, values + 6, s.values);
-    s.fingers = p.Fingers;
-    s.json = ToDisplay(p);
-  } else {
-    AngularPosition p{};
-    Check(GetAngularPosition(p), "GetAngularPosition");
-    const AngularInfo& a = p.Actuators;
-    const float values[6] = {a.Actuator1, a.Actuator2, a.Actuator3,
-                             a.Actuator4, a.Actuator5, a.Actuator6};
-    std::copy(values, values + 6, s.values);
-    s.fingers = p.Fingers;
-    s.json = ToDisplay(p);
+    return SampleOf(p);
   }
-  return s;
+  AngularPosition p{};
+  Check(GetAngularPosition(p), "GetAngularPosition");
+  return SampleOf(p);
 }
 
 constexpr int kColumn = 10;
@@ -80,9 +74,8 @@ std::string Row(const Sample& s, bool cartesian, const double* time) {
   std::string line = time != nullptr ? fmt::format("{:8.2f}", *time) : std::string();
   // Joint values get three decimals; pose values, small numbers, four.
   const int decimals = cartesian ? 4 : 3;
-  for (float v : s.values) line += Fixed(v, kColumn, decimals);
-  for (float f : {s.fingers.Finger1, s.fingers.Finger2, s.fingers.Finger3}) {
-    line += Fixed(f, kColumn, 1);
+  for (std::size_t i = 0; i < s.values.size(); ++i) {
+    line += Fixed(s.values[i], kColumn, i < 6 ? decimals : 1);
   }
   return line;
 }

@@ -99,35 +99,6 @@ std::string ApiVersionText(const std::vector<int>& v) {
   return v.size() >= 3 ? VersionText(v[0], v[1], v[2]) : "unknown";
 }
 
-template <class T>
-std::string Values(std::initializer_list<T> values) {
-  std::string text;
-  for (const T& value : values) text += fmt::format("{}{}", text.empty() ? "" : "  ", value);
-  return text;
-}
-
-void AddGeneralSummary(Listing& listing, const GeneralInformations& g) {
-  listing.Section("General information");
-  listing.Add("DoubleValue1-2", Values({g.DoubleValue1, g.DoubleValue2}));
-  listing.Add("UIntValue1-4", Values({g.UIntValue1, g.UIntValue2, g.UIntValue3, g.UIntValue4}));
-  listing.Add("FloatValue1-6", Values({g.FloatValue1, g.FloatValue2, g.FloatValue3, g.FloatValue4,
-                                       g.FloatValue5, g.FloatValue6}));
-  listing.Add("FloatValue7-12", Values({g.FloatValue7, g.FloatValue8, g.FloatValue9, g.FloatValue10,
-                                        g.FloatValue11, g.FloatValue12}));
-  listing.Add("UShortValue1-12",
-              Values({g.UShortValue1, g.UShortValue2, g.UShortValue3, g.UShortValue4,
-                      g.UShortValue5, g.UShortValue6, g.UShortValue7, g.UShortValue8,
-                      g.UShortValue9, g.UShortValue10, g.UShortValue11, g.UShortValue12}));
-  listing.Add("UIntValue5-15", Values({g.UIntValue5, g.UIntValue6, g.UIntValue7, g.UIntValue8,
-                                       g.UIntValue9, g.UIntValue10, g.UIntValue11, g.UIntValue12,
-                                       g.UIntValue13, g.UIntValue14, g.UIntValue15}));
-  listing.Add("FloatValue13-21", Values({g.FloatValue13, g.FloatValue14, g.FloatValue15,
-                                         g.FloatValue16, g.FloatValue17, g.FloatValue18,
-                                         g.FloatValue19, g.FloatValue20, g.FloatValue21}));
-  listing.Add("IntValue1", std::to_string(g.IntValue1));
-  listing.Add("DoubleValue3-4", Values({g.DoubleValue3, g.DoubleValue4}));
-}
-
 void RunStatus(const Context& context, bool json) {
   Session session(context.connect);
   QuickStatus quick{};
@@ -166,7 +137,7 @@ void RunStatus(const Context& context, bool json) {
       .Add("API library", ApiVersionText(api))
       .Add("Arm code", Joined(versions.words))
       .Add("", fmt::format("{}  {}", versions.single, Joined(versions.further, "  ")));
-  AddGeneralSummary(listing, general);
+  listing.Section("General information").AddScalars(FieldTexts(general));
   listing.Print();
 }
 

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <fmt/core.h>
 
 #include "commands.h"
+#include "record_form.h"
 #include "tarsel/arm.hpp"
 #include "view_server.h"
 
@@ -65,8 +67,14 @@ void ReadErrorLog(Arm& arm, view::ArmView& v) {
   const unsigned int count = std::min(arm.GetSystemErrorCount(), kErrorsShown);
   v.errors.clear();
   for (unsigned int i = 0; i < count; ++i) {
-    v.errors.push_back(view::DecodeError(arm.GetSystemError(i)));
+    v.errors.push_back(status::DecodeError(arm.GetSystemError(i)));
   }
+}
+
+// Copies a record's floats (FloatsOf) to the view's numbers.
+template <std::size_t N>
+void Put(const std::vector<float>& floats, std::array<double, N>& out) {
+  std::copy_n(floats.begin(), std::min(N, floats.size()), out.begin());
 }
 
 // The point the arm is executing, when it is one of positions (velocity
@@ -75,14 +83,12 @@ std::optional<view::TargetView> TargetOf(const TrajectoryPoint& point) {
   const UserPosition& p = point.Position;
   view::TargetView target;
   if (p.Type == TARSEL_ANGULAR_POSITION) {
-    const AngularInfo& a = p.Actuators;
-    target.values = {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6};
+    Put(FloatsOf(p.Actuators), target.values);
     return target;
   }
   if (p.Type == TARSEL_CARTESIAN_POSITION) {
-    const CartesianInfo& c = p.Coordinates;
     target.angular = false;
-    target.values = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
+    Put(FloatsOf(p.Coordinates), target.values);
     return target;
   }
   return std::nullopt;
@@ -102,11 +108,9 @@ void Poll(Watched& w, Clock::time_point now) {
     const TrajectoryFIFO queue = w.arm->GetGlobalTrajectoryInfo();
     v.controlType = w.arm->GetControlType();
     const QuickStatus quick = w.arm->GetQuickStatus();
-    const AngularInfo& a = joints.Actuators;
-    v.joints = {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6};
-    v.fingers = {joints.Fingers.Finger1, joints.Fingers.Finger2, joints.Fingers.Finger3};
-    const CartesianInfo& c = pose.Coordinates;
-    v.pose = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
+    Put(FloatsOf(joints.Actuators), v.joints);
+    Put(FloatsOf(joints.Fingers), v.fingers);
+    Put(FloatsOf(pose.Coordinates), v.pose);
     v.queue = queue.PointCount;
     v.target.reset();
     if (queue.PointCount > 0) v.target = TargetOf(w.arm->GetActualTrajectoryInfo());

@@ -3,16 +3,33 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 #include <fmt/core.h>
 
+#include "core/value_text.h"
+
 namespace tarsel::tool {
 
-Json JsonFloat(float value) {
-  if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+std::string NumberText(float value) {
+  if (!std::isfinite(value)) return text::NonFiniteText(value);
+  return fmt::format("{}", value);
+}
+
+std::string NumberText(double value) {
+  if (std::isfinite(value)) return fmt::format("{}", value);
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  if (bits == 0x7ff8000000000000u) return "nan";
+  if (bits == 0xfff8000000000000u) return "-nan";
+  return fmt::format("0x{:016x}", bits);
+}
+
+Json JsonFloat(float value) {
+  if (!std::isfinite(value)) return text::NonFiniteText(value);
   // The shortest decimal of the float, read as a double, prints the same
   // short decimal again.
   char text[64];
@@ -23,12 +40,12 @@ Json JsonFloat(float value) {
 }
 
 Json JsonDouble(double value) {
-  if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  if (!std::isfinite(value)) return NumberText(value);
   return value;
 }
 
 std::string Fixed(float value, int width, int decimals) {
+  if (!std::isfinite(value)) return fmt::format("{:>{}}", NumberText(value), width);
   return fmt::format("{:{}.{}f}", value, width, decimals);
 }
 
@@ -43,6 +60,32 @@ Listing& Listing::Section(std::string title) {
 
 Listing& Listing::Add(std::string label, std::string value) {
   rows_.push_back({false, std::move(label), std::move(value)});
+  return *this;
+}
+
+Listing& Listing::AddScalars(const std::vector<FieldText>& fields, std::size_t perLine) {
+  // "Value12" is the stem "Value" and the number 12.
+  const auto split = [](const std::string& name) {
+    const std::size_t digits = name.find_last_not_of("0123456789") + 1;
+    const int number = digits < name.size() ? std::stoi(name.substr(digits)) : -1;
+    return std::pair{name.substr(0, digits), number};
+  };
+  for (std::size_t i = 0; i < fields.size();) {
+    if (!fields[i].scalar) {
+      ++i;
+      continue;
+    }
+    const auto [stem, first] = split(fields[i].name);
+    std::string values = fields[i].text;
+    std::size_t n = 1;
+    while (first >= 0 && n < perLine && i + n < fields.size() && fields[i + n].scalar &&
+           split(fields[i + n].name) == std::pair{stem, first + static_cast<int>(n)}) {
+      values += "  " + fields[i + n].text;
+      ++n;
+    }
+    Add(n == 1 ? fields[i].name : fmt::format("{}{}-{}", stem, first, first + n - 1), values);
+    i += n;
+  }
   return *this;
 }
 

@@ -15,13 +15,30 @@ namespace tarsel::tool {
 using Json = nlohmann::ordered_json;
 
 // A float as the shortest decimal that reads back to it (0.1f shows as 0.1,
-// not 0.100000001); non-finite values as the strings "nan", "inf", "-inf".
+// not 0.100000001); a non-finite one as the text the tool's files give it
+// (core/value_text.h: "inf", "-inf", "nan", "-nan" or its bit pattern
+// "0x7fc12345"), so that no NaN loses its payload.
 Json JsonFloat(float value);
-// A double as a JSON number; non-finite values as strings like JsonFloat.
+// A double as a JSON number; a non-finite one as its text (NumberText).
 Json JsonDouble(double value);
 
-// A float with a fixed number of decimals, right-aligned in width.
+// A number in listings: a float as its shortest decimal, a double as a
+// JSON number prints; a non-finite one as JsonFloat gives it ("nan", "-inf",
+// "0x7fc12345"; a double's NaN other than "nan" and "-nan" has 16 digits).
+std::string NumberText(float value);
+std::string NumberText(double value);
+
+// A float with a fixed number of decimals, right-aligned in width; a
+// non-finite one as its NumberText.
 std::string Fixed(float value, int width, int decimals);
+
+// One field of a record in a line of text (see FieldTexts): scalar when it
+// holds one number.
+struct FieldText {
+  std::string name;
+  std::string text;
+  bool scalar = false;
+};
 
 // "major.minor.release" from three numbers.
 std::string VersionText(int major, int minor, int release);
@@ -32,6 +49,10 @@ class Listing {
  public:
   Listing& Section(std::string title);
   Listing& Add(std::string label, std::string value);
+  // Adds the scalar fields, a run of numbered ones (Value1, Value2 ...) on
+  // one line of up to perLine values, "Value1-6";
+  // leaves the others out.
+  Listing& AddScalars(const std::vector<FieldText>& fields, std::size_t perLine = 6);
   void Print(std::FILE* out = stdout) const;
 
  private:

@@ -64,11 +64,11 @@ nlohmann::json ErrorsJson(const std::vector<ErrorView>& errors) {
   nlohmann::json list = nlohmann::json::array();
   for (const ErrorView& e : errors) {
     list.push_back({{"code", e.code},
-                    {"codeText", ErrorCodeText(e.code)},
+                    {"codeText", status::ErrorCodeText(e.code)},
                     {"device", e.device},
-                    {"deviceName", DeviceName(e.device)},
+                    {"deviceName", status::DeviceName(e.device)},
                     {"severity", e.severity},
-                    {"severityName", SeverityName(e.severity)},
+                    {"severityName", status::SeverityName(e.severity)},
                     {"occurrences", e.occurrences},
                     {"time", e.timeSeconds}});
   }

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "error_entry.h"
+#include "status/error_entry.h"
 #include "tarsel/config.h"
 
 namespace tarsel::view {
+
+using status::ErrorView;
 
 // Where the arm is heading: the trajectory point it is executing.
 struct TargetView {
@@ -79,7 +81,7 @@ using JointHistory = std::map<std::string, std::deque<JointSample>>;
 //   for joints}.
 // - errors: [{"code", "codeText" ("0x0102"), "device", "deviceName",
 //   "severity", "severityName", "occurrences", "time"}] (the names of
-//   error_entry.h).
+//   status/error_entry.h).
 // - zones: [{"index", "low": [X, Y, Z], "high": [X, Y, Z]}] (m).
 // - frames: the kinematic model's frames 0 (base) to 6 (hand tip) for the
 //   joints, each as 12 numbers: the rotation's rows, then the origin (m).

@@ -1,16 +1,21 @@
 // The JSON forms of the stored blocks: exact round trips of every float bit
-// pattern and every text byte, and strict reading.
+// pattern and every text byte, strict reading, and the files earlier
+// versions wrote; the one text of non-finite numbers in what the tool shows.
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 
 #include "block_json.h"
+#include "display.h"
 
 namespace tarsel::tool {
 namespace {
@@ -208,6 +213,37 @@ TEST(ControlMappingForm, RoundTripsEveryBit) {
   }
 }
 
+// The file of a block filled with random bytes (texts of both forms, floats
+// of every kind) is the text earlier versions wrote, byte for byte: stored
+// files rely on it. Each case names the text's size and its FNV-1a hash.
+TEST(BlockFiles, KeepTheirText) {
+  const auto hash = [](const std::string& text) {
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (const unsigned char c : text) h = (h ^ c) * 0x100000001b3u;
+    return h;
+  };
+  ClientConfigurations config;
+  FillRandom(config, 11);
+  config.StoredPositionCount = 3;
+  std::memcpy(config.Text2, "Tarsel\0\0\0\0\0\0\0\0\0\0\0\0\0", 20);
+  ZoneList zones;
+  FillRandom(zones, 12);
+  ControlMappingCharts charts;
+  FillRandom(charts, 13);
+  const struct {
+    std::string text;
+    std::size_t size;
+    std::uint64_t hash;
+  } cases[] = {{WriteDocument(ToJson(config)), 2978, 0x56e31b1b35090cdbu},
+               {WriteDocument(ToJson(zones)), 22193, 0xa9dab7325869092bu},
+               {WriteDocument(ToJson(charts)), 78586, 0xab9ecdf497fe40c6u}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    EXPECT_EQ(c.text.size(), c.size);
+    EXPECT_EQ(hash(c.text), c.hash);
+  }
+}
+
 // --- Strict reading ---------------------------------------------------------
 
 BlockJson ZoneDocument() {
@@ -387,6 +423,58 @@ TEST(Differences, NameTheFirstPlace) {
   b["ListValue1"] = -0.0f;
   a["ListValue1"] = 0.0f;
   EXPECT_NE(FirstDifference(a, b), "");
+}
+
+// --- What the tool shows ------------------------------------------------------
+
+// A non-finite number shows in the tool's JSON and tables as the files give
+// it: no NaN loses its sign or payload.
+TEST(Shown, NonFiniteNumbersAsInFiles) {
+  for (const std::uint32_t bits : {0x7f800000u, 0xff800000u, 0x7fc00000u, 0xffc00000u, 0x7f800001u,
+                                   0x7fc12345u, 0xffffffffu}) {
+    const float value = FromBits(bits);
+    const std::string text = FloatToJson(value).get<std::string>();
+    EXPECT_EQ(JsonFloat(value), text);
+    EXPECT_EQ(NumberText(value), text);
+    EXPECT_EQ(Fixed(value, 12, 3), fmt::format("{:>12}", text));
+  }
+  const struct {
+    std::uint64_t bits;
+    const char* text;
+  } doubles[] = {{0x7ff0000000000000u, "inf"},
+                 {0xfff0000000000000u, "-inf"},
+                 {0x7ff8000000000000u, "nan"},
+                 {0xfff8000000000000u, "-nan"},
+                 {0x7ff0000000000001u, "0x7ff0000000000001"},
+                 {0xfff8000000abcdefu, "0xfff8000000abcdef"}};
+  for (const auto& d : doubles) {
+    EXPECT_EQ(JsonDouble(std::bit_cast<double>(d.bits)), d.text);
+  }
+}
+
+// A listing of a record's scalar fields: numbered runs on one line, at most
+// perLine values, the rest left out.
+TEST(Shown, ScalarRunsShareALine) {
+  const std::vector<FieldText> fields = {
+      {"DoubleValue1", "1.5", true}, {"DoubleValue2", "2", true},  {"UIntValue1", "7", true},
+      {"UIntValue3", "9", true},     {"Position1", "", false},     {"FloatValue1", "1", true},
+      {"FloatValue2", "2", true},    {"FloatValue3", "3", true},   {"FloatValue4", "4", true},
+      {"HandType", "2", true},       {"FloatArray1", "-", false},  {"FloatValue5", "5", true}};
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  Listing().AddScalars(fields, 3).Print(out);
+  std::rewind(out);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(text,
+            "  DoubleValue1-2  1.5  2\n"
+            "  UIntValue1      7\n"
+            "  UIntValue3      9\n"
+            "  FloatValue1-3   1  2  3\n"
+            "  FloatValue4     4\n"
+            "  HandType        2\n"
+            "  FloatValue5     5\n");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // One entry of an arm's error log by meaning: what each value of a
 // SystemError stands for, and the names people read for them. The one
 // decoding `tarsel errors list` and the live view both use; header only, so
-// that the tool has it whether or not it is built with the view's server.
+// that neither needs the other, nor the API library the simulator.
 #pragma once
 
 #include <array>
@@ -11,7 +11,7 @@
 
 #include "tarsel/status.h"
 
-namespace tarsel::view {
+namespace tarsel::status {
 
 // An entry of the error log. A SystemError carries the values in this
 // order: UIntValue1 the code, IntValue1 the device, IntValue2 the severity,
@@ -75,4 +75,4 @@ inline std::string SeverityName(int severity) {
   }
 }
 
-}  // namespace tarsel::view
+}  // namespace tarsel::status

@@ -1,0 +1,247 @@
+// The records as people and files see them, driven by the records' forms
+// (core/form.h): every field that carries a value, by its name, in wire
+// order. Gaps, fillers, padding and hidden members are the wire's business
+// and never show; a field the host only sends shows like any other.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "config/config_codec.h"
+#include "core/form.h"
+#include "display.h"
+#include "motion/motion_codec.h"
+#include "status/status_codec.h"
+
+namespace tarsel::tool {
+
+// Turns the calls of a form into visitor calls: visit.Value(name, member,
+// form) for each field, visit.Counted(name, array, carried, form) for an
+// array of which only the first carried elements travel. Rec is the record
+// type, const when the record is only read.
+template <class Rec, class Visitor>
+class FieldWalk {
+  using R = std::remove_const_t<Rec>;
+
+ public:
+  FieldWalk(Rec& record, Visitor& visit) : record_(record), visit_(visit) {}
+
+  template <class T, class F = FormOf<T>>
+  void Field(const char* name, T R::*m, F form = {}) {
+    visit_.Value(name, record_.*m, form);
+  }
+  void AsFloat(const char* name, std::int32_t R::*m) { visit_.Value(name, record_.*m, NoForm{}); }
+  template <class T, std::size_t N, class Count, class F = FormOf<T>>
+  void Counted(const char* name, T (R::*m)[N], Count count, F form = {}) {
+    // The count comes from the record, which may be an arm's answer or a
+    // file: any value is clamped to the array.
+    const long long carried = std::clamp<long long>(count(std::as_const(record_)), 0, N);
+    visit_.Counted(name, record_.*m, static_cast<std::size_t>(carried), form);
+  }
+  template <class T>
+  void Sent(const char* name, T R::*m) {
+    visit_.Value(name, record_.*m, FormOf<T>{});
+  }
+  template <class T>
+  void Hidden(const char*, T R::*) {}
+  void Gap(int) {}
+  void Filler(double) {}
+  void PadTo(int) {}
+
+ private:
+  Rec& record_;
+  Visitor& visit_;
+};
+
+// Visits the fields of record, read in form F, in wire order (see FieldWalk).
+template <class F, class Rec, class Visitor>
+void VisitFields(Rec& record, Visitor&& visit) {
+  FieldWalk<Rec, std::remove_reference_t<Visitor>> walk(record, visit);
+  F::Fields(walk);
+}
+
+// Collects the names of the fields visited.
+struct NameList {
+  std::vector<std::string> names;
+  template <class T, class F>
+  void Value(const char* name, const T&, F) {
+    names.emplace_back(name);
+  }
+  template <class T, class F>
+  void Counted(const char* name, const T&, std::size_t, F) {
+    names.emplace_back(name);
+  }
+};
+
+// The names of form F's fields, in wire order; collected once per form.
+template <class F>
+const std::vector<std::string>& FieldNames() {
+  static const std::vector<std::string> names = [] {
+    static const typename F::Record scratch{};
+    NameList list;
+    VisitFields<F>(scratch, list);
+    return std::move(list.names);
+  }();
+  return names;
+}
+
+template <class F, class T, class Visit>
+void ForEachSent(const T& from, T& to, Visit& visit);
+
+// Finds the fields a form only sends (see ForEachSent).
+template <class R, class Visit>
+struct SentWalk {
+  const R& from;
+  R& to;
+  Visit& visit;
+
+  template <class T, class F = FormOf<T>>
+  void Field(const char*, T R::*m, F = {}) {
+    ForEachSent<F>(from.*m, to.*m, visit);
+  }
+  template <class T, class Count, class F = FormOf<T>>
+  void Counted(const char*, T R::*m, Count, F = {}) {
+    ForEachSent<F>(from.*m, to.*m, visit);
+  }
+  template <class T>
+  void Sent(const char* name, T R::*m) {
+    visit(name, from.*m, to.*m);
+  }
+  void AsFloat(const char*, std::int32_t R::*) {}
+  template <class T>
+  void Hidden(const char*, T R::*) {}
+  void Gap(int) {}
+  void Filler(double) {}
+  void PadTo(int) {}
+};
+
+// Calls visit(name, from's member, to's member) for each field that form F
+// (of the records in from and to) only sends: written to the arm, never
+// read back. Nested records' such fields included.
+template <class F, class T, class Visit>
+void ForEachSent(const T& from, T& to, Visit& visit) {
+  if constexpr (std::is_array_v<T> && kIsRecordMember<T>) {
+    for (std::size_t i = 0; i < std::extent_v<T>; ++i) ForEachSent<F>(from[i], to[i], visit);
+  } else if constexpr (std::is_class_v<T>) {
+    SentWalk<T, Visit> walk{from, to, visit};
+    F::Fields(walk);
+  }
+}
+
+// The names of the fields a record's form only sends, each once.
+template <class Record>
+std::vector<std::string> SentNames() {
+  static Record scratch{};
+  std::vector<std::string> names;
+  auto add = [&](const char* name, const auto&, auto&) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+  };
+  ForEachSent<Form<Record>>(scratch, scratch, add);
+  return names;
+}
+
+template <class F, class T>
+void AppendFloats(const T& value, std::vector<float>& out);
+
+// Collects the floats of the fields visited.
+struct FloatList {
+  std::vector<float>& out;
+  template <class T, class F>
+  void Value(const char*, const T& value, F) {
+    AppendFloats<F>(value, out);
+  }
+  template <class T, std::size_t N, class F>
+  void Counted(const char*, const T (&values)[N], std::size_t carried, F) {
+    for (std::size_t k = 0; k < carried; ++k) AppendFloats<F>(values[k], out);
+  }
+};
+
+// Appends the floats of value (a float, an array or a record in form F) to
+// out in wire order, nested records' and arrays' included.
+template <class F, class T>
+void AppendFloats(const T& value, std::vector<float>& out) {
+  if constexpr (std::is_class_v<T>) {
+    VisitFields<F>(value, FloatList{out});
+  } else if constexpr (std::is_array_v<T>) {
+    for (const auto& element : value) AppendFloats<F>(element, out);
+  } else if constexpr (std::is_same_v<T, float>) {
+    out.push_back(value);
+  }
+}
+
+// The floats of record in wire order: an AngularPosition's six joints and
+// then its three fingers.
+template <class Record>
+std::vector<float> FloatsOf(const Record& record) {
+  std::vector<float> out;
+  AppendFloats<Form<Record>>(record, out);
+  return out;
+}
+
+// Flags as digits, "1000000".
+template <class Flags>
+std::string FlagText(const Flags& flags) {
+  std::string text;
+  for (bool flag : flags) text += flag ? '1' : '0';
+  return text;
+}
+
+// The nonzero elements of an array as "[index]=value" ("[0]=1 [7]=12"), or
+// "-" when every element is zero.
+template <class Array>
+std::string NonzeroText(const Array& values) {
+  std::string text;
+  for (std::size_t i = 0; i < std::size(values); ++i) {
+    if (values[i] == 0) continue;
+    if (!text.empty()) text += ' ';
+    text += "[" + std::to_string(i) + "]=";
+    if constexpr (std::is_floating_point_v<std::remove_cvref_t<decltype(values[i])>>) {
+      text += NumberText(values[i]);
+    } else {
+      text += std::to_string(values[i]);
+    }
+  }
+  return text.empty() ? "-" : text;
+}
+
+// Collects the fields visited as texts (see FieldTexts).
+struct TextList {
+  std::vector<FieldText> out;
+  template <class T, class F>
+  void Value(const char* name, const T& value, F) {
+    if constexpr (std::is_class_v<T>) {
+      out.push_back({name, "", false});
+    } else if constexpr (std::is_array_v<T>) {
+      if constexpr (std::is_same_v<std::remove_all_extents_t<T>, bool>) {
+        out.push_back({name, FlagText(value), false});
+      } else {
+        out.push_back({name, NonzeroText(value), false});
+      }
+    } else if constexpr (std::is_floating_point_v<T>) {
+      out.push_back({name, NumberText(value), true});
+    } else {
+      out.push_back({name, std::to_string(+value), true});
+    }
+  }
+  template <class T, class F>
+  void Counted(const char* name, const T&, std::size_t, F) {
+    out.push_back({name, "", false});
+  }
+};
+
+// The fields of record (in its own form) as texts, in wire order: a number
+// (NumberText), flags as digits, the nonzero elements of an array; a
+// record's field has no text.
+template <class Record>
+std::vector<FieldText> FieldTexts(const Record& record) {
+  TextList texts;
+  VisitFields<Form<Record>>(record, texts);
+  return std::move(texts.out);
+}
+
+}  // namespace tarsel::tool

@@ -11,7 +11,7 @@
 #include "commands.h"
 #include "motion/motion_codec.h"
 #include "readings.h"
-#include "status/status_codec.h"
+#include "record_fill.h"
 #include "status_answers.h"
 
 namespace tarsel::sim {
@@ -19,7 +19,6 @@ namespace tarsel::sim {
 namespace {
 
 using tarsel::PayloadWriter;
-using Joints = kinematics::Joints;
 
 float F(double v) {
   return static_cast<float>(v);
@@ -30,20 +29,16 @@ void Write(PayloadWriter& w, const Record& record) {
   tarsel::WriteForm<tarsel::Form<Record>>(w, record);
 }
 
-AngularInfo ActuatorsOf(const Joints& q) {
-  return {F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])};
-}
-
-FingersPosition FingersOf(const Motion::FingerValues& f) {
-  return {F(f[0]), F(f[1]), F(f[2])};
+// The record holding values, given in its form's order (record_fill.h).
+template <class Record, class... Values>
+Record Filled(const Values&... values) {
+  Record r{};
+  InOrder(r)(values...);
+  return r;
 }
 
 CartesianPosition Cartesian(const kinematics::Pose& p, const Motion::FingerValues& f) {
-  return {{F(p.x), F(p.y), F(p.z), F(p.rx), F(p.ry), F(p.rz)}, FingersOf(f)};
-}
-
-AngularPosition Angular(const Joints& q, const Motion::FingerValues& f) {
-  return {ActuatorsOf(q), FingersOf(f)};
+  return Filled<CartesianPosition>(p.x, p.y, p.z, p.rx, p.ry, p.rz, f);
 }
 
 // The point being executed; while none is, a point of where the arm stands.
@@ -54,50 +49,23 @@ TrajectoryPoint ActualTrajectory(const Motion& m) {
   return point;
 }
 
+// Whether the arm is near a singularity, near how many, the manipulability,
+// the smallest measure; the wrist centre, then the three measures.
 SingularityVector Singularity(const ArmState& s) {
   const Singularities m = SingularityMeasures(s);
   const int near = NearSingularities(m);
-  SingularityVector r{};
-  r.Indicator1 = near > 0;
-  r.Indicator2 = near;
-  r.Measure1 = F(kinematics::Manipulability(s.motion.Physical(s.motion.Position())));
-  r.Measure2 = F(std::min({m.wrist, m.elbow, m.shoulder}));
-  r.Vector = {F(m.wristCentre[0]), F(m.wristCentre[1]), F(m.wristCentre[2]),
-              F(m.wrist),          F(m.elbow),          F(m.shoulder)};
-  return r;
+  return Filled<SingularityVector>(
+      near > 0, near, kinematics::Manipulability(s.motion.Physical(s.motion.Position())),
+      std::min({m.wrist, m.elbow, m.shoulder}), m.wristCentre, m.wrist, m.elbow, m.shoulder);
 }
 
 // Gravity's direction in the frame of each of the six links, three values each.
 AngularAcceleration Accelerations(const Motion& m) {
   AngularAcceleration r{};
-  for (int link = 1; link <= 6; ++link) {
-    const auto g = kinematics::GravityInFrame(m.Physical(m.Position()), link);
-    for (int k = 0; k < 3; ++k) r.Values[3 * (link - 1) + k] = F(g[k]);
-  }
+  auto fill = InOrder(r);
+  for (int link = 1; link <= 6; ++link)
+    fill(kinematics::GravityInFrame(m.Physical(m.Position()), link));
   return r;
-}
-
-// Force1..6: no external force on the hand; Force7..12: the joint torques.
-ForcesInfo Forces(const ArmState& s) {
-  const auto t = Torques(s);
-  ForcesInfo r{};
-  r.Force7 = F(t[0]);
-  r.Force8 = F(t[1]);
-  r.Force9 = F(t[2]);
-  r.Force10 = F(t[3]);
-  r.Force11 = F(t[4]);
-  r.Force12 = F(t[5]);
-  return r;
-}
-
-// The supply voltage, the total current, gravity's direction, the actuator
-// and finger temperatures.
-SensorsInfo Sensors(const ArmState& s) {
-  const auto up = kinematics::GravityInFrame(s.motion.Physical(s.motion.Position()), 0);
-  const auto a = ActuatorTemperatures(s);
-  const auto f = FingerTemperatures(s);
-  return {24.0f,   F(TotalCurrent(s)), F(up[0]), F(up[1]), F(up[2]), F(a[0]), F(a[1]),
-          F(a[2]), F(a[3]),            F(a[4]),  F(a[5]),  F(f[0]),  F(f[1]), F(f[2])};
 }
 
 // Appends the answer of the read command id; false (outcome set) when the
@@ -134,40 +102,40 @@ bool WriteAnswer(int id, ArmState& s, std::uint32_t argument, PayloadWriter& w, 
       InventoryAnswer(w, s);
       return true;
     case command::GetSensorsInfo:
-      Write(w, Sensors(s));
+      SensorsAnswer(w, s);
       return true;
     case command::GetForcesInfo:
-      Write(w, Forces(s));
+      ForcesAnswer(w, s);
       return true;
     case command::GetCartesianPosition:
       Write(w, Cartesian(m.PoseOf(m.Position()), m.Fingers()));
       return true;
     case command::GetAngularPosition:
-      Write(w, Angular(m.Position(), m.Fingers()));
+      Write(w, Filled<AngularPosition>(m.Position(), m.Fingers()));
       return true;
     case command::GetCartesianCommand:
       Write(w, Cartesian(m.PoseOf(m.TargetJoints()), m.TargetFingers()));
       return true;
     case command::GetAngularCommand:
-      Write(w, Angular(m.TargetJoints(), m.TargetFingers()));
+      Write(w, Filled<AngularPosition>(m.TargetJoints(), m.TargetFingers()));
       return true;
     case command::GetCartesianForce:
       Write(w, CartesianPosition{});  // no contact: no external force on the hand
       return true;
     case command::GetAngularForce:
-      Write(w, Angular(Torques(s), {}));
+      Write(w, Filled<AngularPosition>(Torques(s)));
       return true;
     case command::GetAngularCurrent:
-      Write(w, Angular(Currents(s), FingerCurrents(s)));
+      Write(w, Filled<AngularPosition>(Currents(s), FingerCurrents(s)));
       return true;
     case command::GetAngularCurrentMotor:
-      Write(w, Angular(MotorCurrents(s), FingerCurrents(s)));
+      Write(w, Filled<AngularPosition>(MotorCurrents(s), FingerCurrents(s)));
       return true;
     case command::GetAngularVelocity:
-      Write(w, Angular(m.JointVelocity(), m.FingerVelocity()));
+      Write(w, Filled<AngularPosition>(m.JointVelocity(), m.FingerVelocity()));
       return true;
     case command::GetAngularForceGravityFree:
-      Write(w, Angular(GravityFreeTorques(s), {}));
+      Write(w, Filled<AngularPosition>(GravityFreeTorques(s)));
       return true;
     case command::GetActuatorAcceleration:
       Write(w, Accelerations(m));
@@ -181,14 +149,11 @@ bool WriteAnswer(int id, ArmState& s, std::uint32_t argument, PayloadWriter& w, 
     case command::ValidateCartesianTransition:
       w.Field(static_cast<std::uint32_t>(NearSingularities(SingularityMeasures(s)) == 0));
       return true;
-    case command::GetGlobalTrajectoryInfo: {
-      TrajectoryFIFO fifo{};
-      fifo.PointCount = m.QueueSize();
-      fifo.StatusFloat = F(m.Progress());
-      fifo.StatusInt = Motion::kQueueCapacity - m.QueueSize();
-      Write(w, fifo);
+    case command::GetGlobalTrajectoryInfo:
+      // Points queued, the active point's progress, places free.
+      Write(w, Filled<TrajectoryFIFO>(m.QueueSize(), m.Progress(),
+                                      Motion::kQueueCapacity - m.QueueSize()));
       return true;
-    }
     case command::GetActualTrajectoryInfo:
       tarsel::WriteForm<tarsel::ActualTrajectoryForm>(w, ActualTrajectory(m));
       return true;

@@ -234,13 +234,12 @@ const TrajectoryPoint* Motion::ActiveRecord() const {
 UserPosition Motion::PositionOf(const Joints& q, const FingerValues& f) const {
   const auto F = [](double v) { return static_cast<float>(v); };
   const kinematics::Pose p = PoseOf(q);
-  UserPosition r{};
-  r.Type = TARSEL_ANGULAR_POSITION;
-  r.Coordinates = {F(p.x), F(p.y), F(p.z), F(p.rx), F(p.ry), F(p.rz)};
-  r.Actuators = {F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])};
-  r.FingersMode = 1;
-  r.Fingers = {F(f[0]), F(f[1]), F(f[2])};
-  return r;
+  return {TARSEL_ANGULAR_POSITION,
+          0.0f,
+          {F(p.x), F(p.y), F(p.z), F(p.rx), F(p.ry), F(p.rz)},
+          {F(q[0]), F(q[1]), F(q[2]), F(q[3]), F(q[4]), F(q[5])},
+          1,
+          {F(f[0]), F(f[1]), F(f[2])}};
 }
 
 bool Motion::Moving() const {

@@ -36,7 +36,7 @@ class Motion {
     FingerValues fingers{};
     double jointSpeedCap = 0;   // deg/s, 0: the arm's own limits
     double fingerSpeedCap = 0;  // units/s, 0: the arm's own limit
-    TrajectoryPoint record{};  // as the host sent it, for the actual-trajectory read-out
+    TrajectoryPoint record{};   // as the host sent it, for the actual-trajectory read-out
   };
 
   struct Velocity {

@@ -6,35 +6,29 @@
 // --- Defaults -----------------------------------------------------------------
 
 void AngularInfo::InitStruct() {
-  Actuator1 = Actuator2 = Actuator3 = Actuator4 = Actuator5 = Actuator6 = 0.0f;
+  *this = AngularInfo{};
 }
 
 void CartesianInfo::InitStruct() {
-  X = Y = Z = 0.0f;
-  RotationX = RotationY = RotationZ = 0.0f;
+  *this = CartesianInfo{};
 }
 
 void FingersPosition::InitStruct() {
-  Finger1 = Finger2 = Finger3 = 0.0f;
+  *this = FingersPosition{};
 }
 
 void UserPosition::InitStruct() {
-  Type = 1;
-  Parameter = 0.0f;
-  Coordinates.InitStruct();
-  Actuators.InitStruct();
-  FingersMode = 1;
-  Fingers.InitStruct();
+  // Type 1, FingersMode 1, everything else zero.
+  *this = UserPosition{TARSEL_CARTESIAN_POSITION, 0.0f, {}, {}, 1, {}};
 }
 
 void Limitation::InitStruct() {
-  Limit1 = Limit2 = Limit3 = Limit4 = Limit5 = Limit6 = Limit7 = Limit8 = Limit9 = 0.0f;
+  *this = Limitation{};
 }
 
 void TrajectoryPoint::InitStruct() {
+  *this = TrajectoryPoint{};
   Position.InitStruct();
-  LimitationFlag = 0;
-  Limits.InitStruct();
 }
 
 // --- Decoders -------------------------------------------------------------------

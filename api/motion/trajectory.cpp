@@ -17,8 +17,9 @@ using FullPointForm = tarsel::Form<TrajectoryPoint>;
 }  // namespace
 
 int SendAdvanceTrajectory(TrajectoryPoint point) {
-  return tarsel::StreamWrite(kSendAdvanceTrajectory, tarsel::FormSize<FullPointForm>(),
-                             [&](tarsel::PacketWriter& w) { tarsel::WriteForm<FullPointForm>(w, point); });
+  return tarsel::StreamWrite(
+      kSendAdvanceTrajectory, tarsel::FormSize<FullPointForm>(),
+      [&](tarsel::PacketWriter& w) { tarsel::WriteForm<FullPointForm>(w, point); });
 }
 
 int SendBasicTrajectory(TrajectoryPoint point) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "core/catalogue.h"
-#include "tarsel/motion.h"
 #include "sim_fixture.h"
+#include "tarsel/motion.h"
 
 namespace simtest {
 namespace {

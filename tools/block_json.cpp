@@ -85,19 +85,20 @@ const BlockJson& List(const BlockJson& list, const std::string& where, std::size
 
 template <class T>
 void IntegerFromJson(const BlockJson& v, const std::string& where, T& value) {
-  using Limits = std::numeric_limits<T>;
-  const std::string kind = fmt::format("{}{}-bit", Limits::is_signed ? "" : "unsigned ", 8 * sizeof(T));
+  using Range = std::numeric_limits<T>;
+  const std::string kind =
+      fmt::format("{}{}-bit", Range::is_signed ? "" : "unsigned ", 8 * sizeof(T));
   bool inRange = false;
   if (v.is_number_unsigned()) {
     const auto u = v.get<std::uint64_t>();
-    inRange = u <= static_cast<std::uint64_t>(Limits::max());
+    inRange = u <= static_cast<std::uint64_t>(Range::max());
   } else if (v.is_number_integer()) {
     const auto s = v.get<std::int64_t>();
-    inRange = s >= static_cast<std::int64_t>(Limits::min()) &&
-              (s < 0 || static_cast<std::uint64_t>(s) <= static_cast<std::uint64_t>(Limits::max()));
+    inRange = s >= static_cast<std::int64_t>(Range::min()) &&
+              (s < 0 || static_cast<std::uint64_t>(s) <= static_cast<std::uint64_t>(Range::max()));
   } else {
-    Fail(where, fmt::format("expected a{} {} integer, found {}", Limits::is_signed ? "" : "n",
-                            kind, Shown(v)));
+    Fail(where, fmt::format("expected a{} {} integer, found {}", Range::is_signed ? "" : "n", kind,
+                            Shown(v)));
   }
   if (!inRange) Fail(where, fmt::format("integer out of the {} range: {}", kind, Shown(v)));
   value = v.get<T>();
@@ -109,7 +110,8 @@ void ReadValue(const BlockJson& v, const std::string& where, T& value);
 // Fills the fields of one record from an object, each from its key.
 class JsonReading {
  public:
-  JsonReading(const BlockJson& object, std::string path) : object_(object), path_(std::move(path)) {}
+  JsonReading(const BlockJson& object, std::string path)
+      : object_(object), path_(std::move(path)) {}
 
   template <class T, class F>
   void Value(const char* key, T& value, F) {

@@ -73,7 +73,7 @@ std::string WriteDocument(const BlockJson& document);
 // reads goes through it. Throws JsonError "<source>: ..." for text that is
 // not JSON (with its line and column), for a key given twice in one object,
 // and for arrays and objects nested deeper than kMaxNesting, naming the
-// place ("/Zones/0/0/...: nested deeper than 64 levels"); the nesting is
+// place ("/<key>/0/0/...: nested deeper than 64 levels"); the nesting is
 // checked before the document is built, so no file, however deep, runs the
 // recursive code that builds, prints and compares documents out of stack.
 BlockJson ReadDocument(const std::string& text, const std::string& source);

@@ -1,5 +1,6 @@
 // tarsel positions, home, move, fingers init.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -267,12 +268,12 @@ void RunFingersInit(const Context& context) {
   // quick status tells whether the fingers really came up.
   QuickStatus s{};
   Check(GetQuickStatus(s), "GetQuickStatus");
-  const bool two = s.HandType != 0;
-  const unsigned char flags[3] = {s.Finger1Initialized, s.Finger2Initialized, s.Finger3Initialized};
+  const bool two = TwoFingerHand(s);
+  const std::array<bool, 3> flags = FingersInitialised(s);
   std::string missing;
   int missingCount = 0;
   for (int f = 0; f < (two ? 2 : 3); ++f) {
-    if (flags[f] != 0) continue;
+    if (flags[f]) continue;
     missing += fmt::format("{}{}", missing.empty() ? "" : ", ", f + 1);
     ++missingCount;
   }

@@ -1,4 +1,5 @@
 // tarsel status, tarsel version.
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,14 @@
 #include "tarsel/tarsel.h"
 
 namespace tarsel::tool {
+
+bool TwoFingerHand(const QuickStatus& s) {
+  return s.HandType != 0;
+}
+
+std::array<bool, 3> FingersInitialised(const QuickStatus& s) {
+  return {s.Finger1Initialized != 0, s.Finger2Initialized != 0, s.Finger3Initialized != 0};
+}
 
 namespace {
 
@@ -25,23 +34,19 @@ std::string ControlTypeText(int type) {
   }
 }
 
-bool TwoFingerHand(const QuickStatus& s) {
-  return s.HandType != 0;
-}
-
 std::string HandText(const QuickStatus& s) {
   return fmt::format("{} fingers (hand type {})", TwoFingerHand(s) ? "two" : "three", s.HandType);
 }
 
 std::string FingersText(const QuickStatus& s) {
-  const unsigned char flags[3] = {s.Finger1Initialized, s.Finger2Initialized, s.Finger3Initialized};
+  const std::array<bool, 3> flags = FingersInitialised(s);
   std::string text;
   for (int f = 0; f < 3; ++f) {
     if (f > 0) text += ", ";
-    if (f == 2 && TwoFingerHand(s) && flags[f] == 0) {
+    if (f == 2 && TwoFingerHand(s) && !flags[f]) {
       text += "3 absent";
     } else {
-      text += fmt::format("{} {}", f + 1, flags[f] != 0 ? "initialised" : "not initialised");
+      text += fmt::format("{} {}", f + 1, flags[f] ? "initialised" : "not initialised");
     }
   }
   return text;

@@ -115,7 +115,7 @@ void Poll(Watched& w, Clock::time_point now) {
     v.target.reset();
     if (queue.PointCount > 0) v.target = TargetOf(w.arm->GetActualTrajectoryInfo());
     v.apiControl = quick.StatusByte3 != 0;
-    v.fingerCount = quick.HandType != 0 ? 2 : 3;
+    v.fingerCount = TwoFingerHand(quick) ? 2 : 3;
     if (now >= w.nextErrorLog) {
       w.nextErrorLog = now + kErrorLogPeriod;
       ReadErrorLog(*w.arm, v);

@@ -3,6 +3,7 @@
 // command line gave and throw Failure on any error.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "session.h"
+#include "tarsel/status.h"
 
 namespace tarsel::tool {
 
@@ -27,6 +29,11 @@ void AddFlashCommand(CLI::App& app, const Context& context);    // flash
 void AddArmsCommand(CLI::App& app, const Context& context);     // arms
 void AddViewCommand(CLI::App& app, const Context& context);     // view (with the live view built)
 void AddDoctorCommand(CLI::App& app, const Context& context);   // doctor
+
+// What the quick status says of the hand: whether it has two fingers (else
+// three), and which fingers report themselves initialised, finger 1 first.
+bool TwoFingerHand(const QuickStatus& s);
+std::array<bool, 3> FingersInitialised(const QuickStatus& s);
 
 // Ctrl-C handling for commands that run until stopped or that must stop the
 // arm first: after CatchInterrupts, the first SIGINT or SIGTERM only sets the

@@ -183,7 +183,7 @@ std::vector<float> FloatsOf(const Record& record) {
   return out;
 }
 
-// Flags as digits, "1000000".
+// Bools as digits, "1000000".
 template <class Flags>
 std::string FlagText(const Flags& flags) {
   std::string text;

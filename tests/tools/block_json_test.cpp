@@ -456,10 +456,10 @@ TEST(Shown, NonFiniteNumbersAsInFiles) {
 // perLine values, the rest left out.
 TEST(Shown, ScalarRunsShareALine) {
   const std::vector<FieldText> fields = {
-      {"DoubleValue1", "1.5", true}, {"DoubleValue2", "2", true},  {"UIntValue1", "7", true},
-      {"UIntValue3", "9", true},     {"Position1", "", false},     {"FloatValue1", "1", true},
-      {"FloatValue2", "2", true},    {"FloatValue3", "3", true},   {"FloatValue4", "4", true},
-      {"HandType", "2", true},       {"FloatArray1", "-", false},  {"FloatValue5", "5", true}};
+      {"DoubleValue1", "1.5", true}, {"DoubleValue2", "2", true}, {"UIntValue1", "7", true},
+      {"UIntValue3", "9", true},     {"Position1", "", false},    {"FloatValue1", "1", true},
+      {"FloatValue2", "2", true},    {"FloatValue3", "3", true},  {"FloatValue4", "4", true},
+      {"HandType", "2", true},       {"FloatArray1", "-", false}, {"FloatValue5", "5", true}};
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
   Listing().AddScalars(fields, 3).Print(out);

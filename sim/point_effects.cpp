@@ -14,7 +14,7 @@ namespace tarsel::sim {
 namespace {
 
 // The values of a record that is a run of floats (CartesianInfo, AngularInfo,
-// FingersPosition, Limitation), in its form's order.
+// FingersPosition), in its form's order.
 template <class Record>
 std::array<float, sizeof(Record) / 4> Values(const Record& record) {
   static_assert(tarsel::Form<Record>::kFloatRun, "a record of floats and nothing else");
@@ -84,11 +84,10 @@ Outcome ExecutePoint(const TrajectoryPoint& point, bool withLimits, ArmState& s)
       t.pose = {c[0], c[1], c[2], c[3], c[4], c[5]};
       for (int i = 0; i < 6; ++i) t.joints[i] = actuators[i];
       for (int f = 0; f < 3; ++f) t.fingers[f] = f < s.FingerCount() ? fingers[f] : 0.0;
-      // The first limit caps the joints' speed, the second the fingers'.
-      const auto limit = Values(point.Limits);
+      const Limitation& l = point.Limits;
       if (withLimits && point.LimitationFlag != 0) {
-        if (Finite(limit[0]) && limit[0] > 0) t.jointSpeedCap = limit[0];
-        if (Finite(limit[1]) && limit[1] > 0) t.fingerSpeedCap = limit[1];
+        if (Finite(l.Limit1) && l.Limit1 > 0) t.jointSpeedCap = l.Limit1;
+        if (Finite(l.Limit2) && l.Limit2 > 0) t.fingerSpeedCap = l.Limit2;
       }
       t.record = point;
       if (!s.motion.Enqueue(t)) return Refused(s, "the trajectory queue is full");

@@ -135,12 +135,12 @@ struct Form<AngularAcceleration> {
   }
 };
 
-// 36 bytes: Limit1 to Limit9.
+// 36 bytes: Limit1 to Limit9. Written field by field: only ever inside a
+// point, where a run's copy costs more than it saves.
 template <>
 struct Form<Limitation> {
   using Record = Limitation;
   static constexpr const char* kName = "Limitation";
-  static constexpr bool kFloatRun = true;
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;

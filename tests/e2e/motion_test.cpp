@@ -1,6 +1,7 @@
 // Motion through the whole stack: the simulated arm really moves, its queue
 // really drains, and the composite commands wait for it.
 #include <cmath>
+#include <cstring>
 
 #include "sim_session.h"
 
@@ -75,6 +76,63 @@ TEST_F(Motion, FingerInitialisationSucceedsOnBothHands) {
     EXPECT_EQ(status.HandType != 0, hand == tarsel::sim::HandType::kTwoFingers);
     EXPECT_TRUE(arm().Snapshot().fingersInitialized);
     EXPECT_EQ(arm().Snapshot().queueSize, 0);  // the initialisation leaves the queue empty
+  }
+}
+
+// A point with a value of its own in every field.
+TrajectoryPoint EveryFieldSet(int type) {
+  TrajectoryPoint p{};
+  p.Position = {type,
+                0.25f,
+                {0.31f, -0.12f, 0.45f, 1.5f, -0.5f, 0.75f},
+                {11, 22, 133, 44, 55, 66},
+                3,
+                {1000, 2000, 3000}};
+  p.LimitationFlag = 1;
+  p.Limits = {21, 22, 23, 24, 25, 26, 27, 28, 29};
+  return p;
+}
+
+bool Same(const void* a, const void* b, std::size_t size) {
+  return std::memcmp(a, b, size) == 0;
+}
+
+// A queued point is read back as the arm took it: the host writes it through
+// its form, the arm reads it through the same form and answers through the
+// actual-trajectory form. The basic form carries the block its Type names,
+// the fingers, Parameter, FingersMode and Type, nothing else.
+TEST_F(Motion, QueuedPointsReadBackAsSent) {
+  const struct {
+    int type;
+    bool full;
+  } cases[] = {{TARSEL_CARTESIAN_POSITION, true},
+               {TARSEL_ANGULAR_POSITION, true},
+               {TARSEL_CARTESIAN_POSITION, false},
+               {TARSEL_ANGULAR_POSITION, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "Type " << c.type << (c.full ? " full" : " basic"));
+    ASSERT_EQ(EraseAllTrajectories(), TARSEL_OK);
+    const TrajectoryPoint sent = EveryFieldSet(c.type);
+    TrajectoryPoint expected = sent;
+    if (!c.full) {
+      expected.LimitationFlag = 0;
+      expected.Limits = {};
+      if (c.type == TARSEL_CARTESIAN_POSITION) expected.Position.Actuators = {};
+      if (c.type == TARSEL_ANGULAR_POSITION) expected.Position.Coordinates = {};
+    }
+    ASSERT_EQ(c.full ? SendAdvanceTrajectory(sent) : SendBasicTrajectory(sent), TARSEL_OK);
+    TrajectoryPoint got;
+    ASSERT_EQ(GetActualTrajectoryInfo(got), TARSEL_OK);
+    const UserPosition& g = got.Position;
+    const UserPosition& e = expected.Position;
+    EXPECT_EQ(g.Type, e.Type);
+    EXPECT_EQ(g.Parameter, e.Parameter);
+    EXPECT_TRUE(Same(&g.Coordinates, &e.Coordinates, sizeof e.Coordinates));
+    EXPECT_TRUE(Same(&g.Actuators, &e.Actuators, sizeof e.Actuators));
+    EXPECT_EQ(g.FingersMode, e.FingersMode);
+    EXPECT_TRUE(Same(&g.Fingers, &e.Fingers, sizeof e.Fingers));
+    EXPECT_EQ(got.LimitationFlag, expected.LimitationFlag);
+    EXPECT_TRUE(Same(&got.Limits, &expected.Limits, sizeof expected.Limits));
   }
 }
 

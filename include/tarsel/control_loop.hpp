@@ -1,0 +1,177 @@
+/// @file
+/// A control loop to stand on (C++17): a thread of its own that reads the
+/// arm's state and sends the latest set-point at a fixed rate.
+///
+/// @code
+///   #include <tarsel/control_loop.hpp>
+///
+///   tarsel::Arm arm;
+///   tarsel::LoopOptions options;
+///   options.rate = 100.0;                          // cycles per second
+///   options.readouts = tarsel::kReadVelocities;    // besides the joint angles
+///   tarsel::ControlLoop loop(arm, options);        // starts at once
+///   AngularInfo v{};
+///   v.Actuator1 = 5.0f;                            // deg/s
+///   loop.SetJointVelocity(v);                      // returns at once
+///   tarsel::LoopState s = loop.WaitNext(loop.Latest().sequence);
+///   // ... renew the set-point at least every watchdog period ...
+///   loop.Stop();                                   // the arm comes to rest
+/// @endcode
+///
+/// Every cycle runs the exports of tarsel::Arm, each under the arm's
+/// per-command lock, so commands of other threads run between cycles. A
+/// cycle reads the joint angles (and the read-outs chosen in
+/// LoopOptions::readouts) and then sends the set-point, if the program gave
+/// one: a velocity set-point every cycle, a position set-point once each
+/// time it changes (a position point queues a move on the arm).
+///
+/// Safety: when the program does not renew a velocity set-point within the
+/// watchdog's deadline the loop sends zero velocity. Stop(), destroying the
+/// loop and the end of the program (a loop destroyed on normal exit) bring
+/// the arm to rest: zero velocity, then the trajectory queue erased. When
+/// the process is killed outright nothing more is sent: the arm then holds
+/// its last velocity point only for its own hold time and stops by itself.
+#ifndef TARSEL_CONTROL_LOOP_HPP
+#define TARSEL_CONTROL_LOOP_HPP
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "tarsel/arm.hpp"
+
+namespace tarsel {
+
+/// The read-outs a cycle can add to the joint angles (bits of
+/// LoopOptions::readouts and LoopState::readouts).
+enum LoopReadout : unsigned {
+  kReadVelocities = 1u << 0,   ///< GetAngularVelocity: joint velocities (deg/s)
+  kReadForces = 1u << 1,       ///< GetAngularForce: joint torques (N m)
+  kReadCartesian = 1u << 2,    ///< GetCartesianPosition: the hand's pose (m, rad)
+  kReadQuickStatus = 1u << 3,  ///< GetQuickStatus: the status bytes
+};
+
+/// How a loop runs. Checked when the loop starts (Error(2100) names the value
+/// out of range).
+struct LoopOptions {
+  double rate = 100.0;    ///< cycles per second, above 0 and at most 1000
+  unsigned readouts = 0;  ///< LoopReadout bits read each cycle besides the joint angles
+  /// A velocity set-point not renewed within this time is replaced by zero
+  /// velocity; zero means three periods.
+  std::chrono::nanoseconds watchdog{0};
+  float maxJointSpeed = 25.0f;   ///< deg/s: a joint velocity beyond it is refused
+  float maxLinearSpeed = 0.15f;  ///< m/s: a Cartesian linear velocity beyond it is refused
+  float maxAngularSpeed = 0.6f;  ///< rad/s: a Cartesian angular velocity beyond it is refused
+  /// After a disconnect, reopen the arm by its path when it returns.
+  bool reconnect = true;
+  /// When not empty, the recent packets are saved there (pcapng) on a
+  /// disconnect.
+  std::string traceOnDisconnect;
+};
+
+/// One cycle's state, as the loop hands it out.
+struct LoopState {
+  std::uint64_t sequence = 0;  ///< the cycle's number, counted from 1; 0: no cycle yet
+  /// The host's monotonic time when the cycle's first exchange began.
+  std::chrono::steady_clock::time_point time{};
+  std::chrono::nanoseconds exchange{0};  ///< how long the cycle's exchanges took
+  bool ok = false;         ///< every exchange of the cycle succeeded
+  unsigned readouts = 0;   ///< the LoopReadout bits whose values below are this cycle's
+  AngularPosition joints{};       ///< joint angles (deg) and finger positions
+  AngularPosition velocities{};   ///< with kReadVelocities
+  AngularPosition forces{};       ///< with kReadForces
+  CartesianPosition pose{};       ///< with kReadCartesian
+  QuickStatus status{};           ///< with kReadQuickStatus
+};
+
+/// What happened to the link, as the loop reports it.
+enum class LoopEventKind {
+  kTransient,     ///< one exchange failed (a lost answer); the loop carries on
+  kRefused,       ///< the arm refused a command (its verdict)
+  kDisconnected,  ///< answers stopped or the device is gone
+  kReconnected,   ///< the arm is back and reopened; the set-point is zero
+  kWatchdog,      ///< the velocity set-point was not renewed in time: zero velocity sent
+};
+
+/// One event: its kind, the result code behind it (1 for kReconnected and
+/// kWatchdog), the cycle it happened in and a message.
+struct LoopEvent {
+  LoopEventKind kind = LoopEventKind::kTransient;
+  int code = 1;
+  std::uint64_t sequence = 0;
+  std::string message;
+};
+
+/// The loop's figures since it started (or since ResetStatistics). Times in
+/// seconds. The period is the time between the starts of successive cycles;
+/// jitter is the mean of |t(n) - t(n-1) - T|.
+struct LoopStatistics {
+  std::uint64_t cycles = 0;  ///< cycles run
+  std::uint64_t missed = 0;  ///< cycle starts skipped because a cycle overran
+  double rate = 0;           ///< achieved cycles per second
+  double jitter = 0;         ///< mean |period - T|
+  double periodP50 = 0, periodP99 = 0, periodMax = 0;
+  double exchangeP50 = 0, exchangeP99 = 0, exchangeMax = 0;
+  std::uint64_t transient = 0, refused = 0, disconnected = 0, reconnected = 0, watchdog = 0;
+};
+
+/// A loop on one open arm. The arm must outlive the loop. The loop's own
+/// members may be called from any thread; none of them waits for a cycle
+/// except WaitNext and Stop.
+class TARSEL_API ControlLoop {
+ public:
+  /// Starts the loop's thread on arm. Throws Error(2100) for options out of
+  /// range, Error(2001) when arm is closed.
+  explicit ControlLoop(Arm& arm, const LoopOptions& options = {});
+  /// Stop(); never throws.
+  ~ControlLoop();
+  ControlLoop(const ControlLoop&) = delete;
+  ControlLoop& operator=(const ControlLoop&) = delete;
+
+  /// Ends the loop and brings the arm to rest (zero velocity, queue erased),
+  /// then returns. Calling it again does nothing.
+  void Stop() noexcept;
+  /// false once stopped.
+  bool Running() const noexcept;
+
+  /// The latest cycle's state, without waiting and without taking a lock
+  /// (sequence 0 before the first cycle). Safe from a real-time thread.
+  LoopState Latest() const noexcept;
+  /// Waits until a cycle newer than after has run and returns its state.
+  /// Throws Error(2010) when limit passes first, Error(2001) when the loop
+  /// stops.
+  LoopState WaitNext(std::uint64_t after,
+                     std::chrono::milliseconds limit = std::chrono::seconds(1)) const;
+
+  /// Replace the set-point and return at once (safe from a real-time
+  /// thread). A non-finite value or a velocity beyond the options' limits is
+  /// refused with Error(2100) naming it, and the set-point is left as it was.
+  /// @{
+  void SetJointVelocity(const AngularInfo& degreesPerSecond);  ///< point type 8
+  void SetCartesianVelocity(const CartesianInfo& velocity);    ///< point type 7 (m/s, rad/s)
+  void SetJointPosition(const AngularInfo& degrees);           ///< point type 2
+  void SetCartesianPosition(const CartesianInfo& pose);        ///< point type 1 (m, rad)
+  void Hold() noexcept;  ///< no set-point: zero velocity is sent
+  /// @}
+
+  /// Called on the loop's thread after each cycle with its state; keep it
+  /// short (it delays the next cycle). An empty function removes it.
+  void OnCycle(std::function<void(const LoopState&)> callback);
+  /// Called on the loop's thread for each event. An empty function removes it.
+  void OnEvent(std::function<void(const LoopEvent&)> callback);
+
+  /// The figures so far.
+  LoopStatistics Statistics() const;
+  /// Starts the figures afresh.
+  void ResetStatistics();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tarsel
+
+#endif  // TARSEL_CONTROL_LOOP_HPP

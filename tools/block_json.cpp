@@ -270,25 +270,19 @@ void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& w
        "expected a text of up to 20 bytes or {\"hex\": <40 hex digits>}, found " + Shown(value));
 }
 
-BlockJson ToJson(const ClientConfigurations& config) {
-  return Document(config);
+template <class Record>
+BlockJson ToJson(const Record& record) {
+  return Document(record);
 }
-BlockJson ToJson(const ZoneList& zones) {
-  return Document(zones);
-}
-BlockJson ToJson(const ControlMappingCharts& charts) {
-  return Document(charts);
-}
-
-void FromJson(const BlockJson& document, ClientConfigurations& out) {
+template <class Record>
+void FromJson(const BlockJson& document, Record& out) {
   FromDocument(document, out);
 }
-void FromJson(const BlockJson& document, ZoneList& out) {
-  FromDocument(document, out);
-}
-void FromJson(const BlockJson& document, ControlMappingCharts& out) {
-  FromDocument(document, out);
-}
+#define TARSEL_BLOCK_DOCUMENT(Record, Get, Set) \
+  template BlockJson ToJson(const Record&);     \
+  template void FromJson(const BlockJson&, Record&);
+TARSEL_CONFIG_BLOCKS(TARSEL_BLOCK_DOCUMENT)
+#undef TARSEL_BLOCK_DOCUMENT
 
 std::string WriteDocument(const BlockJson& document) {
   return document.dump(2) + "\n";

@@ -50,17 +50,16 @@ BlockJson TextToJson(const char (&text)[20]);
 void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& where);
 
 // --- Whole blocks ----------------------------------------------------------
+// For every record of TARSEL_CONFIG_BLOCKS (config/config_codec.h).
 // Each document starts with "block": the record's name, checked on reading.
-BlockJson ToJson(const ClientConfigurations& config);
-BlockJson ToJson(const ZoneList& zones);
-BlockJson ToJson(const ControlMappingCharts& charts);
+template <class Record>
+BlockJson ToJson(const Record& record);
 
 // Fill out from document; out is cleared first, so bytes the document does
 // not describe (what never travels, stored positions beyond the count) are
 // zero.
-void FromJson(const BlockJson& document, ClientConfigurations& out);
-void FromJson(const BlockJson& document, ZoneList& out);
-void FromJson(const BlockJson& document, ControlMappingCharts& out);
+template <class Record>
+void FromJson(const BlockJson& document, Record& out);
 
 // The deepest nesting of arrays and objects a document may have, the
 // outermost counting as 1. The blocks need 6 at most (the byte pairs of the

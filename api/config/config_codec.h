@@ -39,13 +39,9 @@ struct ZonePointForm {
   static constexpr void Fields(Io& io) {
     using R = Record;
     io.Gap(8);
-    io.Field(TARSEL_NAMED(X));
-    io.Field(TARSEL_NAMED(Y));
-    io.Field(TARSEL_NAMED(Z));
+    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
     io.Gap(12);
-    io.Field(TARSEL_NAMED(RotationX));
-    io.Field(TARSEL_NAMED(RotationY));
-    io.Field(TARSEL_NAMED(RotationZ));
+    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
     io.Gap(4);
   }
 };
@@ -64,29 +60,15 @@ struct Form<ClientConfigurations> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Text1));
-    io.Field(TARSEL_NAMED(Text2));
-    io.Field(TARSEL_NAMED(Text3));
-    io.Field(TARSEL_NAMED(Text4));
-    io.Field(TARSEL_NAMED(Text5));
-    io.Field(TARSEL_NAMED(IntValue1));
-    io.Field(TARSEL_NAMED(FloatValue1));
-    io.Field(TARSEL_NAMED(FloatValue2));
-    io.Field(TARSEL_NAMED(FloatValue3));
-    io.Field(TARSEL_NAMED(FloatValue4));
-    io.Field(TARSEL_NAMED(FloatValue5));
-    io.Field(TARSEL_NAMED(FloatValue6));
-    io.Field(TARSEL_NAMED(FloatValue7));
-    io.Field(TARSEL_NAMED(IntValue2));
-    io.Field(TARSEL_NAMED(FloatValue8));
-    io.Field(TARSEL_NAMED(StoredPositionCount));
+    FieldRun(io, TARSEL_NAMED(Text1), TARSEL_NAMED(Text2), TARSEL_NAMED(Text3), TARSEL_NAMED(Text4),
+                 TARSEL_NAMED(Text5), TARSEL_NAMED(IntValue1), TARSEL_NAMED(FloatValue1),
+                 TARSEL_NAMED(FloatValue2), TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4),
+                 TARSEL_NAMED(FloatValue5), TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7),
+                 TARSEL_NAMED(IntValue2), TARSEL_NAMED(FloatValue8),
+                 TARSEL_NAMED(StoredPositionCount));
     io.Counted(TARSEL_NAMED(StoredPositions), config::CarriedPositions, UserPositionForm<6>{});
-    io.Field(TARSEL_NAMED(FloatValue9));
-    io.Field(TARSEL_NAMED(IntValue3));
-    io.Field(TARSEL_NAMED(FloatValue10));
-    io.Field(TARSEL_NAMED(IntValue4));
-    io.Field(TARSEL_NAMED(IntValue5));
-    io.Field(TARSEL_NAMED(IntValue6));
+    FieldRun(io, TARSEL_NAMED(FloatValue9), TARSEL_NAMED(IntValue3), TARSEL_NAMED(FloatValue10),
+                 TARSEL_NAMED(IntValue4), TARSEL_NAMED(IntValue5), TARSEL_NAMED(IntValue6));
     io.PadTo(3040);
     io.Hidden(TARSEL_NAMED(Reserved));
   }
@@ -103,8 +85,7 @@ struct Form<ControlMappingEntry> {
     using R = Record;
     io.Field(TARSEL_NAMED(EntryValue1));
     io.Sent(TARSEL_NAMED(EntryValue2));
-    io.Field(TARSEL_NAMED(BytePairs));
-    io.Field(TARSEL_NAMED(ByteGroups));
+    FieldRun(io, TARSEL_NAMED(BytePairs), TARSEL_NAMED(ByteGroups));
     io.Gap(2);
   }
 };
@@ -117,13 +98,10 @@ struct Form<ControlMapping> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(MappingValue1));
-    io.Field(TARSEL_NAMED(MappingValue2));
-    io.Field(TARSEL_NAMED(MappingValue3));
-    io.Field(TARSEL_NAMED(MappingValue4));
-    io.Field(TARSEL_NAMED(MappingValue5));
-    io.Field(TARSEL_NAMED(FirstEntries));
-    io.Field(TARSEL_NAMED(SecondEntries));
+    FieldRun(io, TARSEL_NAMED(MappingValue1), TARSEL_NAMED(MappingValue2),
+                 TARSEL_NAMED(MappingValue3), TARSEL_NAMED(MappingValue4),
+                 TARSEL_NAMED(MappingValue5), TARSEL_NAMED(FirstEntries),
+                 TARSEL_NAMED(SecondEntries));
   }
 };
 
@@ -136,8 +114,7 @@ struct Form<ControlMappingCharts> {
   static constexpr void Fields(Io& io) {
     using R = Record;
     io.Sent(TARSEL_NAMED(ChartsValue1));
-    io.Field(TARSEL_NAMED(ChartsValue2));
-    io.Field(TARSEL_NAMED(Mappings));
+    FieldRun(io, TARSEL_NAMED(ChartsValue2), TARSEL_NAMED(Mappings));
   }
 };
 
@@ -149,13 +126,10 @@ struct Form<Zone> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(ZoneValue1));
-    io.Field(TARSEL_NAMED(ZoneValue2));
-    io.Field(TARSEL_NAMED(ZoneValue3));
-    io.Field(TARSEL_NAMED(ZoneValue4));
+    FieldRun(io, TARSEL_NAMED(ZoneValue1), TARSEL_NAMED(ZoneValue2), TARSEL_NAMED(ZoneValue3),
+                 TARSEL_NAMED(ZoneValue4));
     io.Field(TARSEL_NAMED(Points), config::ZonePointForm{});
-    io.Field(TARSEL_NAMED(Parameters));
-    io.Field(TARSEL_NAMED(ZoneValue5));
+    FieldRun(io, TARSEL_NAMED(Parameters), TARSEL_NAMED(ZoneValue5));
   }
 };
 
@@ -167,9 +141,7 @@ struct Form<ZoneList> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(ListValue1));
-    io.Field(TARSEL_NAMED(ListValue2));
-    io.Field(TARSEL_NAMED(Zones));
+    FieldRun(io, TARSEL_NAMED(ListValue1), TARSEL_NAMED(ListValue2), TARSEL_NAMED(Zones));
   }
 };
 
@@ -194,8 +166,7 @@ struct Form<config::SpasmFilterValues> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(FilterSetting));
-    io.Field(TARSEL_NAMED(Values));
+    FieldRun(io, TARSEL_NAMED(FilterSetting), TARSEL_NAMED(Values));
     io.PadTo(56);
   }
 };

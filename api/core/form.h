@@ -19,7 +19,8 @@
 //
 // The calls a form may make (every visitor implements all of them):
 //
-//   io.Field(name, &R::m [, form])   the member in its natural wire form:
+//   io.Field(name, &R::m [, form])   the member in its natural wire form
+//       (FieldRun lists several in a row):
 //       integers and floats little-endian at their width, bool and unsigned
 //       char one byte, char and unsigned char arrays byte for byte, other
 //       arrays element by element, records through their form (Form<T>, or
@@ -77,6 +78,16 @@ using FormOf = typename DefaultForm<T>::type;
 
 template <class T>
 constexpr bool kIsRecordMember = std::is_class_v<std::remove_all_extents_t<T>>;
+
+// Lists plain fields one after the other, as io.Field would one at a time:
+// FieldRun(io, TARSEL_NAMED(Limit1), TARSEL_NAMED(Limit2), ...).
+template <class Io>
+constexpr void FieldRun(Io&) {}
+template <class Io, class Member, class... Rest>
+constexpr void FieldRun(Io& io, const char* name, Member member, Rest... rest) {
+  io.Field(name, member);
+  FieldRun(io, rest...);
+}
 
 // --- Wire size ----------------------------------------------------------------
 

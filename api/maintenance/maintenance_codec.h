@@ -68,10 +68,7 @@ struct Form<ActuatorGains> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Address));
-    io.Field(TARSEL_NAMED(P));
-    io.Field(TARSEL_NAMED(I));
-    io.Field(TARSEL_NAMED(D));
+    FieldRun(io, TARSEL_NAMED(Address), TARSEL_NAMED(P), TARSEL_NAMED(I), TARSEL_NAMED(D));
   }
 };
 
@@ -83,8 +80,7 @@ struct Form<ActuatorTorqueGain> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Address));
-    io.Field(TARSEL_NAMED(Gain));
+    FieldRun(io, TARSEL_NAMED(Address), TARSEL_NAMED(Gain));
   }
 };
 
@@ -96,9 +92,7 @@ struct Form<VersionWord> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Release));
-    io.Field(TARSEL_NAMED(Minor));
-    io.Field(TARSEL_NAMED(Major));
+    FieldRun(io, TARSEL_NAMED(Release), TARSEL_NAMED(Minor), TARSEL_NAMED(Major));
     io.Gap(1);
   }
 };
@@ -111,8 +105,7 @@ struct Form<CodeVersions> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Words));
-    io.Field(TARSEL_NAMED(Single));
+    FieldRun(io, TARSEL_NAMED(Words), TARSEL_NAMED(Single));
     io.Gap(3);
     io.Field(TARSEL_NAMED(Further));
   }

@@ -54,12 +54,8 @@ struct Form<CartesianInfo> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(X));
-    io.Field(TARSEL_NAMED(Y));
-    io.Field(TARSEL_NAMED(Z));
-    io.Field(TARSEL_NAMED(RotationX));
-    io.Field(TARSEL_NAMED(RotationY));
-    io.Field(TARSEL_NAMED(RotationZ));
+    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z), TARSEL_NAMED(RotationX),
+                 TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
   }
 };
 
@@ -71,12 +67,8 @@ struct Form<AngularInfo> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Actuator1));
-    io.Field(TARSEL_NAMED(Actuator2));
-    io.Field(TARSEL_NAMED(Actuator3));
-    io.Field(TARSEL_NAMED(Actuator4));
-    io.Field(TARSEL_NAMED(Actuator5));
-    io.Field(TARSEL_NAMED(Actuator6));
+    FieldRun(io, TARSEL_NAMED(Actuator1), TARSEL_NAMED(Actuator2), TARSEL_NAMED(Actuator3),
+                 TARSEL_NAMED(Actuator4), TARSEL_NAMED(Actuator5), TARSEL_NAMED(Actuator6));
   }
 };
 
@@ -88,9 +80,7 @@ struct Form<FingersPosition> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Finger1));
-    io.Field(TARSEL_NAMED(Finger2));
-    io.Field(TARSEL_NAMED(Finger3));
+    FieldRun(io, TARSEL_NAMED(Finger1), TARSEL_NAMED(Finger2), TARSEL_NAMED(Finger3));
   }
 };
 
@@ -103,8 +93,7 @@ struct Form<AngularPosition> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Actuators));
-    io.Field(TARSEL_NAMED(Fingers));
+    FieldRun(io, TARSEL_NAMED(Actuators), TARSEL_NAMED(Fingers));
   }
 };
 
@@ -117,8 +106,7 @@ struct Form<CartesianPosition> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Coordinates));
-    io.Field(TARSEL_NAMED(Fingers));
+    FieldRun(io, TARSEL_NAMED(Coordinates), TARSEL_NAMED(Fingers));
   }
 };
 
@@ -144,15 +132,9 @@ struct Form<Limitation> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Limit1));
-    io.Field(TARSEL_NAMED(Limit2));
-    io.Field(TARSEL_NAMED(Limit3));
-    io.Field(TARSEL_NAMED(Limit4));
-    io.Field(TARSEL_NAMED(Limit5));
-    io.Field(TARSEL_NAMED(Limit6));
-    io.Field(TARSEL_NAMED(Limit7));
-    io.Field(TARSEL_NAMED(Limit8));
-    io.Field(TARSEL_NAMED(Limit9));
+    FieldRun(io, TARSEL_NAMED(Limit1), TARSEL_NAMED(Limit2), TARSEL_NAMED(Limit3),
+                 TARSEL_NAMED(Limit4), TARSEL_NAMED(Limit5), TARSEL_NAMED(Limit6),
+                 TARSEL_NAMED(Limit7), TARSEL_NAMED(Limit8), TARSEL_NAMED(Limit9));
   }
 };
 
@@ -169,14 +151,10 @@ struct PositionCoordinatesForm {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(X));
-    io.Field(TARSEL_NAMED(Y));
-    io.Field(TARSEL_NAMED(Z));
+    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
     io.Gap(4);
     io.Filler(kPositionFiller);
-    io.Field(TARSEL_NAMED(RotationX));
-    io.Field(TARSEL_NAMED(RotationY));
-    io.Field(TARSEL_NAMED(RotationZ));
+    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
     io.Gap(4);
   }
 };
@@ -192,14 +170,11 @@ struct UserPositionForm {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Type));
-    io.Field(TARSEL_NAMED(Parameter));
+    FieldRun(io, TARSEL_NAMED(Type), TARSEL_NAMED(Parameter));
     io.Filler(kPositionFiller);
     io.Field(TARSEL_NAMED(Coordinates), PositionCoordinatesForm{});
     io.Filler(static_cast<double>(LastFiller));
-    io.Field(TARSEL_NAMED(Actuators));
-    io.Field(TARSEL_NAMED(FingersMode));
-    io.Field(TARSEL_NAMED(Fingers));
+    FieldRun(io, TARSEL_NAMED(Actuators), TARSEL_NAMED(FingersMode), TARSEL_NAMED(Fingers));
   }
 };
 template <>
@@ -216,8 +191,7 @@ struct Form<TrajectoryPoint> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Position));
-    io.Field(TARSEL_NAMED(LimitationFlag));
+    FieldRun(io, TARSEL_NAMED(Position), TARSEL_NAMED(LimitationFlag));
     io.Gap(4);
     io.Field(TARSEL_NAMED(Limits));
   }
@@ -263,10 +237,8 @@ struct BasicPositionForm {
     using R = Record;
     if constexpr (Block == PointBlock::kCoordinates) io.Field(TARSEL_NAMED(Coordinates));
     if constexpr (Block == PointBlock::kActuators) io.Field(TARSEL_NAMED(Actuators));
-    io.Field(TARSEL_NAMED(Fingers));
-    io.Field(TARSEL_NAMED(Parameter));
-    io.Field(TARSEL_NAMED(FingersMode));
-    io.Field(TARSEL_NAMED(Type));
+    FieldRun(io, TARSEL_NAMED(Fingers), TARSEL_NAMED(Parameter), TARSEL_NAMED(FingersMode),
+                 TARSEL_NAMED(Type));
   }
 };
 
@@ -314,13 +286,9 @@ struct Form<JoystickCommand> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Buttons));
-    io.Field(TARSEL_NAMED(Axis1));
-    io.Field(TARSEL_NAMED(Axis2));
-    io.Field(TARSEL_NAMED(Axis3));
-    io.Field(TARSEL_NAMED(Axis4));
-    io.Field(TARSEL_NAMED(Axis5));
-    io.Field(TARSEL_NAMED(Axis6));
+    FieldRun(io, TARSEL_NAMED(Buttons), TARSEL_NAMED(Axis1), TARSEL_NAMED(Axis2),
+                 TARSEL_NAMED(Axis3), TARSEL_NAMED(Axis4), TARSEL_NAMED(Axis5),
+                 TARSEL_NAMED(Axis6));
   }
 };
 
@@ -332,9 +300,7 @@ struct Form<TrajectoryFIFO> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(PointCount));
-    io.Field(TARSEL_NAMED(StatusFloat));
-    io.Field(TARSEL_NAMED(StatusInt));
+    FieldRun(io, TARSEL_NAMED(PointCount), TARSEL_NAMED(StatusFloat), TARSEL_NAMED(StatusInt));
   }
 };
 
@@ -347,13 +313,9 @@ struct SingularityCoordinatesForm {
   static constexpr void Fields(Io& io) {
     using R = Record;
     io.Gap(8);
-    io.Field(TARSEL_NAMED(X));
-    io.Field(TARSEL_NAMED(Y));
-    io.Field(TARSEL_NAMED(Z));
+    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
     io.Gap(8);
-    io.Field(TARSEL_NAMED(RotationX));
-    io.Field(TARSEL_NAMED(RotationY));
-    io.Field(TARSEL_NAMED(RotationZ));
+    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
   }
 };
 
@@ -367,8 +329,7 @@ struct Form<SingularityVector> {
     using R = Record;
     io.Field(TARSEL_NAMED(Indicator1));
     io.AsFloat(TARSEL_NAMED(Indicator2));
-    io.Field(TARSEL_NAMED(Measure1));
-    io.Field(TARSEL_NAMED(Measure2));
+    FieldRun(io, TARSEL_NAMED(Measure1), TARSEL_NAMED(Measure2));
     io.Field(TARSEL_NAMED(Vector), SingularityCoordinatesForm{});
   }
 };

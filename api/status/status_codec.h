@@ -49,80 +49,32 @@ struct Form<GeneralInformations> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(DoubleValue1));
-    io.Field(TARSEL_NAMED(DoubleValue2));
-    io.Field(TARSEL_NAMED(UIntValue1));
-    io.Field(TARSEL_NAMED(UIntValue2));
-    io.Field(TARSEL_NAMED(FloatValue1));
-    io.Field(TARSEL_NAMED(FloatValue2));
-    io.Field(TARSEL_NAMED(FloatValue3));
-    io.Field(TARSEL_NAMED(FloatValue4));
-    io.Field(TARSEL_NAMED(FloatValue5));
-    io.Field(TARSEL_NAMED(FloatValue6));
-    io.Field(TARSEL_NAMED(FloatValue7));
-    io.Field(TARSEL_NAMED(FloatValue8));
-    io.Field(TARSEL_NAMED(FloatValue9));
-    io.Field(TARSEL_NAMED(FloatValue10));
-    io.Field(TARSEL_NAMED(FloatValue11));
-    io.Field(TARSEL_NAMED(FloatValue12));
-    io.Field(TARSEL_NAMED(UIntValue3));
-    io.Field(TARSEL_NAMED(UIntValue4));
-    io.Field(TARSEL_NAMED(UShortValue1));
-    io.Field(TARSEL_NAMED(UShortValue2));
-    io.Field(TARSEL_NAMED(UShortValue3));
-    io.Field(TARSEL_NAMED(UShortValue4));
-    io.Field(TARSEL_NAMED(UShortValue5));
-    io.Field(TARSEL_NAMED(UShortValue6));
-    io.Field(TARSEL_NAMED(UShortValue7));
-    io.Field(TARSEL_NAMED(UShortValue8));
-    io.Field(TARSEL_NAMED(UShortValue9));
-    io.Field(TARSEL_NAMED(UShortValue10));
-    io.Field(TARSEL_NAMED(UShortValue11));
-    io.Field(TARSEL_NAMED(UShortValue12));
-    io.Field(TARSEL_NAMED(UIntValue5));
-    io.Field(TARSEL_NAMED(UIntValue6));
-    io.Field(TARSEL_NAMED(UIntValue7));
-    io.Field(TARSEL_NAMED(UIntValue8));
-    io.Field(TARSEL_NAMED(UIntValue9));
-    io.Field(TARSEL_NAMED(UIntValue10));
-    io.Field(TARSEL_NAMED(UIntValue11));
-    io.Field(TARSEL_NAMED(UIntValue12));
-    io.Field(TARSEL_NAMED(UIntValue13));
-    io.Field(TARSEL_NAMED(UIntValue14));
-    io.Field(TARSEL_NAMED(UIntValue15));
+    FieldRun(io, TARSEL_NAMED(DoubleValue1), TARSEL_NAMED(DoubleValue2), TARSEL_NAMED(UIntValue1),
+                 TARSEL_NAMED(UIntValue2), TARSEL_NAMED(FloatValue1), TARSEL_NAMED(FloatValue2),
+                 TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4), TARSEL_NAMED(FloatValue5),
+                 TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7), TARSEL_NAMED(FloatValue8),
+                 TARSEL_NAMED(FloatValue9), TARSEL_NAMED(FloatValue10), TARSEL_NAMED(FloatValue11),
+                 TARSEL_NAMED(FloatValue12), TARSEL_NAMED(UIntValue3), TARSEL_NAMED(UIntValue4),
+                 TARSEL_NAMED(UShortValue1), TARSEL_NAMED(UShortValue2), TARSEL_NAMED(UShortValue3),
+                 TARSEL_NAMED(UShortValue4), TARSEL_NAMED(UShortValue5), TARSEL_NAMED(UShortValue6),
+                 TARSEL_NAMED(UShortValue7), TARSEL_NAMED(UShortValue8), TARSEL_NAMED(UShortValue9),
+                 TARSEL_NAMED(UShortValue10), TARSEL_NAMED(UShortValue11),
+                 TARSEL_NAMED(UShortValue12), TARSEL_NAMED(UIntValue5), TARSEL_NAMED(UIntValue6),
+                 TARSEL_NAMED(UIntValue7), TARSEL_NAMED(UIntValue8), TARSEL_NAMED(UIntValue9),
+                 TARSEL_NAMED(UIntValue10), TARSEL_NAMED(UIntValue11), TARSEL_NAMED(UIntValue12),
+                 TARSEL_NAMED(UIntValue13), TARSEL_NAMED(UIntValue14), TARSEL_NAMED(UIntValue15));
     io.Gap(4);  // reserved by the arm
-    io.Field(TARSEL_NAMED(Position1));
-    io.Field(TARSEL_NAMED(Position2));
-    io.Field(TARSEL_NAMED(Position3));
-    io.Field(TARSEL_NAMED(Position4));
-    io.Field(TARSEL_NAMED(FloatValue13));
-    io.Field(TARSEL_NAMED(FloatValue14));
-    io.Field(TARSEL_NAMED(FloatValue15));
-    io.Field(TARSEL_NAMED(FloatValue16));
-    io.Field(TARSEL_NAMED(FloatValue17));
-    io.Field(TARSEL_NAMED(FloatValue18));
-    io.Field(TARSEL_NAMED(FloatValue19));
-    io.Field(TARSEL_NAMED(FloatValue20));
-    io.Field(TARSEL_NAMED(FloatValue21));
-    io.Field(TARSEL_NAMED(FloatArray1));
-    io.Field(TARSEL_NAMED(FloatArray2));
-    io.Field(TARSEL_NAMED(ShortArray));
-    io.Field(TARSEL_NAMED(FloatValue22));
-    io.Field(TARSEL_NAMED(FloatValue23));
-    io.Field(TARSEL_NAMED(FloatValue24));
-    io.Field(TARSEL_NAMED(FloatValue25));
-    io.Field(TARSEL_NAMED(FloatValue26));
-    io.Field(TARSEL_NAMED(FloatValue27));
-    io.Field(TARSEL_NAMED(UIntArray1));
-    io.Field(TARSEL_NAMED(UIntArray2));
-    io.Field(TARSEL_NAMED(FloatArray3));
-    io.Field(TARSEL_NAMED(FloatArray4));
-    io.Field(TARSEL_NAMED(FloatArray5));
-    io.Field(TARSEL_NAMED(IntArray1));
-    io.Field(TARSEL_NAMED(IntArray2));
-    io.Field(TARSEL_NAMED(IntValue1));
-    io.Field(TARSEL_NAMED(DoubleValue3));
-    io.Field(TARSEL_NAMED(DoubleValue4));
+    FieldRun(io, TARSEL_NAMED(Position1), TARSEL_NAMED(Position2), TARSEL_NAMED(Position3),
+                 TARSEL_NAMED(Position4), TARSEL_NAMED(FloatValue13), TARSEL_NAMED(FloatValue14),
+                 TARSEL_NAMED(FloatValue15), TARSEL_NAMED(FloatValue16), TARSEL_NAMED(FloatValue17),
+                 TARSEL_NAMED(FloatValue18), TARSEL_NAMED(FloatValue19), TARSEL_NAMED(FloatValue20),
+                 TARSEL_NAMED(FloatValue21), TARSEL_NAMED(FloatArray1), TARSEL_NAMED(FloatArray2),
+                 TARSEL_NAMED(ShortArray), TARSEL_NAMED(FloatValue22), TARSEL_NAMED(FloatValue23),
+                 TARSEL_NAMED(FloatValue24), TARSEL_NAMED(FloatValue25), TARSEL_NAMED(FloatValue26),
+                 TARSEL_NAMED(FloatValue27), TARSEL_NAMED(UIntArray1), TARSEL_NAMED(UIntArray2),
+                 TARSEL_NAMED(FloatArray3), TARSEL_NAMED(FloatArray4), TARSEL_NAMED(FloatArray5),
+                 TARSEL_NAMED(IntArray1), TARSEL_NAMED(IntArray2), TARSEL_NAMED(IntValue1),
+                 TARSEL_NAMED(DoubleValue3), TARSEL_NAMED(DoubleValue4));
   }
 };
 
@@ -135,35 +87,18 @@ struct Form<Finger> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Text));
-    io.Field(TARSEL_NAMED(FloatValue1));
-    io.Field(TARSEL_NAMED(FloatValue2));
-    io.Field(TARSEL_NAMED(FloatValue3));
-    io.Field(TARSEL_NAMED(FloatValue4));
-    io.Field(TARSEL_NAMED(FloatValue5));
-    io.Field(TARSEL_NAMED(FloatValue6));
-    io.Field(TARSEL_NAMED(FloatValue7));
-    io.Field(TARSEL_NAMED(FloatValue8));
+    FieldRun(io, TARSEL_NAMED(Text), TARSEL_NAMED(FloatValue1), TARSEL_NAMED(FloatValue2),
+                 TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4), TARSEL_NAMED(FloatValue5),
+                 TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7), TARSEL_NAMED(FloatValue8));
     io.AsFloat(TARSEL_NAMED(IntValue1));
-    io.Field(TARSEL_NAMED(IntValue2));
-    io.Field(TARSEL_NAMED(FloatValue9));
-    io.Field(TARSEL_NAMED(FloatValue10));
-    io.Field(TARSEL_NAMED(FloatValue11));
-    io.Field(TARSEL_NAMED(FloatValue12));
-    io.Field(TARSEL_NAMED(FloatValue13));
-    io.Field(TARSEL_NAMED(FloatValue14));
-    io.Field(TARSEL_NAMED(FloatValue15));
-    io.Field(TARSEL_NAMED(FloatValue16));
-    io.Field(TARSEL_NAMED(FloatValue17));
-    io.Field(TARSEL_NAMED(FloatValue18));
-    io.Field(TARSEL_NAMED(FloatValue19));
+    FieldRun(io, TARSEL_NAMED(IntValue2), TARSEL_NAMED(FloatValue9), TARSEL_NAMED(FloatValue10),
+                 TARSEL_NAMED(FloatValue11), TARSEL_NAMED(FloatValue12), TARSEL_NAMED(FloatValue13),
+                 TARSEL_NAMED(FloatValue14), TARSEL_NAMED(FloatValue15), TARSEL_NAMED(FloatValue16),
+                 TARSEL_NAMED(FloatValue17), TARSEL_NAMED(FloatValue18),
+                 TARSEL_NAMED(FloatValue19));
     io.Gap(12);  // reserved by the arm
-    io.Field(TARSEL_NAMED(UIntValue1));
-    io.Field(TARSEL_NAMED(UIntValue2));
-    io.Field(TARSEL_NAMED(ShortValue1));
-    io.Field(TARSEL_NAMED(ShortValue2));
-    io.Field(TARSEL_NAMED(ShortValue3));
-    io.Field(TARSEL_NAMED(ShortValue4));
+    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(ShortValue1),
+                 TARSEL_NAMED(ShortValue2), TARSEL_NAMED(ShortValue3), TARSEL_NAMED(ShortValue4));
   }
 };
 
@@ -175,8 +110,7 @@ struct Form<Gripper> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Text));
-    io.Field(TARSEL_NAMED(Fingers));
+    FieldRun(io, TARSEL_NAMED(Text), TARSEL_NAMED(Fingers));
   }
 };
 
@@ -188,21 +122,13 @@ struct Form<QuickStatus> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Finger1Initialized));
-    io.Field(TARSEL_NAMED(Finger2Initialized));
-    io.Field(TARSEL_NAMED(Finger3Initialized));
+    FieldRun(io, TARSEL_NAMED(Finger1Initialized), TARSEL_NAMED(Finger2Initialized),
+                 TARSEL_NAMED(Finger3Initialized));
     io.Gap(1);
-    io.Field(TARSEL_NAMED(StatusByte3));
-    io.Field(TARSEL_NAMED(StatusByte4));
-    io.Field(TARSEL_NAMED(StatusByte5));
-    io.Field(TARSEL_NAMED(StatusByte6));
-    io.Field(TARSEL_NAMED(StatusByte7));
-    io.Field(TARSEL_NAMED(StatusByte8));
-    io.Field(TARSEL_NAMED(StatusByte9));
-    io.Field(TARSEL_NAMED(StatusByte10));
-    io.Field(TARSEL_NAMED(HandType));
-    io.Field(TARSEL_NAMED(StatusByte12));
-    io.Field(TARSEL_NAMED(StatusByte13));
+    FieldRun(io, TARSEL_NAMED(StatusByte3), TARSEL_NAMED(StatusByte4), TARSEL_NAMED(StatusByte5),
+                 TARSEL_NAMED(StatusByte6), TARSEL_NAMED(StatusByte7), TARSEL_NAMED(StatusByte8),
+                 TARSEL_NAMED(StatusByte9), TARSEL_NAMED(StatusByte10), TARSEL_NAMED(HandType),
+                 TARSEL_NAMED(StatusByte12), TARSEL_NAMED(StatusByte13));
   }
 };
 
@@ -215,18 +141,10 @@ struct Form<ForcesInfo> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Force1));
-    io.Field(TARSEL_NAMED(Force2));
-    io.Field(TARSEL_NAMED(Force3));
-    io.Field(TARSEL_NAMED(Force4));
-    io.Field(TARSEL_NAMED(Force5));
-    io.Field(TARSEL_NAMED(Force6));
-    io.Field(TARSEL_NAMED(Force7));
-    io.Field(TARSEL_NAMED(Force8));
-    io.Field(TARSEL_NAMED(Force9));
-    io.Field(TARSEL_NAMED(Force10));
-    io.Field(TARSEL_NAMED(Force11));
-    io.Field(TARSEL_NAMED(Force12));
+    FieldRun(io, TARSEL_NAMED(Force1), TARSEL_NAMED(Force2), TARSEL_NAMED(Force3),
+                 TARSEL_NAMED(Force4), TARSEL_NAMED(Force5), TARSEL_NAMED(Force6),
+                 TARSEL_NAMED(Force7), TARSEL_NAMED(Force8), TARSEL_NAMED(Force9),
+                 TARSEL_NAMED(Force10), TARSEL_NAMED(Force11), TARSEL_NAMED(Force12));
   }
 };
 
@@ -239,20 +157,11 @@ struct Form<SensorsInfo> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(Sensor1));
-    io.Field(TARSEL_NAMED(Sensor2));
-    io.Field(TARSEL_NAMED(Sensor3));
-    io.Field(TARSEL_NAMED(Sensor4));
-    io.Field(TARSEL_NAMED(Sensor5));
-    io.Field(TARSEL_NAMED(Sensor6));
-    io.Field(TARSEL_NAMED(Sensor7));
-    io.Field(TARSEL_NAMED(Sensor8));
-    io.Field(TARSEL_NAMED(Sensor9));
-    io.Field(TARSEL_NAMED(Sensor10));
-    io.Field(TARSEL_NAMED(Sensor11));
-    io.Field(TARSEL_NAMED(Sensor12));
-    io.Field(TARSEL_NAMED(Sensor13));
-    io.Field(TARSEL_NAMED(Sensor14));
+    FieldRun(io, TARSEL_NAMED(Sensor1), TARSEL_NAMED(Sensor2), TARSEL_NAMED(Sensor3),
+                 TARSEL_NAMED(Sensor4), TARSEL_NAMED(Sensor5), TARSEL_NAMED(Sensor6),
+                 TARSEL_NAMED(Sensor7), TARSEL_NAMED(Sensor8), TARSEL_NAMED(Sensor9),
+                 TARSEL_NAMED(Sensor10), TARSEL_NAMED(Sensor11), TARSEL_NAMED(Sensor12),
+                 TARSEL_NAMED(Sensor13), TARSEL_NAMED(Sensor14));
   }
 };
 
@@ -265,15 +174,9 @@ struct Form<SystemError> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(UIntValue1));
-    io.Field(TARSEL_NAMED(IntValue1));
-    io.Field(TARSEL_NAMED(IntValue2));
-    io.Field(TARSEL_NAMED(IntValue3));
-    io.Field(TARSEL_NAMED(UIntValue2));
-    io.Field(TARSEL_NAMED(Flags));
-    io.Field(TARSEL_NAMED(IntValue4));
-    io.Field(TARSEL_NAMED(IntValue5));
-    io.Field(TARSEL_NAMED(UIntArray));
+    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(IntValue1), TARSEL_NAMED(IntValue2),
+                 TARSEL_NAMED(IntValue3), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(Flags),
+                 TARSEL_NAMED(IntValue4), TARSEL_NAMED(IntValue5), TARSEL_NAMED(UIntArray));
   }
 };
 
@@ -285,11 +188,8 @@ struct Form<PeripheralInfo> {
   template <class Io>
   static constexpr void Fields(Io& io) {
     using R = Record;
-    io.Field(TARSEL_NAMED(UIntValue1));
-    io.Field(TARSEL_NAMED(UIntValue2));
-    io.Field(TARSEL_NAMED(UIntValue3));
-    io.Field(TARSEL_NAMED(UIntValue4));
-    io.Field(TARSEL_NAMED(UIntValue5));
+    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(UIntValue3),
+                 TARSEL_NAMED(UIntValue4), TARSEL_NAMED(UIntValue5));
   }
 };
 

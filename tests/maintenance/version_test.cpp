@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "link_fixture.h"
+#include "tarsel/version.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ TEST(ApiVersion, ReplacesTheVectorWithoutTheArm) {
   tarsel::recording::Reset();
   std::vector<int> version{9, 9};
   EXPECT_EQ(GetAPIVersion(version), TARSEL_OK);
-  EXPECT_EQ(version, (std::vector<int>{5, 0, 6}));
+  EXPECT_EQ(version, (std::vector<int>{TARSEL_VERSION_MAJOR, TARSEL_VERSION_MINOR,
+                                        TARSEL_VERSION_PATCH}));
   EXPECT_TRUE(tarsel::recording::Requests().empty());
 }
 

@@ -111,6 +111,7 @@ struct OpenedArm {
   // and the arm is reached through the flat API's default connection.
   std::unique_ptr<ArmConnection> own;
   std::atomic<bool> flatOpen{false};
+  std::atomic<bool> closed{false};  // by Close(): a reconnect must not open it again
   std::function<int()> stopCheck;  // guarded by the holding Arm's mutex
 
   OpenedArm() = default;
@@ -128,6 +129,7 @@ struct OpenedArm {
 
   // Waits for a command running on the connection, then closes it.
   void Close() {
+    closed = true;
     if (own) {
       own->Close();
     } else if (flatOpen.exchange(false)) {
@@ -251,6 +253,29 @@ Arm& Arm::operator=(Arm&& other) noexcept {
   // connection lives on in that command's share until it returns.
   if (outgoing) outgoing->Close();
   return *this;
+}
+
+void Arm::Reopen() {
+  const char* where = "Arm::Reopen";
+  const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
+  if (!arm || arm->closed) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  int code = TARSEL_OK;
+  if (arm->own) {
+    code = arm->own->Reopen(arm->info.path);
+  } else {
+    code = InitAPI();
+    if (code != TARSEL_OK) CloseAPI();
+  }
+  // A Close() that came meanwhile wins: it set the flag before closing.
+  if (arm->closed) {
+    if (arm->own) {
+      arm->own->Close();
+    } else {
+      CloseAPI();
+    }
+    throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  }
+  if (code != TARSEL_OK) throw OpenFailed(code, where, arm->info.path);
 }
 
 void Arm::Close() noexcept {

@@ -108,4 +108,12 @@ void ArmConnection::Close() {
   link_ = nullptr;
 }
 
+int ArmConnection::Reopen(const std::string& path) {
+  std::lock_guard lock(Mutex());
+  // The old handle holds the arm's interface: it must go first.
+  if (link_ != nullptr) library_->Close(link_);
+  link_ = nullptr;
+  return library_->Open(path, link_);
+}
+
 }  // namespace tarsel

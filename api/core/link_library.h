@@ -66,6 +66,10 @@ class ArmConnection final : public Connection {
   bool IsOpen() const override { return link_ != nullptr; }
   int Exchange(const Packet& request, Packet& answer) override;
   void Close();
+  // Closes the handle and opens the arm at path again in its place, under
+  // the connection's lock. Returns 1, or the link's code; the connection is
+  // then closed.
+  int Reopen(const std::string& path);
 
  private:
   std::shared_ptr<LinkLibrary> library_;

@@ -299,7 +299,15 @@ class TARSEL_API Arm {
 
  private:
   friend class FlatCallsTo;
+  friend class ControlLoop;
   struct Impl;
+  /// Closes the arm's link and opens the arm at the same path again, in
+  /// place: this Arm, its Info() and a FlatCallsTo to it stay valid, and a
+  /// command running in another thread finishes first. Until it succeeds
+  /// the arm's commands throw Error(2001). Throws Error: 2001 (closed by
+  /// Close() or moved from: not reopened), or what opening throws (1001,
+  /// 1014, 1015).
+  void Reopen();
   explicit Arm(std::unique_ptr<Impl> impl);
   /// The stop check of a long operation: the user's check, then limit.
   std::function<int()> StopCheckFor(std::chrono::milliseconds limit) const;

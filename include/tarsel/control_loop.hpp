@@ -51,6 +51,10 @@ enum LoopReadout : unsigned {
   kReadForces = 1u << 1,       ///< GetAngularForce: joint torques (N m)
   kReadCartesian = 1u << 2,    ///< GetCartesianPosition: the hand's pose (m, rad)
   kReadQuickStatus = 1u << 3,  ///< GetQuickStatus: the status bytes
+  /// GetAngularPosition: the joint angles, read every cycle. Set in
+  /// LoopState::readouts when they are the cycle's; ignored in
+  /// LoopOptions::readouts.
+  kReadJoints = 1u << 4,
 };
 
 /// How a loop runs. Checked when the loop starts (Error(2100) names the value
@@ -96,11 +100,13 @@ enum class LoopEventKind {
 };
 
 /// One event: its kind, the result code behind it (1 for kReconnected and
-/// kWatchdog), the cycle it happened in and a message.
+/// kWatchdog), the cycle it happened in, when the loop noticed it and a
+/// message.
 struct LoopEvent {
   LoopEventKind kind = LoopEventKind::kTransient;
   int code = 1;
   std::uint64_t sequence = 0;
+  std::chrono::steady_clock::time_point time{};  ///< the host's monotonic time
   std::string message;
 };
 

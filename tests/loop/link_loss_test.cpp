@@ -1,0 +1,121 @@
+// What the control loop makes of a failing link: a refusal and a late answer
+// are events the loop carries on after; an unplugged arm is a disconnect,
+// and its return a reconnect that holds the arm at rest.
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "loop_fixture.h"
+
+namespace tarsel::testing {
+namespace {
+
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+TEST_F(LoopOnTheBus, UnplugIsADisconnectAndReplugAReconnectThatHoldsTheArm) {
+  LoopOptions options;
+  options.rate = 100;
+  options.watchdog = 60s;
+  ControlLoop& loop = Start(options);
+  loop.SetJointVelocity(Joints(2));
+  Cycles(3);
+
+  bus_->Device(0).Unplug();
+  const std::optional<LoopEvent> down = recorder_.WaitEvent(LoopEventKind::kDisconnected);
+  ASSERT_TRUE(down.has_value());
+  EXPECT_EQ(down->code, TARSEL_ERROR_NO_ANSWER);
+  // The first cycle that failed was reported as transient; the disconnect
+  // came with the first failed cycle to end 50 ms or more after it began.
+  const std::optional<LoopEvent> first = recorder_.WaitEvent(LoopEventKind::kTransient);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(recorder_.Count(LoopEventKind::kTransient), 1);
+  const std::optional<LoopState> failed = recorder_.StateOf(first->sequence);
+  const std::optional<LoopState> beforeDown = recorder_.StateOf(down->sequence - 1);
+  ASSERT_TRUE(failed && beforeDown);
+  EXPECT_FALSE(failed->ok);
+  EXPECT_GE(down->time - failed->time, 50ms);
+  EXPECT_LT(beforeDown->time - failed->time, 50ms);
+  std::printf("unplugged: disconnect reported %.1f ms after the first failed cycle began\n",
+              Ms(down->time - failed->time));
+
+  std::this_thread::sleep_for(300ms);  // a few attempts that find it gone
+  const Clock::time_point replugged = Clock::now();
+  bus_->Device(0).ClearFaults();
+  const std::optional<LoopEvent> up = recorder_.WaitEvent(LoopEventKind::kReconnected);
+  ASSERT_TRUE(up.has_value());
+  EXPECT_LT(up->time - replugged, 1s * Slowness());
+  std::printf("replugged: reconnect reported %.1f ms after\n", Ms(up->time - replugged));
+
+  // Zero velocity until the program gives a new set-point.
+  const std::optional<LoopState> back = recorder_.StateOf(up->sequence);
+  ASSERT_TRUE(back.has_value());
+  EXPECT_TRUE(back->ok);
+  const float held = sim_.Snapshot().joints[0];
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(sim_.Snapshot().joints[0], held);
+  EXPECT_FALSE(sim_.Snapshot().moving);
+  loop.SetJointVelocity(Joints(2));
+  Cycles(3);
+  EXPECT_GT(sim_.Snapshot().joints[0], held);
+
+  const LoopStatistics stats = loop.Statistics();
+  EXPECT_EQ(stats.disconnected, 1u);
+  EXPECT_EQ(stats.reconnected, 1u);
+  EXPECT_TRUE(loop.Running());
+}
+
+// One failure of each kind the arm or the link can give once: reported as
+// its event with its code, and the loop goes on (a later cycle succeeds, no
+// disconnect).
+struct OneFailure {
+  const char* name;
+  std::function<void(sim::SimulatedArm&, vusb::VirtualDevice&)> inject;
+  LoopEventKind kind;
+  int code;
+};
+
+class LoopFailure : public LoopOnTheBus, public ::testing::WithParamInterface<OneFailure> {};
+
+TEST_P(LoopFailure, IsReportedAndTheLoopGoesOn) {
+  ControlLoop& loop = Start();
+  Cycles(1);
+  GetParam().inject(sim_, bus_->Device(0));
+  const std::optional<LoopEvent> event = recorder_.WaitEvent(GetParam().kind);
+  ASSERT_TRUE(event.has_value());
+  EXPECT_EQ(event->code, GetParam().code);
+  EXPECT_FALSE(event->message.empty());
+  EXPECT_FALSE(recorder_.StateOf(event->sequence)->ok);
+
+  LoopState s = loop.WaitNext(event->sequence, 1s * Slowness());
+  for (int i = 0; i < 10 && !s.ok; ++i) s = loop.WaitNext(s.sequence, 1s * Slowness());
+  EXPECT_TRUE(s.ok);
+  EXPECT_TRUE(loop.Running());
+  EXPECT_EQ(recorder_.Count(LoopEventKind::kDisconnected), 0);
+  EXPECT_EQ(recorder_.Count(GetParam().kind), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loop, LoopFailure,
+    ::testing::Values(
+        OneFailure{"ErrorBit",
+                   [](sim::SimulatedArm& a, vusb::VirtualDevice&) {
+                     a.AddFault({sim::FaultKind::kErrorBit, sim::Fault::kAny, sim::Fault::kAny, 1});
+                   },
+                   LoopEventKind::kRefused, TARSEL_ERROR_ANSWER_ERROR_BIT},
+        OneFailure{"NegativeVerdict",
+                   [](sim::SimulatedArm& a, vusb::VirtualDevice&) {
+                     a.AddFault(
+                         {sim::FaultKind::kNegativeVerdict, sim::Fault::kAny, sim::Fault::kAny, 1});
+                   },
+                   LoopEventKind::kRefused, TARSEL_ERROR_FIRST_PACKET},
+        // The answer comes after the link stopped waiting (50 ms); the next
+        // exchange collects it and goes on.
+        OneFailure{"LateAnswer",
+                   [](sim::SimulatedArm&, vusb::VirtualDevice& d) { d.StallAnswer(1, 80ms); },
+                   LoopEventKind::kTransient, TARSEL_ERROR_NO_ANSWER}),
+    [](const ::testing::TestParamInfo<OneFailure>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace tarsel::testing

@@ -4,6 +4,7 @@
 
 #include "arm_state.h"
 #include "blocks.h"
+#include "record_fill.h"
 
 namespace tarsel::sim {
 
@@ -18,27 +19,21 @@ std::array<unsigned char, 20> TextField(const char* text) {
 
 }  // namespace
 
-// The arm's name, its speed limits and one stored position: home.
+// The arm's name, its speed limits leading the float settings, and one
+// stored position: home (values in the form's order, record_fill.h).
 ClientConfigurations DefaultClientConfigurations() {
   ClientConfigurations c{};
-  std::memcpy(c.Text1, "Tarsel arm", 10);
-  std::memcpy(c.Text2, "simulated", 9);
   const MotionLimits limits;
-  c.FloatValue1 = static_cast<float>(limits.linearSpeed);
-  c.FloatValue2 = static_cast<float>(limits.angularSpeed);
-  c.FloatValue3 = static_cast<float>(limits.jointSpeed[0]);
-  c.FloatValue4 = static_cast<float>(limits.jointSpeed[3]);
-  c.FloatValue5 = static_cast<float>(limits.fingerSpeed);
-  c.StoredPositionCount = 1;
-  c.StoredPositions[0] = Motion().PositionOf(kHomePose, {0, 0, 0});
+  InOrder(c)("Tarsel arm", "simulated", "", "", "", 0, limits.linearSpeed, limits.angularSpeed,
+             limits.jointSpeed[0], limits.jointSpeed[3], limits.fingerSpeed, 0, 0, 0, 0, 1,
+             Motion().PositionOf(kHomePose, {0, 0, 0}));
   return c;
 }
 
-// Each chart knows its own number; everything else is zero.
+// Each chart knows its own number, its first value; everything else is zero.
 ControlMappingCharts DefaultControlMapping() {
-  ControlMappingCharts charts{};
-  for (int m = 0; m < 6; ++m) charts.Mappings[m].MappingValue1 = m;
-  return charts;
+  const auto chart = [](int number) { return ControlMapping{number, 0, 0, 0, 0, {}, {}}; };
+  return {0, 0, {chart(0), chart(1), chart(2), chart(3), chart(4), chart(5)}};
 }
 
 // Setting 1, the four values 0.5.

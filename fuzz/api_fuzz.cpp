@@ -17,8 +17,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "arm/exports.h"
+#include "core/catalogue.h"
 #include "fuzz_input.h"
 #include "fuzz_link.h"
 #include "tarsel/tarsel.h"
@@ -95,70 +98,51 @@ int StopAtPage(int page, int /*total*/, int /*result*/, void* user) {
   return page < *static_cast<int*>(user) ? 1 : 0;
 }
 
-#define READ(Record, Fn)         \
-  {                              \
-    Kind::kCommand, [](Input&) { \
-      Record r;                  \
-      return Fn(r);              \
-    }                            \
+// A catalogued command is one exchange; the table's other exports (the
+// library's version) send nothing.
+constexpr Kind KindOf(std::string_view name) {
+  for (const tarsel::CommandEntry& c : tarsel::kCommands) {
+    if (name == c.name) return Kind::kCommand;
   }
-#define BARE(Fn)                                \
-  {                                             \
-    Kind::kCommand, [](Input&) { return Fn(); } \
-  }
+  return Kind::kOther;
+}
+
+// The exports of the table api/arm/exports.txt, each with records of
+// arbitrary bytes; a pointer read sometimes gets no record.
+#define TARSEL_READ_OP(Name, python, module, Record, doc) \
+  {KindOf(#Name), [](Input&) {                            \
+     Record r;                                            \
+     return Name(r);                                      \
+   }},
+#define TARSEL_POINTER_READ_OP(Name, python, module, Record, doc)  \
+  {KindOf(#Name), [](Input& in) {                                 \
+     static Record r;                                             \
+     return Name(in.Byte() % 8 == 0 ? nullptr : &r);              \
+   }},
+#define TARSEL_BARE_OP(Name, python, module, doc) {KindOf(#Name), [](Input&) { return Name(); }},
+#define TARSEL_WRITE_OP(Name, python, module, Record, Check, doc, a, pythonA) \
+  {KindOf(#Name), [](Input& in) { return Name(Raw<Record>(in)); }},
+#define TARSEL_PAIR_WRITE_OP(Name, python, module, Record, Check, doc, a, pythonA, b, pythonB) \
+  {KindOf(#Name), [](Input& in) {                                                              \
+     const auto first = Raw<Record>(in);                                                       \
+     return Name(first, Raw<Record>(in));                                                      \
+   }},
 
 const Op kOps[] = {
     {Kind::kOther, [](Input&) { return InitAPI(); }},
     {Kind::kOther, [](Input&) { return CloseAPI(); }},
-    READ(CartesianPosition, GetCartesianPosition),
-    READ(AngularPosition, GetAngularPosition),
-    READ(CartesianPosition, GetCartesianCommand),
-    READ(AngularPosition, GetAngularCommand),
-    READ(CartesianPosition, GetCartesianForce),
-    READ(AngularPosition, GetAngularForce),
-    READ(AngularPosition, GetAngularCurrent),
-    READ(AngularPosition, GetAngularCurrentMotor),
-    READ(AngularPosition, GetAngularVelocity),
-    READ(AngularPosition, GetAngularForceGravityFree),
-    READ(AngularAcceleration, GetActuatorAcceleration),
-    READ(int, GetControlType),
-    READ(SingularityVector, GetSingularityVector),
-    READ(TrajectoryFIFO, GetGlobalTrajectoryInfo),
-    READ(TrajectoryPoint, GetActualTrajectoryInfo),
-    READ(unsigned, ValidateCartesianTransition),
-    READ(GeneralInformations, GetGeneralInformations),
-    READ(Gripper, GetGripperStatus),
-    READ(QuickStatus, GetQuickStatus),
-    READ(ForcesInfo, GetForcesInfo),
-    READ(SensorsInfo, GetSensorsInfo),
-    READ(unsigned, GetSystemErrorCount),
-    READ(std::vector<PeripheralInfo>, GetPeripheralInventory),
-    READ(std::vector<float>, GetPositionCurrentActuators),
-    READ(std::vector<int>, GetCodeVersion),
-    {Kind::kOther,
-     [](Input&) {
-       std::vector<int> v;
-       return GetAPIVersion(v);
-     }},
+    // clang-format off
+    TARSEL_ARM_READS(TARSEL_READ_OP)
+    TARSEL_ARM_POINTER_READS(TARSEL_POINTER_READ_OP)
+    TARSEL_ARM_BARE_COMMANDS(TARSEL_BARE_OP)
+    TARSEL_ARM_WRITES(TARSEL_WRITE_OP)
+    TARSEL_ARM_PAIR_WRITES(TARSEL_PAIR_WRITE_OP)
+    // clang-format on
+    // The rest.
     {Kind::kCommand,
      [](Input& in) {
        SystemError r;
        return GetSystemError(in.Take<unsigned>(), r);
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       static ClientConfigurations r;
-       return GetClientConfigurations(in.Byte() % 8 == 0 ? nullptr : &r);
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       static ControlMappingCharts r;
-       return GetControlMapping(in.Byte() % 8 == 0 ? nullptr : &r);
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       static ZoneList r;
-       return GetProtectionZone(in.Byte() % 8 == 0 ? nullptr : &r);
      }},
     {Kind::kCommand,
      [](Input& in) {
@@ -176,34 +160,6 @@ const Op kOps[] = {
        std::vector<char> text(in.Byte() % 80);
        return GetLinkLoadError(text.empty() ? nullptr : text.data(), static_cast<int>(text.size()));
      }},
-    // Writes of arbitrary records.
-    {Kind::kCommand, [](Input& in) { return SendJoystickCommand(Raw<JoystickCommand>(in)); }},
-    {Kind::kCommand, [](Input& in) { return SendAdvanceTrajectory(Raw<TrajectoryPoint>(in)); }},
-    {Kind::kCommand, [](Input& in) { return SendBasicTrajectory(Raw<TrajectoryPoint>(in)); }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const auto a = Raw<CartesianInfo>(in);
-       return SetCartesianForceMinMax(a, Raw<CartesianInfo>(in));
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const auto a = Raw<CartesianInfo>(in);
-       return SetCartesianInertiaDamping(a, Raw<CartesianInfo>(in));
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const auto a = Raw<AngularInfo>(in);
-       return SetAngularTorqueMinMax(a, Raw<AngularInfo>(in));
-     }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const auto a = Raw<AngularInfo>(in);
-       return SetAngularInertiaDamping(a, Raw<AngularInfo>(in));
-     }},
-    {Kind::kCommand,
-     [](Input& in) { return SetClientConfigurations(Raw<ClientConfigurations>(in)); }},
-    {Kind::kCommand, [](Input& in) { return SetControlMapping(Raw<ControlMappingCharts>(in)); }},
-    {Kind::kCommand, [](Input& in) { return SetProtectionZone(Raw<ZoneList>(in)); }},
     {Kind::kCommand,
      [](Input& in) {
        if (in.Byte() % 8 == 0) return SetSerialNumber(nullptr);
@@ -219,18 +175,11 @@ const Op kOps[] = {
        const std::uint8_t nulls = in.Byte();
        return SetModel(nulls & 1 ? nullptr : model.data(), nulls & 2 ? nullptr : terminated.data());
      }},
-    {Kind::kCommand, [](Input& in) { return SetFrameType(in.Take<int>()); }},
     {Kind::kCommand, [](Input& in) { return SetDevValue(Floats(in)); }},
     {Kind::kCommand,
      [](Input& in) {
        std::vector<float> v = Floats(in);
        return SetSpasmFilterValues(v, in.Take<int>());
-     }},
-    {Kind::kCommand, [](Input& in) { return SetJointZero(in.Take<int>()); }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const int a = in.Take<int>();
-       return SetActuatorAddress(a, in.Take<int>());
      }},
     {Kind::kCommand,
      [](Input& in) {
@@ -244,25 +193,6 @@ const Op kOps[] = {
        const float p = in.Take<float>(), i = in.Take<float>();
        return SetActuatorPIDFilter(a, p, i, in.Take<float>());
      }},
-    {Kind::kCommand, [](Input& in) { return SetTorqueZero(in.Take<int>()); }},
-    {Kind::kCommand,
-     [](Input& in) {
-       const int a = in.Take<int>();
-       return SetTorqueGain(a, in.Take<int>());
-     }},
-    // Bare commands.
-    BARE(StartControlAPI),
-    BARE(StopControlAPI),
-    BARE(SetAngularControl),
-    BARE(SetCartesianControl),
-    BARE(EraseAllTrajectories),
-    BARE(StartForceControl),
-    BARE(StopForceControl),
-    BARE(StartCurrentLimitation),
-    BARE(StopCurrentLimitation),
-    BARE(EraseAllProtectionZones),
-    BARE(RestoreFactoryDefault),
-    BARE(ClearErrorLog),
     // Composites.
     {Kind::kComposite, [](Input&) { return MoveHome(); }},
     {Kind::kComposite, [](Input&) { return InitFingers(); }},
@@ -279,8 +209,11 @@ const Op kOps[] = {
      }},
 };
 
-#undef READ
-#undef BARE
+#undef TARSEL_READ_OP
+#undef TARSEL_POINTER_READ_OP
+#undef TARSEL_BARE_OP
+#undef TARSEL_WRITE_OP
+#undef TARSEL_PAIR_WRITE_OP
 
 constexpr std::size_t kOpCount = sizeof kOps / sizeof kOps[0];
 

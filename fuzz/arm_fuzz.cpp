@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "arm/exports.h"
 #include "fuzz_input.h"
 #include "fuzz_link.h"
 #include "tarsel/arm.hpp"
@@ -64,54 +65,53 @@ bool Documented(int code) {
   }
 }
 
-// One command on the arm, chosen by the input.
-void Command(Arm& arm, Input& in) {
-  switch (in.Byte() % 12) {
-    case 0:
-      arm.GetAngularPosition();
-      break;
-    case 1:
-      arm.GetCartesianPosition();
-      break;
-    case 2: {
-      ClientConfigurations config;
-      in.Fill(&config, sizeof config);
-      arm.SetClientConfigurations(config);
-      break;
-    }
-    case 3:
-      arm.GetControlMapping();
-      break;
-    case 4:
-      arm.GetPeripheralInventory();
-      break;
-    case 5:
-      arm.SetSerialNumber(in.Text(24));
-      break;
-    case 6: {
+template <typename Record>
+Record Raw(Input& in) {
+  Record r;
+  in.Fill(&r, sizeof r);
+  return r;
+}
+
+using CommandOn = void (*)(Arm&, Input&);
+
+// The members of the table api/arm/exports.txt, writes with records of
+// arbitrary bytes, then those written by hand.
+#define TARSEL_CALL_COMMAND(Name, python, module, ...) [](Arm& arm, Input&) { arm.Name(); },
+#define TARSEL_WRITE_COMMAND(Name, python, module, Record, Check, doc, a, pythonA) \
+  [](Arm& arm, Input& in) { arm.Name(Raw<Record>(in)); },
+#define TARSEL_PAIR_WRITE_COMMAND(Name, python, module, Record, Check, doc, a, pythonA, b, \
+                                  pythonB)                                                \
+  [](Arm& arm, Input& in) {                                                               \
+    const auto first = Raw<Record>(in);                                                   \
+    arm.Name(first, Raw<Record>(in));                                                     \
+  },
+// clang-format off
+const CommandOn kCommands[] = {
+    TARSEL_ARM_READS(TARSEL_CALL_COMMAND)
+    TARSEL_ARM_POINTER_READS(TARSEL_CALL_COMMAND)
+    TARSEL_ARM_BARE_COMMANDS(TARSEL_CALL_COMMAND)
+    TARSEL_ARM_WRITES(TARSEL_WRITE_COMMAND)
+    TARSEL_ARM_PAIR_WRITES(TARSEL_PAIR_WRITE_COMMAND)
+    [](Arm& arm, Input& in) { arm.SetSerialNumber(in.Text(24)); },
+    [](Arm& arm, Input& in) {
       const std::string model = in.Text(24);
       arm.SetModel(model, in.Byte() % 2 ? std::string("M7Q4ZK2") : in.Text(10));
-      break;
-    }
-    case 7:
-      arm.GetSpasmFilterValues();
-      break;
-    case 8:
-      arm.GetCodeVersion();
-      break;
-    case 9:
-      arm.StartControlAPI();
-      break;
-    case 10: {
+    },
+    [](Arm& arm, Input&) { arm.GetSpasmFilterValues(); },
+    [](Arm& arm, Input& in) {
       std::vector<float> values(in.Byte() % 20);
       for (float& v : values) v = in.Take<float>();
       arm.SetDevValue(values);
-      break;
-    }
-    default:
-      arm.GetGlobalTrajectoryInfo();
-      break;
-  }
+    },
+};
+// clang-format on
+#undef TARSEL_CALL_COMMAND
+#undef TARSEL_WRITE_COMMAND
+#undef TARSEL_PAIR_WRITE_COMMAND
+
+// One command on the arm, chosen by the input.
+void Command(Arm& arm, Input& in) {
+  kCommands[in.Byte() % (sizeof kCommands / sizeof kCommands[0])](arm, in);
 }
 
 void Open(Slot& slot, Input& in) {

@@ -324,6 +324,14 @@ void Arm::Call(const char* where, const std::function<int()>& body) {
   // closes it, but the connection stays until the command is done with it.
   const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
   if (!arm || !arm->Usable()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  // A command that sends nothing (GetAPIVersion) would not notice on its own
+  // that Close() closed the connection.
+  bool open = false;
+  {
+    std::lock_guard lock(arm->connection().Mutex());
+    open = arm->connection().IsOpen();
+  }
+  if (!open) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
   int code = TARSEL_OK;
   {
     ConnectionScope scope(arm->connection());

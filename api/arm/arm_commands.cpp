@@ -1,13 +1,17 @@
 // Each member of tarsel::Arm runs the flat function of the same name over the
-// arm's own connection and turns its result code into an exception.
+// arm's own connection and turns its result code into an exception. The
+// members of the table api/arm/exports.txt are expanded from its lists
+// (arm/exports.h); the rest are written out below.
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <exception>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "arm/exports.h"
 #include "core/connection.h"
 #include "tarsel/arm.hpp"
 
@@ -103,125 +107,71 @@ void RequireFinite(const char* where, const char* what, const std::vector<float>
   RequireFinite(where, what, values.data(), values.size());
 }
 
+// The checks the table names, each called as check(where, argument name,
+// argument) before anything is sent.
+template <typename Value>
+void NoCheck(const char*, const char*, const Value&) {}
+
+void RequireFiniteAxes(const char* where, const char*, const JoystickCommand& command) {
+  RequireFinite(
+      where, "the joystick's axis",
+      {command.Axis1, command.Axis2, command.Axis3, command.Axis4, command.Axis5, command.Axis6});
+}
+
+void RequireValidFullPoint(const char* where, const char*, const TrajectoryPoint& point) {
+  RequireValidPoint(where, point, true);
+}
+
+void RequireValidBasicPoint(const char* where, const char*, const TrajectoryPoint& point) {
+  RequireValidPoint(where, point, false);
+}
+
+// A written value as the member takes it: a plain number by value, a record
+// by const& (as tarsel/arm.hpp declares them).
+template <typename Value>
+using Param = std::conditional_t<std::is_arithmetic_v<Value>, Value, const Value&>;
+
 }  // namespace
 
-#define TARSEL_ARM_READ(Name, Record)               \
-  Record Arm::Name() {                              \
-    return ReadInto<Record>(*this, #Name, &::Name); \
+#define TARSEL_ARM_READ(Name, python, module, Record, doc) \
+  Record Arm::Name() {                                     \
+    return ReadInto<Record>(*this, #Name, &::Name);        \
   }
-#define TARSEL_ARM_READ_THROUGH(Name, Record)          \
-  Record Arm::Name() {                                 \
-    return ReadThrough<Record>(*this, #Name, &::Name); \
+#define TARSEL_ARM_POINTER_READ(Name, python, module, Record, doc) \
+  Record Arm::Name() {                                            \
+    return ReadThrough<Record>(*this, #Name, &::Name);            \
   }
-#define TARSEL_ARM_BARE(Name)             \
-  void Arm::Name() {                      \
-    Call(#Name, [] { return ::Name(); }); \
+#define TARSEL_ARM_BARE(Name, python, module, doc) \
+  void Arm::Name() {                               \
+    Call(#Name, [] { return ::Name(); });          \
+  }
+#define TARSEL_ARM_WRITE(Name, python, module, Record, Check, doc, a, pythonA) \
+  void Arm::Name(Param<Record> a) {                                            \
+    Check(#Name, #a, a);                                                       \
+    Call(#Name, [&] { return ::Name(a); });                                    \
+  }
+#define TARSEL_ARM_PAIR_WRITE(Name, python, module, Record, Check, doc, a, pythonA, b, pythonB) \
+  void Arm::Name(Param<Record> a, Param<Record> b) {                                           \
+    Check(#Name, #a, a);                                                                       \
+    Check(#Name, #b, b);                                                                       \
+    Call(#Name, [&] { return ::Name(a, b); });                                                 \
   }
 
-TARSEL_ARM_READ(GetCartesianPosition, CartesianPosition)
-TARSEL_ARM_READ(GetAngularPosition, AngularPosition)
-TARSEL_ARM_READ(GetCartesianCommand, CartesianPosition)
-TARSEL_ARM_READ(GetAngularCommand, AngularPosition)
-TARSEL_ARM_READ(GetCartesianForce, CartesianPosition)
-TARSEL_ARM_READ(GetAngularForce, AngularPosition)
-TARSEL_ARM_READ(GetAngularCurrent, AngularPosition)
-TARSEL_ARM_READ(GetAngularCurrentMotor, AngularPosition)
-TARSEL_ARM_READ(GetAngularVelocity, AngularPosition)
-TARSEL_ARM_READ(GetAngularForceGravityFree, AngularPosition)
-TARSEL_ARM_READ(GetActuatorAcceleration, AngularAcceleration)
-TARSEL_ARM_READ(GetControlType, int)
-TARSEL_ARM_READ(GetSingularityVector, SingularityVector)
-TARSEL_ARM_READ(ValidateCartesianTransition, unsigned int)
-TARSEL_ARM_READ(GetGlobalTrajectoryInfo, TrajectoryFIFO)
-TARSEL_ARM_READ(GetActualTrajectoryInfo, TrajectoryPoint)
-TARSEL_ARM_READ_THROUGH(GetClientConfigurations, ClientConfigurations)
-TARSEL_ARM_READ_THROUGH(GetControlMapping, ControlMappingCharts)
-TARSEL_ARM_READ_THROUGH(GetProtectionZone, ZoneList)
-TARSEL_ARM_READ(GetGeneralInformations, GeneralInformations)
-TARSEL_ARM_READ(GetGripperStatus, Gripper)
-TARSEL_ARM_READ(GetQuickStatus, QuickStatus)
-TARSEL_ARM_READ(GetForcesInfo, ForcesInfo)
-TARSEL_ARM_READ(GetSensorsInfo, SensorsInfo)
-TARSEL_ARM_READ(GetSystemErrorCount, unsigned int)
-TARSEL_ARM_READ(GetPeripheralInventory, std::vector<PeripheralInfo>)
-TARSEL_ARM_READ(GetPositionCurrentActuators, std::vector<float>)
-TARSEL_ARM_READ(GetAPIVersion, std::vector<int>)
-TARSEL_ARM_READ(GetCodeVersion, std::vector<int>)
-
-TARSEL_ARM_BARE(StartControlAPI)
-TARSEL_ARM_BARE(StopControlAPI)
-TARSEL_ARM_BARE(SetAngularControl)
-TARSEL_ARM_BARE(SetCartesianControl)
-TARSEL_ARM_BARE(EraseAllTrajectories)
-TARSEL_ARM_BARE(StartForceControl)
-TARSEL_ARM_BARE(StopForceControl)
-TARSEL_ARM_BARE(StartCurrentLimitation)
-TARSEL_ARM_BARE(StopCurrentLimitation)
-TARSEL_ARM_BARE(EraseAllProtectionZones)
-TARSEL_ARM_BARE(RestoreFactoryDefault)
-TARSEL_ARM_BARE(ClearErrorLog)
+TARSEL_ARM_READS(TARSEL_ARM_READ)
+TARSEL_ARM_POINTER_READS(TARSEL_ARM_POINTER_READ)
+TARSEL_ARM_BARE_COMMANDS(TARSEL_ARM_BARE)
+TARSEL_ARM_WRITES(TARSEL_ARM_WRITE)
+TARSEL_ARM_PAIR_WRITES(TARSEL_ARM_PAIR_WRITE)
 
 #undef TARSEL_ARM_READ
-#undef TARSEL_ARM_READ_THROUGH
+#undef TARSEL_ARM_POINTER_READ
 #undef TARSEL_ARM_BARE
-
-void Arm::SendJoystickCommand(const JoystickCommand& command) {
-  RequireFinite(
-      "SendJoystickCommand", "the joystick's axis",
-      {command.Axis1, command.Axis2, command.Axis3, command.Axis4, command.Axis5, command.Axis6});
-  Call("SendJoystickCommand", [&] { return ::SendJoystickCommand(command); });
-}
+#undef TARSEL_ARM_WRITE
+#undef TARSEL_ARM_PAIR_WRITE
 
 void Arm::MoveHome(std::chrono::milliseconds limit) {
   StopScope stop(StopCheckFor(limit));
   Call("MoveHome", [] { return ::MoveHome(); });
-}
-
-void Arm::SendAdvanceTrajectory(const TrajectoryPoint& point) {
-  RequireValidPoint("SendAdvanceTrajectory", point, true);
-  Call("SendAdvanceTrajectory", [&] { return ::SendAdvanceTrajectory(point); });
-}
-
-void Arm::SendBasicTrajectory(const TrajectoryPoint& point) {
-  RequireValidPoint("SendBasicTrajectory", point, false);
-  Call("SendBasicTrajectory", [&] { return ::SendBasicTrajectory(point); });
-}
-
-void Arm::SetCartesianForceMinMax(const CartesianInfo& min, const CartesianInfo& max) {
-  RequireFinite("SetCartesianForceMinMax", "min", min);
-  RequireFinite("SetCartesianForceMinMax", "max", max);
-  Call("SetCartesianForceMinMax", [&] { return ::SetCartesianForceMinMax(min, max); });
-}
-
-void Arm::SetCartesianInertiaDamping(const CartesianInfo& inertia, const CartesianInfo& damping) {
-  RequireFinite("SetCartesianInertiaDamping", "inertia", inertia);
-  RequireFinite("SetCartesianInertiaDamping", "damping", damping);
-  Call("SetCartesianInertiaDamping",
-       [&] { return ::SetCartesianInertiaDamping(inertia, damping); });
-}
-
-void Arm::SetAngularTorqueMinMax(const AngularInfo& min, const AngularInfo& max) {
-  RequireFinite("SetAngularTorqueMinMax", "min", min);
-  RequireFinite("SetAngularTorqueMinMax", "max", max);
-  Call("SetAngularTorqueMinMax", [&] { return ::SetAngularTorqueMinMax(min, max); });
-}
-
-void Arm::SetAngularInertiaDamping(const AngularInfo& inertia, const AngularInfo& damping) {
-  RequireFinite("SetAngularInertiaDamping", "inertia", inertia);
-  RequireFinite("SetAngularInertiaDamping", "damping", damping);
-  Call("SetAngularInertiaDamping", [&] { return ::SetAngularInertiaDamping(inertia, damping); });
-}
-
-void Arm::SetClientConfigurations(const ClientConfigurations& config) {
-  Call("SetClientConfigurations", [&] { return ::SetClientConfigurations(config); });
-}
-
-void Arm::SetControlMapping(const ControlMappingCharts& charts) {
-  Call("SetControlMapping", [&] { return ::SetControlMapping(charts); });
-}
-
-void Arm::SetProtectionZone(const ZoneList& zones) {
-  Call("SetProtectionZone", [&] { return ::SetProtectionZone(zones); });
 }
 
 void Arm::SetSerialNumber(std::string_view serial) {
@@ -233,10 +183,6 @@ void Arm::SetModel(std::string_view model, std::string_view accessCode) {
   Text20 text(model, "SetModel");
   Text20 code(accessCode, "SetModel");
   Call("SetModel", [&] { return ::SetModel(text.chars, code.chars); });
-}
-
-void Arm::SetFrameType(int frameType) {
-  Call("SetFrameType", [&] { return ::SetFrameType(frameType); });
 }
 
 void Arm::SetDevValue(const std::vector<float>& values) {
@@ -291,14 +237,6 @@ void Arm::InitFingers(std::chrono::milliseconds limit) {
   Call("InitFingers", [] { return ::InitFingers(); });
 }
 
-void Arm::SetJointZero(int address) {
-  Call("SetJointZero", [&] { return ::SetJointZero(address); });
-}
-
-void Arm::SetActuatorAddress(int address, int newAddress) {
-  Call("SetActuatorAddress", [&] { return ::SetActuatorAddress(address, newAddress); });
-}
-
 void Arm::SetActuatorPID(int address, float p, float i, float d) {
   RequireFinite("SetActuatorPID", "the gain", {p, i, d});
   Call("SetActuatorPID", [&] { return ::SetActuatorPID(address, p, i, d); });
@@ -308,14 +246,6 @@ void Arm::SetActuatorPIDFilter(int address, float filterP, float filterI, float 
   RequireFinite("SetActuatorPIDFilter", "the filter", {filterP, filterI, filterD});
   Call("SetActuatorPIDFilter",
        [&] { return ::SetActuatorPIDFilter(address, filterP, filterI, filterD); });
-}
-
-void Arm::SetTorqueZero(int address) {
-  Call("SetTorqueZero", [&] { return ::SetTorqueZero(address); });
-}
-
-void Arm::SetTorqueGain(int address, int gain) {
-  Call("SetTorqueGain", [&] { return ::SetTorqueGain(address, gain); });
 }
 
 namespace {

@@ -1,5 +1,7 @@
 // tarsel.Arm: one method per export of the API, named in snake case, each
 // running the C++ interface's member of the same name with the GIL released.
+// The methods of the table api/arm/exports.txt are expanded from its lists
+// (arm/exports.h); the rest are written out below.
 #include "arm.h"
 
 #include <pybind11/stl.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "arm/exports.h"
 #include "tarsel/arm.hpp"
 #include "values.h"
 
@@ -137,46 +140,24 @@ and raises KeyboardInterrupt.)");
            (a.IsOpen() ? " open>" : " closed>");
   });
 
-  // --- Positions and read-outs ---------------------------------------------------
-  arm.def("get_cartesian_position", &Arm::GetCartesianPosition, nogil,
-          "The hand's pose in metres and radians, and the fingers (CartesianPosition).");
-  arm.def("get_angular_position", &Arm::GetAngularPosition, nogil,
-          "The joint angles in degrees, and the fingers (AngularPosition).");
-  arm.def("get_cartesian_command", &Arm::GetCartesianCommand, nogil,
-          "The commanded pose in metres and radians (CartesianPosition).");
-  arm.def("get_angular_command", &Arm::GetAngularCommand, nogil,
-          "The commanded joint angles in degrees (AngularPosition).");
-  arm.def("get_cartesian_force", &Arm::GetCartesianForce, nogil,
-          "The Cartesian force (CartesianPosition).");
-  arm.def("get_angular_force", &Arm::GetAngularForce, nogil,
-          "The joint torques in newton metres (AngularPosition).");
-  arm.def("get_angular_current", &Arm::GetAngularCurrent, nogil,
-          "The actuator currents in amperes (AngularPosition).");
-  arm.def("get_angular_current_motor", &Arm::GetAngularCurrentMotor, nogil,
-          "The motor currents in amperes (AngularPosition).");
-  arm.def("get_angular_velocity", &Arm::GetAngularVelocity, nogil,
-          "The joint velocities in degrees per second (AngularPosition).");
-  arm.def("get_angular_force_gravity_free", &Arm::GetAngularForceGravityFree, nogil,
-          "The joint torques with gravity removed (AngularPosition).");
-  arm.def("get_actuator_acceleration", &Arm::GetActuatorAcceleration, nogil,
-          "The eighteen acceleration values (AngularAcceleration).");
+  // --- The table's methods ------------------------------------------------------------
+#define TARSEL_PY_READ(Name, python, module, Record, doc) arm.def(#python, &Arm::Name, nogil, doc);
+#define TARSEL_PY_BARE(Name, python, module, doc) arm.def(#python, &Arm::Name, nogil, doc);
+#define TARSEL_PY_WRITE(Name, python, module, Record, Check, doc, a, pythonA) \
+  arm.def(#python, &Arm::Name, nogil, py::arg(#pythonA), doc);
+#define TARSEL_PY_PAIR_WRITE(Name, python, module, Record, Check, doc, a, pythonA, b, pythonB) \
+  arm.def(#python, &Arm::Name, nogil, py::arg(#pythonA), py::arg(#pythonB), doc);
+  TARSEL_ARM_READS(TARSEL_PY_READ)
+  TARSEL_ARM_POINTER_READS(TARSEL_PY_READ)
+  TARSEL_ARM_BARE_COMMANDS(TARSEL_PY_BARE)
+  TARSEL_ARM_WRITES(TARSEL_PY_WRITE)
+  TARSEL_ARM_PAIR_WRITES(TARSEL_PY_PAIR_WRITE)
+#undef TARSEL_PY_READ
+#undef TARSEL_PY_BARE
+#undef TARSEL_PY_WRITE
+#undef TARSEL_PY_PAIR_WRITE
 
-  // --- Control modes and joystick ----------------------------------------------------
-  arm.def("start_control_api", &Arm::StartControlAPI, nogil,
-          "Takes control of the arm from the host.");
-  arm.def("stop_control_api", &Arm::StopControlAPI, nogil, "Gives control back.");
-  arm.def("set_angular_control", &Arm::SetAngularControl, nogil, "Steers per actuator.");
-  arm.def("set_cartesian_control", &Arm::SetCartesianControl, nogil,
-          "Steers in Cartesian terms.");
-  arm.def("get_control_type", &Arm::GetControlType, nogil,
-          "The active control type (the arm's value, unchanged): CARTESIAN_CONTROL (0) or "
-          "ANGULAR_CONTROL (1).");
-  arm.def("get_singularity_vector", &Arm::GetSingularityVector, nogil,
-          "The singularity indicators and vector (SingularityVector).");
-  arm.def("send_joystick_command", &Arm::SendJoystickCommand, nogil, py::arg("command"),
-          "Sends one joystick sample (JoystickCommand).");
-  arm.def("validate_cartesian_transition", &Arm::ValidateCartesianTransition, nogil,
-          "Asks the arm whether it can switch to Cartesian control; the arm's answer, unchanged.");
+  // --- The rest -------------------------------------------------------------------------
   arm.def(
       "move_home",
       [](Arm& a, double timeout) {
@@ -187,60 +168,10 @@ and raises KeyboardInterrupt.)");
       "Sends the arm home and waits until its trajectory queue is empty. When timeout seconds "
       "pass first, the queue is erased (the arm stops) and Error(2010) is raised; Ctrl-C stops "
       "it the same way and raises KeyboardInterrupt.");
-
-  // --- Trajectories -------------------------------------------------------------------
-  arm.def("send_advance_trajectory", &Arm::SendAdvanceTrajectory, nogil, py::arg("point"),
-          "Queues a TrajectoryPoint in full form: position, limitation_flag and limits.");
-  arm.def("send_basic_trajectory", &Arm::SendBasicTrajectory, nogil, py::arg("point"),
-          "Queues a TrajectoryPoint in basic form (its position only).");
-  arm.def("erase_all_trajectories", &Arm::EraseAllTrajectories, nogil,
-          "Empties the arm's trajectory queue (the arm stops).");
-  arm.def("get_global_trajectory_info", &Arm::GetGlobalTrajectoryInfo, nogil,
-          "The state of the trajectory queue (TrajectoryFIFO).");
-  arm.def("get_actual_trajectory_info", &Arm::GetActualTrajectoryInfo, nogil,
-          "The point being executed (TrajectoryPoint).");
-
-  // --- Force and impedance control ---------------------------------------------------
-  arm.def("start_force_control", &Arm::StartForceControl, nogil, "Switches force control on.");
-  arm.def("stop_force_control", &Arm::StopForceControl, nogil, "Switches force control off.");
-  arm.def("start_current_limitation", &Arm::StartCurrentLimitation, nogil,
-          "Switches the current limitation on.");
-  arm.def("stop_current_limitation", &Arm::StopCurrentLimitation, nogil,
-          "Switches the current limitation off.");
-  arm.def("set_cartesian_force_min_max", &Arm::SetCartesianForceMinMax, nogil, py::arg("min"),
-          py::arg("max"), "Bounds of force control in Cartesian terms (two CartesianInfo).");
-  arm.def("set_cartesian_inertia_damping", &Arm::SetCartesianInertiaDamping, nogil,
-          py::arg("inertia"), py::arg("damping"),
-          "Impedance of force control in Cartesian terms (two CartesianInfo).");
-  arm.def("set_angular_torque_min_max", &Arm::SetAngularTorqueMinMax, nogil, py::arg("min"),
-          py::arg("max"), "Torque bounds of force control per actuator (two AngularInfo).");
-  arm.def("set_angular_inertia_damping", &Arm::SetAngularInertiaDamping, nogil,
-          py::arg("inertia"), py::arg("damping"),
-          "Impedance of force control per actuator (two AngularInfo).");
-
-  // --- Configuration -------------------------------------------------------------------
-  arm.def("get_client_configurations", &Arm::GetClientConfigurations, nogil,
-          "The arm's client configuration (ClientConfigurations).");
-  arm.def("set_client_configurations", &Arm::SetClientConfigurations, nogil, py::arg("config"),
-          "Writes the whole client configuration.");
-  arm.def("get_control_mapping", &Arm::GetControlMapping, nogil,
-          "The six control-mapping charts (ControlMappingCharts).");
-  arm.def("set_control_mapping", &Arm::SetControlMapping, nogil, py::arg("charts"),
-          "Writes the six control-mapping charts.");
-  arm.def("get_protection_zone", &Arm::GetProtectionZone, nogil,
-          "The ten protection zones (ZoneList).");
-  arm.def("set_protection_zone", &Arm::SetProtectionZone, nogil, py::arg("zones"),
-          "Writes the ten protection zones.");
-  arm.def("erase_all_protection_zones", &Arm::EraseAllProtectionZones, nogil,
-          "Clears the arm's protection zones.");
   arm.def("set_serial_number", &Arm::SetSerialNumber, nogil, py::arg("serial"),
           "Writes the serial number: bytes or str of at most 20 bytes (Error(2100) when longer).");
   arm.def("set_model", &Arm::SetModel, nogil, py::arg("model"), py::arg("access_code"),
           "Writes the model text (at most 20 bytes), guarded by the access code.");
-  arm.def("set_frame_type", &Arm::SetFrameType, nogil, py::arg("frame_type"),
-          "Writes the frame type.");
-  arm.def("restore_factory_default", &Arm::RestoreFactoryDefault, nogil,
-          "Restores the arm's factory defaults.");
   arm.def("set_dev_value", &Arm::SetDevValue, nogil, py::arg("values"),
           "Writes the fourteen dev values (Error(2100) unless there are exactly 14).");
   arm.def("get_dev_value", &Arm::GetDevValue, nogil, "The fourteen dev values (list of float).");
@@ -250,24 +181,8 @@ and raises KeyboardInterrupt.)");
           "exactly 4 values).");
   arm.def("get_spasm_filter_values", &Arm::GetSpasmFilterValues, nogil,
           "The spasm filter's four values and its setting (SpasmFilter).");
-
-  // --- Status ------------------------------------------------------------------------
-  arm.def("get_general_informations", &Arm::GetGeneralInformations, nogil,
-          "The arm's general status block (GeneralInformations).");
-  arm.def("get_gripper_status", &Arm::GetGripperStatus, nogil,
-          "The gripper's status (Gripper).");
-  arm.def("get_quick_status", &Arm::GetQuickStatus, nogil,
-          "The fourteen quick-status bytes (QuickStatus).");
-  arm.def("get_forces_info", &Arm::GetForcesInfo, nogil, "The twelve force values (ForcesInfo).");
-  arm.def("get_sensors_info", &Arm::GetSensorsInfo, nogil,
-          "The fourteen sensor values (SensorsInfo).");
-  arm.def("get_system_error_count", &Arm::GetSystemErrorCount, nogil,
-          "The number of entries in the arm's error log.");
   arm.def("get_system_error", &Arm::GetSystemError, nogil, py::arg("index"),
           "Entry index of the error log (SystemError).");
-  arm.def("clear_error_log", &Arm::ClearErrorLog, nogil, "Empties the arm's error log.");
-  arm.def("get_peripheral_inventory", &Arm::GetPeripheralInventory, nogil,
-          "The fifteen entries of the peripheral inventory (list of PeripheralInfo).");
   arm.def(
       "init_fingers",
       [](Arm& a, double timeout) {
@@ -278,27 +193,11 @@ and raises KeyboardInterrupt.)");
       "Initialises the hand's fingers and waits until they report it (read get_quick_status() "
       "to learn which came up). When timeout seconds pass first, the queue is erased and "
       "Error(2010) is raised; Ctrl-C stops it the same way and raises KeyboardInterrupt.");
-
-  // --- Maintenance -------------------------------------------------------------------
-  arm.def("set_joint_zero", &Arm::SetJointZero, nogil, py::arg("address"),
-          "Takes the actuator's present position as its joint zero.");
-  arm.def("set_actuator_address", &Arm::SetActuatorAddress, nogil, py::arg("address"),
-          py::arg("new_address"), "Moves the actuator at address to the bus address new_address.");
   arm.def("set_actuator_pid", &Arm::SetActuatorPID, nogil, py::arg("address"), py::arg("p"),
           py::arg("i"), py::arg("d"), "Sets the actuator's three PID gains.");
   arm.def("set_actuator_pid_filter", &Arm::SetActuatorPIDFilter, nogil, py::arg("address"),
           py::arg("filter_p"), py::arg("filter_i"), py::arg("filter_d"),
           "Sets the actuator's three PID filter values.");
-  arm.def("set_torque_zero", &Arm::SetTorqueZero, nogil, py::arg("address"),
-          "Takes the actuator's present torque reading as its torque zero.");
-  arm.def("set_torque_gain", &Arm::SetTorqueGain, nogil, py::arg("address"), py::arg("gain"),
-          "Sets the actuator's torque gain.");
-  arm.def("get_position_current_actuators", &Arm::GetPositionCurrentActuators, nogil,
-          "The twelve position and current values of the actuators (list of float).");
-  arm.def("get_api_version", &Arm::GetAPIVersion, nogil,
-          "This library's version: [major, minor, release].");
-  arm.def("get_code_version", &Arm::GetCodeVersion, nogil,
-          "The versions of the code running on the arm: 37 numbers, each 0 to 255.");
   arm.def(
       "program_flash",
       [](Arm& a, const std::filesystem::path& path, const py::object& progress) {

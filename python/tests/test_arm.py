@@ -1,5 +1,8 @@
 """tarsel.Arm against simulated arms: every method, errors, threads, two arms."""
 
+import ast
+import functools
+import pathlib
 import threading
 import time
 
@@ -8,85 +11,95 @@ import pytest
 import tarsel
 from conftest import joint_point
 
-# One row per method: its arguments, then what the answer must be (a record
-# class, a type, or a check). A method bound to the wrong export shows as an
-# answer of the wrong kind, or as a refusal from the arm.
-CALLS = [
-    # Positions and read-outs
-    ("get_cartesian_position", (), tarsel.CartesianPosition),
-    ("get_angular_position", (), lambda p: p.actuators.actuator3 != 0),
-    ("get_cartesian_command", (), tarsel.CartesianPosition),
-    ("get_angular_command", (), tarsel.AngularPosition),
-    ("get_cartesian_force", (), tarsel.CartesianPosition),
-    ("get_angular_force", (), tarsel.AngularPosition),
-    ("get_angular_current", (), tarsel.AngularPosition),
-    ("get_angular_current_motor", (), tarsel.AngularPosition),
-    ("get_angular_velocity", (), tarsel.AngularPosition),
-    ("get_angular_force_gravity_free", (), tarsel.AngularPosition),
-    ("get_actuator_acceleration", (), lambda a: len(a.values) == 18),
-    # Control modes and joystick
-    ("start_control_api", (), None),
-    ("stop_control_api", (), None),
-    ("set_angular_control", (), None),
-    ("set_cartesian_control", (), None),
-    ("get_control_type", (), int),
-    ("get_singularity_vector", (), tarsel.SingularityVector),
-    ("send_joystick_command", (tarsel.JoystickCommand(),), None),
-    ("validate_cartesian_transition", (), int),
+# The table the build makes tarsel.Arm's simple methods from (api/arm/exports.txt).
+TABLE = pathlib.Path(__file__).resolve().parents[2] / "api" / "arm" / "exports.txt"
+
+
+def table_rows():
+    """The table's rows as dicts of its columns."""
+    rows = []
+    for line in TABLE.read_text(encoding="utf-8").splitlines():
+        if line.strip() and not line.lstrip().startswith("#"):
+            cells = [cell.strip() for cell in line.split("|", 7)]
+            rows.append(dict(zip(
+                ("name", "python", "module", "shape", "record", "arguments", "check", "doc"),
+                cells)))
+    return rows
+
+
+ROWS = table_rows()
+
+
+def answer_type(record):
+    """The Python type a read of record answers with."""
+    if record.startswith("std::vector<"):
+        return list
+    if record in ("int", "unsigned int"):
+        return int
+    return getattr(tarsel, record)
+
+
+# What more than its type a read's answer must show.
+CHECKS = {
+    "get_angular_position": lambda p: p.actuators.actuator3 != 0,
+    "get_actuator_acceleration": lambda a: len(a.values) == 18,
+    "get_global_trajectory_info": lambda f: f.point_count == 0,
+    "get_client_configurations": lambda c: c.text1 == b"Tarsel arm",
+    "get_gripper_status": lambda g: len(g.fingers) == 3,
+    "get_peripheral_inventory":
+        lambda p: len(p) == 15 and all(isinstance(e, tarsel.PeripheralInfo) for e in p),
+    "get_position_current_actuators": lambda v: len(v) == 12,
+    "get_api_version": lambda v: v == [int(n) for n in tarsel.__version__.split(".")],
+    "get_code_version": lambda v: len(v) == 37 and all(0 <= n <= 255 for n in v),
+}
+
+# The arguments of the table's writes: a write added to the table needs a row here.
+WRITE_ARGUMENTS = {
+    "send_joystick_command": (tarsel.JoystickCommand(),),
+    "send_advance_trajectory": (joint_point(0, 180, 140, 0, 40, 0),),
+    "send_basic_trajectory": (joint_point(0, 180, 140, 0, 40, 0),),
+    "set_cartesian_force_min_max": (tarsel.CartesianInfo(), tarsel.CartesianInfo()),
+    "set_cartesian_inertia_damping": (tarsel.CartesianInfo(), tarsel.CartesianInfo()),
+    "set_angular_torque_min_max": (tarsel.AngularInfo(), tarsel.AngularInfo()),
+    "set_angular_inertia_damping": (tarsel.AngularInfo(), tarsel.AngularInfo()),
+    "set_client_configurations": (tarsel.ClientConfigurations(),),
+    "set_control_mapping": (tarsel.ControlMappingCharts(),),
+    "set_protection_zone": (tarsel.ZoneList(),),
+    "set_frame_type": (2,),
+    "set_joint_zero": (16,),
+    "set_actuator_address": (16, 16),
+    "set_torque_zero": (16,),
+    "set_torque_gain": (16, 5),
+}
+
+
+def table_call(row):
+    """The row's method, its arguments and the check of its answer."""
+    name = row["python"]
+    if row["shape"] == "bare":
+        return name, (), None
+    if row["shape"] == "write":
+        return name, WRITE_ARGUMENTS[name], None
+    kind, more = answer_type(row["record"]), CHECKS.get(name, lambda _: True)
+    return name, (), lambda answer: isinstance(answer, kind) and more(answer)
+
+
+# One row per method: the table's, then those written by hand, with their
+# arguments and what the answer must be (a record class, a type, or a check).
+# A method bound to the wrong export shows as an answer of the wrong kind, or
+# as a refusal from the arm.
+CALLS = [table_call(row) for row in ROWS] + [
     ("move_home", (), None),
-    # Trajectories
-    ("send_advance_trajectory", (joint_point(0, 180, 140, 0, 40, 0),), None),
-    ("send_basic_trajectory", (joint_point(0, 180, 140, 0, 40, 0),), None),
-    ("erase_all_trajectories", (), None),
-    ("get_global_trajectory_info", (), lambda f: f.point_count == 0),
-    ("get_actual_trajectory_info", (), tarsel.TrajectoryPoint),
-    # Force and impedance control
-    ("start_force_control", (), None),
-    ("stop_force_control", (), None),
-    ("start_current_limitation", (), None),
-    ("stop_current_limitation", (), None),
-    ("set_cartesian_force_min_max", (tarsel.CartesianInfo(), tarsel.CartesianInfo()), None),
-    ("set_cartesian_inertia_damping", (tarsel.CartesianInfo(), tarsel.CartesianInfo()), None),
-    ("set_angular_torque_min_max", (tarsel.AngularInfo(), tarsel.AngularInfo()), None),
-    ("set_angular_inertia_damping", (tarsel.AngularInfo(), tarsel.AngularInfo()), None),
-    # Configuration
-    ("get_client_configurations", (), lambda c: c.text1 == b"Tarsel arm"),
-    ("set_client_configurations", (tarsel.ClientConfigurations(),), None),
-    ("get_control_mapping", (), tarsel.ControlMappingCharts),
-    ("set_control_mapping", (tarsel.ControlMappingCharts(),), None),
-    ("get_protection_zone", (), tarsel.ZoneList),
-    ("set_protection_zone", (tarsel.ZoneList(),), None),
-    ("erase_all_protection_zones", (), None),
     ("set_serial_number", (b"TSL-PY-1",), None),
     ("set_model", ("TARSEL-P", "M7Q4ZK2"), None),
-    ("set_frame_type", (2,), None),
-    ("restore_factory_default", (), None),
     ("set_dev_value", ([0.5] * 14,), None),
     ("get_dev_value", (), lambda v: len(v) == 14),
     ("set_spasm_filter_values", ([1, 2, 3, 4], 1), None),
     ("get_spasm_filter_values", (), lambda f: len(f.values) == 4),
-    # Status
-    ("get_general_informations", (), tarsel.GeneralInformations),
-    ("get_gripper_status", (), lambda g: len(g.fingers) == 3),
-    ("get_quick_status", (), tarsel.QuickStatus),
-    ("get_forces_info", (), tarsel.ForcesInfo),
-    ("get_sensors_info", (), tarsel.SensorsInfo),
-    ("get_system_error_count", (), int),
     ("get_system_error", (0,), tarsel.SystemError),
-    ("clear_error_log", (), None),
-    ("get_peripheral_inventory", (),
-     lambda p: len(p) == 15 and all(isinstance(e, tarsel.PeripheralInfo) for e in p)),
     ("init_fingers", (), None),
-    # Maintenance
-    ("set_joint_zero", (16,), None),
-    ("set_actuator_address", (16, 16), None),
     ("set_actuator_pid", (16, 1.0, 2.0, 3.0), None),
     ("set_actuator_pid_filter", (16, 0.1, 0.2, 0.3), None),
-    ("set_torque_zero", (16,), None),
-    ("set_torque_gain", (16, 5), None),
-    ("get_position_current_actuators", (), lambda v: len(v) == 12),
-    ("get_api_version", (), lambda v: v == [int(n) for n in tarsel.__version__.split(".")]),
-    ("get_code_version", (), lambda v: len(v) == 37 and all(0 <= n <= 255 for n in v)),
 ]
 
 
@@ -104,6 +117,24 @@ def test_every_method_reaches_its_export(arm, name, args, expected):
 def test_the_method_table_covers_the_class():
     methods = {n for n in dir(tarsel.Arm) if not n.startswith("_")}
     assert methods - {"close", "is_open", "info"} == {c[0] for c in CALLS} | {"program_flash"}
+
+
+@functools.cache
+def stub_docstrings():
+    """The docstrings of the Arm methods in the stub the package ships."""
+    stub = pathlib.Path(tarsel.__file__).with_name("__init__.pyi")
+    arm = next(node for node in ast.parse(stub.read_text()).body
+               if isinstance(node, ast.ClassDef) and node.name == "Arm")
+    return {node.name: " ".join((ast.get_docstring(node) or "").split())
+            for node in arm.body if isinstance(node, ast.FunctionDef)}
+
+
+@pytest.mark.parametrize("row", ROWS, ids=[row["python"] for row in ROWS])
+def test_each_table_row_is_a_method_with_its_line(row):
+    method = getattr(tarsel.Arm, row["python"])
+    assert method.__doc__.startswith(row["python"] + "(")  # pybind11's signature first
+    assert method.__doc__.endswith("\n" + row["doc"] + "\n")
+    assert stub_docstrings()[row["python"]] == row["doc"]
 
 
 @pytest.mark.parametrize("write,read,value", [

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "arm/exports.h"
 #include "core/catalogue.h"
 #include "link_fixture.h"
 
@@ -16,78 +17,50 @@ namespace {
 using tarsel::Shape;
 using tarsel::testing::LinkTest;
 
-// One call of each export that sends exactly one catalogued command.
+// One call of each export that sends exactly one catalogued command: those
+// of the table api/arm/exports.txt, whatever record they carry, then the rest.
+#define TARSEL_READ_CALL(Name, python, module, Record, doc) \
+  {#Name, [] {                                              \
+     static Record record{};                                \
+     return Name(record);                                   \
+   }},
+#define TARSEL_POINTER_READ_CALL(Name, python, module, Record, doc) \
+  {#Name, [] {                                                      \
+     static Record record{};                                        \
+     return Name(&record);                                          \
+   }},
+#define TARSEL_BARE_CALL(Name, python, module, doc) {#Name, [] { return Name(); }},
+#define TARSEL_WRITE_CALL(Name, python, module, Record, Check, doc, a, pythonA) \
+  {#Name, [] { return Name(Record{}); }},
+#define TARSEL_PAIR_WRITE_CALL(Name, python, module, Record, Check, doc, a, pythonA, b, pythonB) \
+  {#Name, [] { return Name(Record{}, Record{}); }},
+
 const std::map<std::string, std::function<int()>>& Calls() {
-  static ClientConfigurations config{};
-  static ControlMappingCharts charts{};
-  static ZoneList zones{};
+  // clang-format off
   static const std::map<std::string, std::function<int()>> calls = {
-      {"SetClientConfigurations", [] { return SetClientConfigurations(config); }},
-      {"GetClientConfigurations", [] { return GetClientConfigurations(&config); }},
-      {"GetControlType", [] { int t; return GetControlType(t); }},
-      {"SetJointZero", [] { return SetJointZero(16); }},
+      TARSEL_ARM_READS(TARSEL_READ_CALL)
+      TARSEL_ARM_POINTER_READS(TARSEL_POINTER_READ_CALL)
+      TARSEL_ARM_BARE_COMMANDS(TARSEL_BARE_CALL)
+      TARSEL_ARM_WRITES(TARSEL_WRITE_CALL)
+      TARSEL_ARM_PAIR_WRITES(TARSEL_PAIR_WRITE_CALL)
       {"GetSystemError", [] { SystemError e; return GetSystemError(0, e); }},
-      {"GetSystemErrorCount", [] { unsigned n; return GetSystemErrorCount(n); }},
-      {"ClearErrorLog", [] { return ClearErrorLog(); }},
-      {"GetCodeVersion", [] { std::vector<int> v; return GetCodeVersion(v); }},
-      {"EraseAllProtectionZones", [] { return EraseAllProtectionZones(); }},
-      {"SetProtectionZone", [] { return SetProtectionZone(zones); }},
-      {"GetProtectionZone", [] { return GetProtectionZone(&zones); }},
-      {"SetControlMapping", [] { return SetControlMapping(charts); }},
-      {"GetControlMapping", [] { return GetControlMapping(&charts); }},
-      {"RestoreFactoryDefault", [] { return RestoreFactoryDefault(); }},
-      {"SetAngularControl", [] { return SetAngularControl(); }},
-      {"SetCartesianControl", [] { return SetCartesianControl(); }},
-      {"SetActuatorAddress", [] { return SetActuatorAddress(16, 17); }},
       {"SetActuatorPID", [] { return SetActuatorPID(16, 1, 2, 3); }},
       {"SetActuatorPIDFilter", [] { return SetActuatorPIDFilter(16, 1, 2, 3); }},
-      {"SetTorqueZero", [] { return SetTorqueZero(16); }},
-      {"SetTorqueGain", [] { return SetTorqueGain(16, 2); }},
-      {"StartForceControl", [] { return StartForceControl(); }},
-      {"StopForceControl", [] { return StopForceControl(); }},
-      {"StartCurrentLimitation", [] { return StartCurrentLimitation(); }},
-      {"StopCurrentLimitation", [] { return StopCurrentLimitation(); }},
       {"SetSerialNumber", [] { char s[20] = "TSL-1"; return SetSerialNumber(s); }},
-      {"GetQuickStatus", [] { QuickStatus q; return GetQuickStatus(q); }},
-      {"SetFrameType", [] { return SetFrameType(1); }},
-      {"GetGripperStatus", [] { Gripper g; return GetGripperStatus(g); }},
-      {"GetCartesianPosition", [] { CartesianPosition p; return GetCartesianPosition(p); }},
-      {"GetAngularPosition", [] { AngularPosition p; return GetAngularPosition(p); }},
-      {"GetCartesianCommand", [] { CartesianPosition p; return GetCartesianCommand(p); }},
-      {"GetAngularCommand", [] { AngularPosition p; return GetAngularCommand(p); }},
-      {"GetCartesianForce", [] { CartesianPosition p; return GetCartesianForce(p); }},
-      {"GetAngularForce", [] { AngularPosition p; return GetAngularForce(p); }},
-      {"GetAngularCurrent", [] { AngularPosition p; return GetAngularCurrent(p); }},
-      {"GetSensorsInfo", [] { SensorsInfo s; return GetSensorsInfo(s); }},
-      {"GetPositionCurrentActuators", [] { std::vector<float> v; return GetPositionCurrentActuators(v); }},
-      {"GetAngularCurrentMotor", [] { AngularPosition p; return GetAngularCurrentMotor(p); }},
-      {"GetAngularVelocity", [] { AngularPosition p; return GetAngularVelocity(p); }},
-      {"GetForcesInfo", [] { ForcesInfo f; return GetForcesInfo(f); }},
-      {"GetAngularForceGravityFree", [] { AngularPosition p; return GetAngularForceGravityFree(p); }},
-      {"GetActuatorAcceleration", [] { AngularAcceleration a; return GetActuatorAcceleration(a); }},
-      {"ValidateCartesianTransition", [] { unsigned a; return ValidateCartesianTransition(a); }},
-      {"GetGeneralInformations", [] { static GeneralInformations g; return GetGeneralInformations(g); }},
-      {"SendAdvanceTrajectory", [] { TrajectoryPoint p; p.InitStruct(); return SendAdvanceTrajectory(p); }},
-      {"EraseAllTrajectories", [] { return EraseAllTrajectories(); }},
-      {"StartControlAPI", [] { return StartControlAPI(); }},
-      {"StopControlAPI", [] { return StopControlAPI(); }},
-      {"GetGlobalTrajectoryInfo", [] { TrajectoryFIFO f; return GetGlobalTrajectoryInfo(f); }},
-      {"SendJoystickCommand", [] { return SendJoystickCommand(JoystickCommand{}); }},
-      {"GetActualTrajectoryInfo", [] { TrajectoryPoint p; return GetActualTrajectoryInfo(p); }},
-      {"SendBasicTrajectory", [] { TrajectoryPoint p; p.InitStruct(); return SendBasicTrajectory(p); }},
-      {"GetSingularityVector", [] { SingularityVector v; return GetSingularityVector(v); }},
-      {"GetPeripheralInventory", [] { std::vector<PeripheralInfo> l; return GetPeripheralInventory(l); }},
-      {"SetCartesianForceMinMax", [] { return SetCartesianForceMinMax(CartesianInfo{}, CartesianInfo{}); }},
-      {"SetCartesianInertiaDamping", [] { return SetCartesianInertiaDamping(CartesianInfo{}, CartesianInfo{}); }},
-      {"SetAngularTorqueMinMax", [] { return SetAngularTorqueMinMax(AngularInfo{}, AngularInfo{}); }},
-      {"SetAngularInertiaDamping", [] { return SetAngularInertiaDamping(AngularInfo{}, AngularInfo{}); }},
       {"SetSpasmFilterValues", [] { return SetSpasmFilterValues({1, 2, 3, 4}, 1); }},
       {"GetSpasmFilterValues", [] { std::vector<float> v(4); int s; return GetSpasmFilterValues(v, s); }},
       {"SetDevValue", [] { return SetDevValue(std::vector<float>(14, 1.0f)); }},
       {"GetDevValue", [] { std::vector<float> v(14); return GetDevValue(v); }},
   };
+  // clang-format on
   return calls;
 }
+
+#undef TARSEL_READ_CALL
+#undef TARSEL_POINTER_READ_CALL
+#undef TARSEL_BARE_CALL
+#undef TARSEL_WRITE_CALL
+#undef TARSEL_PAIR_WRITE_CALL
 
 // Commands that only a composite or an access-coded call sends.
 bool SentOnlyWithinAnotherCall(const std::string& name) {

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string_view>
+#include <type_traits>
+#include <vector>
 
+#include "arm/exports.h"
+#include "core/catalogue.h"
 #include "link_fixture.h"
 
 namespace {
@@ -33,19 +38,33 @@ std::ostream& operator<<(std::ostream& os, const ReadOutCase& c) {
   return os << c.name;
 }
 
-const ReadOutCase kReadOuts[] = {
-    {"GetCartesianPosition", 104, 9, Run<CartesianPosition, GetCartesianPosition>},
-    {"GetAngularPosition", 105, 9, Run<AngularPosition, GetAngularPosition>},
-    {"GetCartesianCommand", 106, 9, Run<CartesianPosition, GetCartesianCommand>},
-    {"GetAngularCommand", 107, 9, Run<AngularPosition, GetAngularCommand>},
-    {"GetCartesianForce", 108, 9, Run<CartesianPosition, GetCartesianForce>},
-    {"GetAngularForce", 109, 9, Run<AngularPosition, GetAngularForce>},
-    {"GetAngularCurrent", 110, 9, Run<AngularPosition, GetAngularCurrent>},
-    {"GetAngularCurrentMotor", 113, 9, Run<AngularPosition, GetAngularCurrentMotor>},
-    {"GetAngularVelocity", 114, 9, Run<AngularPosition, GetAngularVelocity>},
-    {"GetAngularForceGravityFree", 116, 9, Run<AngularPosition, GetAngularForceGravityFree>},
-    {"GetActuatorAcceleration", 117, 18, Run<AngularAcceleration, GetActuatorAcceleration>},
-};
+// The command the catalogue gives the export name, -1 for none.
+int CommandOf(std::string_view name) {
+  for (const tarsel::CommandEntry& c : tarsel::kCommands) {
+    if (name == c.name) return c.number;
+  }
+  return -1;
+}
+
+// The read-outs: every read of the table api/arm/exports.txt into one of the
+// three float records, whatever its module.
+template <typename Record, int (*Read)(Record&)>
+void AddReadOut(std::vector<ReadOutCase>& cases, const char* name) {
+  if constexpr (std::is_same_v<Record, CartesianPosition> ||
+                std::is_same_v<Record, AngularPosition> ||
+                std::is_same_v<Record, AngularAcceleration>) {
+    cases.push_back({name, CommandOf(name), static_cast<int>(sizeof(Record) / sizeof(float)),
+                     Run<Record, Read>});
+  }
+}
+
+std::vector<ReadOutCase> ReadOuts() {
+  std::vector<ReadOutCase> cases;
+#define TARSEL_READ_OUT(Name, python, module, Record, doc) AddReadOut<Record, Name>(cases, #Name);
+  TARSEL_ARM_READS(TARSEL_READ_OUT)
+#undef TARSEL_READ_OUT
+  return cases;
+}
 
 class ReadOut : public LinkTest, public ::testing::WithParamInterface<ReadOutCase> {
  protected:
@@ -94,7 +113,7 @@ TEST_P(ReadOut, WithoutAnOpenLinkNothingIsSent) {
   EXPECT_TRUE(Sent().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Family, ReadOut, ::testing::ValuesIn(kReadOuts),
+INSTANTIATE_TEST_SUITE_P(Family, ReadOut, ::testing::ValuesIn(ReadOuts()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class AccelerationTest : public LinkTest {};

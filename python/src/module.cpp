@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "arm.h"
+#include "loop.h"
 #include "records.h"
 #include "tarsel/arm.hpp"
 
@@ -87,4 +88,5 @@ PYBIND11_MODULE(_tarsel, m) {
 
   tarsel::python::BindRecords(m);
   tarsel::python::BindArm(m);
+  tarsel::python::BindLoop(m);
 }

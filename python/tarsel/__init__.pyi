@@ -526,3 +526,110 @@ class Arm:
     ) -> None:
         """Programs the firmware image at path; progress(pages_sent, pages_total) may return
         False to stop (Error(2009))."""
+
+# --- Control loops -----------------------------------------------------------------------
+# LoopState.readouts bits; READ_VELOCITIES to READ_QUICK_STATUS are ControlLoop's readouts.
+READ_VELOCITIES: int  # joint velocities (deg/s): LoopState.velocities
+READ_FORCES: int  # joint torques (N m): LoopState.forces
+READ_CARTESIAN: int  # the hand's pose (m, rad): LoopState.pose
+READ_QUICK_STATUS: int  # the status bytes: LoopState.status
+READ_JOINTS: int  # the joint angles, read every cycle: LoopState.joints
+
+class LoopState:
+    """One cycle of a ControlLoop; a read-out the cycle did not read is None."""
+    @property
+    def sequence(self) -> int:
+        """The cycle's number, from 1; 0 before the first cycle."""
+    @property
+    def time(self) -> float:
+        """When the cycle began, in seconds on the clock of time.monotonic()."""
+    @property
+    def exchange(self) -> float:
+        """How long the cycle's exchanges took, in seconds."""
+    @property
+    def ok(self) -> bool: ...
+    @property
+    def readouts(self) -> int:
+        """The READ_* bits of the read-outs this cycle holds."""
+    @property
+    def joints(self) -> AngularPosition | None: ...
+    @property
+    def velocities(self) -> AngularPosition | None: ...
+    @property
+    def forces(self) -> AngularPosition | None: ...
+    @property
+    def pose(self) -> CartesianPosition | None: ...
+    @property
+    def status(self) -> QuickStatus | None: ...
+
+class LoopEvent:
+    """Something that happened to a loop's link."""
+    @property
+    def kind(self) -> str:
+        """"transient", "refused", "disconnected", "reconnected" or "watchdog"."""
+    @property
+    def code(self) -> int: ...
+    @property
+    def sequence(self) -> int: ...
+    @property
+    def time(self) -> float:
+        """When the loop noticed it, in seconds on the clock of time.monotonic()."""
+    @property
+    def message(self) -> str: ...
+
+class LoopStatistics:
+    """A loop's figures since it started; times in seconds."""
+    cycles: int
+    missed: int
+    rate: float
+    jitter: float
+    period_p50: float
+    period_p99: float
+    period_max: float
+    exchange_p50: float
+    exchange_p99: float
+    exchange_max: float
+    transient: int
+    refused: int
+    disconnected: int
+    reconnected: int
+    watchdog: int
+    def to_dict(self) -> dict[str, float]: ...
+
+class ControlLoop:
+    """A thread that reads the arm's state and sends the latest set-point at a fixed rate;
+    a context manager that stops it (and brings the arm to rest) on exit."""
+    def __init__(
+        self,
+        arm: Arm,
+        *,
+        rate: float = 100.0,
+        readouts: int = 0,
+        watchdog: float | None = None,
+        max_joint_speed: float = 25.0,
+        max_linear_speed: float = 0.15,
+        max_angular_speed: float = 0.6,
+        reconnect: bool = True,
+        trace_on_disconnect: str = "",
+    ) -> None: ...
+    def __enter__(self) -> ControlLoop: ...
+    def __exit__(self, *exc: object) -> None: ...
+    def stop(self) -> None:
+        """Ends the loop and brings the arm to rest; calling it again does nothing."""
+    @property
+    def running(self) -> bool: ...
+    def latest(self) -> LoopState: ...
+    def wait_next(self, after: int | None = None, timeout: float = 1.0) -> LoopState:
+        """The first cycle newer than after (None: the latest now); Error(2010) after timeout
+        seconds, Error(2001) once the loop stops."""
+    def set_joint_velocity(self, velocity: AngularInfo | Sequence[float]) -> None: ...
+    def set_cartesian_velocity(self, velocity: CartesianInfo | Sequence[float]) -> None: ...
+    def set_joint_position(self, angles: AngularInfo | Sequence[float]) -> None: ...
+    def set_cartesian_position(self, pose: CartesianInfo | Sequence[float]) -> None: ...
+    def hold(self) -> None: ...
+    def events(self) -> list[LoopEvent]:
+        """The events since the last call, oldest first."""
+    @property
+    def dropped_events(self) -> int: ...
+    def statistics(self) -> LoopStatistics: ...
+    def reset_statistics(self) -> None: ...

@@ -95,16 +95,19 @@ def main() -> int:
     source = open(stub_path, encoding="utf-8").read()
     tree = ast.parse(source)
     # Constants under the stub's section comment above them, each with the
-    # comment on its own line (its number and meaning).
+    # comment on its own line (its number and meaning). A comment line right
+    # under a section's says what its constants are, in place of the C names.
     named = {node.lineno: node.target.id for node in tree.body
              if isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name)
              and not node.target.id.startswith("_")}
-    constants, functions, classes = {}, [], []
-    section = "Constants"
+    constants, intros, functions, classes = {}, {}, [], []
+    section, opened = "Constants", 0
     for number, line in enumerate(source.splitlines(), start=1):
         match = SECTION.match(line)
         if match:
-            section = match.group(1)
+            section, opened = match.group(1), number
+        elif number == opened + 1 and line.startswith("# "):
+            intros[section] = line[2:].strip()
         elif number in named:
             constants.setdefault(section, []).append((named[number], line.partition("#")[2].strip()))
     for node in tree.body:
@@ -159,10 +162,12 @@ def main() -> int:
                 doc = doc_of(item, [node.name, item.name])
                 result = ": " + ast.unparse(item.returns) if item.returns else ""
                 lines.append(f"- {code(item.name + result)}" + (f" — {doc}" if doc else ""))
-            lines += ["", "Methods:", ""]
+            lines.append("")
         methods = [item for item in node.body if isinstance(item, ast.FunctionDef)
                    and not is_property(item)
                    and (not item.name.startswith("_") or item.name in ("__init__", "__enter__"))]
+        if properties and methods:
+            lines += ["Methods:", ""]
         for item in methods:
             doc = doc_of(item, [node.name, item.name])
             lines.append(f"- {code(signature(item))}" + (f" — {doc}" if doc else ""))
@@ -184,8 +189,9 @@ def main() -> int:
             lines += ["Constants of the module, one per result code of the C++ API: "
                       + ", ".join(code(name) for name, _ in named) + ".", ""]
             continue
-        lines += [f"Constants of the module (ints), under the C names without {code('TARSEL_')}:",
-                  ""]
+        intro = one_paragraph(intros[section]) if section in intros else \
+            f"Constants of the module (ints), under the C names without {code('TARSEL_')}"
+        lines += [intro + ":", ""]
         lines += [f"- {code(name)}" + (f" — {one_paragraph(note)}" if note else "")
                   for name, note in named]
         lines.append("")

@@ -528,7 +528,7 @@ class Arm:
         False to stop (Error(2009))."""
 
 # --- Control loops -----------------------------------------------------------------------
-# LoopState.readouts bits; READ_VELOCITIES to READ_QUICK_STATUS are ControlLoop's readouts.
+# The bits of ControlLoop's readouts and LoopState.readouts (ints; READ_JOINTS: the state's only)
 READ_VELOCITIES: int  # joint velocities (deg/s): LoopState.velocities
 READ_FORCES: int  # joint torques (N m): LoopState.forces
 READ_CARTESIAN: int  # the hand's pose (m, rad): LoopState.pose
@@ -566,7 +566,7 @@ class LoopEvent:
     """Something that happened to a loop's link."""
     @property
     def kind(self) -> str:
-        """"transient", "refused", "disconnected", "reconnected" or "watchdog"."""
+        """One of "transient", "refused", "disconnected", "reconnected" and "watchdog"."""
     @property
     def code(self) -> int: ...
     @property

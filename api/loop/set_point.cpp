@@ -20,12 +20,6 @@ std::string Number(double value) {
   throw Error(TARSEL_ERROR_ARGUMENT, where, why);
 }
 
-void RequireFinite(const char* where, const char* what, float value, const char* tail) {
-  if (!std::isfinite(value)) {
-    Refuse(where, std::string(what) + " is " + (std::isnan(value) ? "NaN" : "infinite") + tail);
-  }
-}
-
 constexpr const char* kJointNames[6] = {"joint 1", "joint 2", "joint 3",
                                         "joint 4", "joint 5", "joint 6"};
 constexpr const char* kAxisNames[6] = {"X", "Y", "Z", "RotationX", "RotationY", "RotationZ"};
@@ -40,10 +34,15 @@ void Values(const CartesianInfo& c, float out[6]) {
   for (int i = 0; i < 6; ++i) out[i] = v[i];
 }
 
+// Builds its message only for a value it refuses: the checks of a set-point
+// that passes allocate nothing.
 void RequireAllFinite(const float v[6], const char* const names[6], const char* what,
                       const char* where) {
   for (int i = 0; i < 6; ++i) {
-    RequireFinite(where, (std::string(names[i]) + " " + what).c_str(), v[i], kUnchanged);
+    if (!std::isfinite(v[i])) {
+      Refuse(where, std::string(names[i]) + " " + what + " is " +
+                        (std::isnan(v[i]) ? "NaN" : "infinite") + kUnchanged);
+    }
   }
 }
 

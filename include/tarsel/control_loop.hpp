@@ -145,11 +145,11 @@ enum class LoopEventKind {
 /// kWatchdog), the cycle it happened in, when the loop noticed it and a
 /// message.
 struct LoopEvent {
-  LoopEventKind kind = LoopEventKind::kTransient;
-  int code = 1;
-  std::uint64_t sequence = 0;
+  LoopEventKind kind = LoopEventKind::kTransient;  ///< what happened
+  int code = 1;                ///< the result code behind it (1 for kReconnected and kWatchdog)
+  std::uint64_t sequence = 0;  ///< the cycle it happened in
   std::chrono::steady_clock::time_point time{};  ///< the host's monotonic time
-  std::string message;
+  std::string message;         ///< what happened, in words
 };
 
 /// The loop's figures since it started (or since ResetStatistics). Times in

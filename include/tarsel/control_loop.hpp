@@ -163,9 +163,17 @@ struct LoopStatistics {
   std::uint64_t missed = 0;  ///< cycle starts skipped because a cycle overran
   double rate = 0;           ///< achieved cycles per second
   double jitter = 0;         ///< mean |period - T|
-  double periodP50 = 0, periodP99 = 0, periodMax = 0;
-  double exchangeP50 = 0, exchangeP99 = 0, exchangeMax = 0;
-  std::uint64_t transient = 0, refused = 0, disconnected = 0, reconnected = 0, watchdog = 0;
+  double periodP50 = 0;    ///< median period
+  double periodP99 = 0;    ///< 99th percentile of the period
+  double periodMax = 0;    ///< longest period
+  double exchangeP50 = 0;  ///< median time of a cycle's exchanges
+  double exchangeP99 = 0;  ///< 99th percentile of a cycle's exchange time
+  double exchangeMax = 0;  ///< longest exchange time of a cycle
+  std::uint64_t transient = 0;     ///< kTransient events
+  std::uint64_t refused = 0;       ///< kRefused events
+  std::uint64_t disconnected = 0;  ///< kDisconnected events
+  std::uint64_t reconnected = 0;   ///< kReconnected events
+  std::uint64_t watchdog = 0;      ///< kWatchdog events
 };
 
 /// A loop on one open arm. The arm must outlive the loop. The loop's own

@@ -63,7 +63,7 @@ struct ControlLoop::Impl {
     events.reserve(8);
   }
 
-  void Run() noexcept;
+  void Main() noexcept;
   bool WaitUntil(Clock::time_point deadline);
   After Cycle(Clock::time_point start, bool follows, bool reconnecting);
   void SendSetPoint(Clock::time_point start, const FingersPosition& fingers);
@@ -78,7 +78,7 @@ struct ControlLoop::Impl {
   // 1, the code it failed with, or 0 when it was not run. A lost link (2008,
   // 2001) ends the cycle; a refusal or other failure is an event.
   template <typename Exchange>
-  int Run(Exchange&& exchange);
+  int Try(Exchange&& exchange);
 
   Arm& arm;
   const LoopOptions options;
@@ -118,7 +118,7 @@ struct ControlLoop::Impl {
 };
 
 template <typename Exchange>
-int ControlLoop::Impl::Run(Exchange&& exchange) {
+int ControlLoop::Impl::Try(Exchange&& exchange) {
   if (lostCode != 0) return 0;
   try {
     exchange();
@@ -161,7 +161,7 @@ bool ControlLoop::Impl::WaitUntil(Clock::time_point deadline) {
 void ControlLoop::Impl::SendSetPoint(Clock::time_point start, const FingersPosition& at) {
   const SetPoint set = setPoint.Latest();
   const auto send = [this](const TrajectoryPoint& point) {
-    return Run([&] { arm.SendBasicTrajectory(point); });
+    return Try([&] { arm.SendBasicTrajectory(point); });
   };
   if (set.kind == SetPointKind::kNone) return;
   if (set.kind == SetPointKind::kHold || set.generation <= heldThrough) {
@@ -250,7 +250,7 @@ After ControlLoop::Impl::Cycle(Clock::time_point start, bool follows, bool recon
   s.time = start;
   lostCode = 0;
   failures = 0;
-  if (Run([&] { s.joints = arm.GetAngularPosition(); }) == TARSEL_OK) {
+  if (Try([&] { s.joints = arm.GetAngularPosition(); }) == TARSEL_OK) {
     s.readouts |= kReadJoints;
     fingers = s.joints.Fingers;
   }
@@ -265,7 +265,7 @@ After ControlLoop::Impl::Cycle(Clock::time_point start, bool follows, bool recon
       {kReadQuickStatus, [](Arm& a, LoopState& t) { t.status = a.GetQuickStatus(); }},
   };
   for (const Readout& r : kReadouts) {
-    if ((options.readouts & r.bit) != 0 && Run([&] { r.read(arm, s); }) == TARSEL_OK) {
+    if ((options.readouts & r.bit) != 0 && Try([&] { r.read(arm, s); }) == TARSEL_OK) {
       s.readouts |= r.bit;
     }
   }
@@ -327,7 +327,7 @@ void ControlLoop::Impl::BringToRest() noexcept {
   }
 }
 
-void ControlLoop::Impl::Run() noexcept {
+void ControlLoop::Impl::Main() noexcept {
   loopThread = std::this_thread::get_id();
   pthread_setname_np(pthread_self(), "tarsel-loop");
   Clock::time_point deadline = Clock::now();
@@ -368,7 +368,7 @@ ControlLoop::ControlLoop(Arm& arm, const LoopOptions& options) {
   loop::CheckOptions(options, where);
   if (!arm.IsOpen()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, "the arm is closed");
   impl_ = std::make_unique<Impl>(arm, options);
-  impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
+  impl_->thread = std::thread([impl = impl_.get()] { impl->Main(); });
 }
 
 ControlLoop::~ControlLoop() {

@@ -67,6 +67,44 @@ TEST_F(LoopOnTheBus, UnplugIsADisconnectAndReplugAReconnectThatHoldsTheArm) {
   EXPECT_TRUE(loop.Running());
 }
 
+// The loop ends, with the disconnect as its last event, when the program
+// closed the arm or does not want it looked for again.
+TEST_F(LoopOnTheBus, ClosedArmOrDisconnectWithoutReconnectEndsTheLoop) {
+  struct Case {
+    const char* name;
+    bool reconnect;
+    std::function<void(Arm&, vusb::VirtualDevice&)> cut;
+    int code;
+  };
+  const Case cases[] = {
+      {"closed", true, [](Arm& a, vusb::VirtualDevice&) { a.Close(); },
+       TARSEL_ERROR_NOT_INITIALIZED},
+      {"unplugged", false, [](Arm&, vusb::VirtualDevice& d) { d.Unplug(); },
+       TARSEL_ERROR_NO_ANSWER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopOptions options;
+    options.reconnect = c.reconnect;
+    ControlLoop& loop = Start(options);
+    Cycles(1);
+    c.cut(*arm_, bus_->Device(0));
+    const std::optional<LoopEvent> down = recorder_.WaitEvent(LoopEventKind::kDisconnected);
+    ASSERT_TRUE(down.has_value());
+    EXPECT_EQ(down->code, c.code);
+    try {
+      for (;;) loop.WaitNext(loop.Latest().sequence, 1s * Slowness());
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), TARSEL_ERROR_NOT_INITIALIZED);
+    }
+    EXPECT_FALSE(loop.Running());
+    bus_->Device(0).ClearFaults();
+    loop.Stop();
+    TearDown();
+    SetUp();
+  }
+}
+
 // One failure of each kind the arm or the link can give once: reported as
 // its event with its code, and the loop goes on (a later cycle succeeds, no
 // disconnect).

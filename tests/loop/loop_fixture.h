@@ -50,6 +50,12 @@ class Recorder {
     });
   }
 
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    states_.clear();
+    events_.clear();
+  }
+
   std::vector<LoopEvent> Events() const {
     std::lock_guard lock(mutex_);
     return events_;
@@ -107,6 +113,8 @@ class LoopOnTheBus : public ::testing::Test {
   }
 
   ControlLoop& Start(const LoopOptions& options = {}) {
+    loop_.reset();
+    recorder_.Clear();
     loop_ = std::make_unique<ControlLoop>(*arm_, options);
     recorder_.Attach(*loop_);
     return *loop_;

@@ -120,6 +120,8 @@ TEST_F(ControlMappingTest, ShortAnswerReadsAsZeroBeyondItsEnd) {
   ASSERT_EQ(GetControlMapping(&charts), TARSEL_OK);
   EXPECT_EQ(static_cast<unsigned>(charts.Mappings[0].FirstEntries[0].EntryValue1),
             U32At(answer, 28));
+  // A run of bytes the answer's end cuts keeps the bytes that arrived.
+  EXPECT_EQ(charts.Mappings[0].FirstEntries[0].ByteGroups[0][0], answer[48]);
   EXPECT_EQ(charts.Mappings[0].FirstEntries[0].ByteGroups[25][6], 0);
   EXPECT_EQ(charts.Mappings[5].SecondEntries[5].ByteGroups[25][6], 0);
 }

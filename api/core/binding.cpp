@@ -86,6 +86,14 @@ inline bool StillSentinel(const Packet& answer) {
   return true;
 }
 
+// The link library's TarselLinkSaveRecentPackets as InitAPI bound it (null
+// when the library lacks it), and whether a library is loaded at all. A lock
+// of their own, not the connection's: a save never waits for a command, and
+// CloseAPI does not unload the library under a running save.
+std::mutex g_saveMutex;
+bool g_saveLoaded = false;
+int (*g_saveRecent)(const char*) = nullptr;
+
 // The flat API's connection: the four functions bound by InitAPI.
 class BoundLink final : public tarsel::Connection {
  public:
@@ -95,6 +103,11 @@ class BoundLink final : public tarsel::Connection {
     int reserved = 0;
     fptrSendPacket(request, answer, reserved);
     return StillSentinel(answer) ? TARSEL_ERROR_NO_ANSWER : TARSEL_OK;
+  }
+  int SaveRecentPackets(const char* path) override {
+    std::lock_guard lock(g_saveMutex);
+    if (!g_saveLoaded) return TARSEL_ERROR_NOT_INITIALIZED;
+    return g_saveRecent != nullptr ? g_saveRecent(path) : TARSEL_ERROR_NO_RECENT_PACKETS;
   }
 };
 
@@ -109,6 +122,11 @@ int CloseLocked() {
   g_linkOpen = false;
   if (commLayer_Handle == nullptr) return result;
   if (fptrCloseComm != nullptr) result = fptrCloseComm();
+  {
+    std::lock_guard lock(g_saveMutex);
+    g_saveLoaded = false;
+    g_saveRecent = nullptr;
+  }
   dlclose(commLayer_Handle);
   // The library is gone: drop the bindings so nothing can call through them.
   commLayer_Handle = nullptr;
@@ -272,6 +290,13 @@ int InitAPI() {
   Bind(fptrGetDeviceCount, "GetDeviceCount", isGetDeviceCountLoaded,
        TARSEL_ERROR_NO_GET_DEVICE_COUNT, result);
   Bind(fptrSendPacket, "SendPacket", isSendPacketLoaded, TARSEL_ERROR_NO_SEND_PACKET, result);
+  {
+    // Optional: a link library without it still opens the arm.
+    std::lock_guard lock(g_saveMutex);
+    g_saveLoaded = true;
+    g_saveRecent = reinterpret_cast<int (*)(const char*)>(
+        dlsym(commLayer_Handle, "TarselLinkSaveRecentPackets"));
+  }
 
   if (result != TARSEL_OK) return result;
   result = fptrInitComm();
@@ -288,6 +313,11 @@ int GetLinkLoadError(char* text, int size) {
     text[n] = '\0';
     return static_cast<int>(TARSEL_OK);
   });
+}
+
+int SaveRecentPackets(const char* path) {
+  if (path == nullptr || *path == '\0') return TARSEL_ERROR_ARGUMENT;
+  return tarsel::Guarded([&] { return tarsel::CurrentConnection().SaveRecentPackets(path); });
 }
 
 int CloseAPI() {

@@ -58,6 +58,13 @@ class Connection {
   // is then unspecified. Called with Mutex() held, only while IsOpen().
   virtual int Exchange(const Packet& request, Packet& answer) = 0;
 
+  // Saves the recent packets of the connection's link library to path
+  // (TarselLinkSaveRecentPackets). Called without Mutex() held, at any time:
+  // the save does not wait for a running command, and works after the arm
+  // was closed while the library stays loaded. Returns what the link library
+  // returns (1, 2100, 5002, 5005), or 1016 when it keeps no recent packets.
+  virtual int SaveRecentPackets(const char* /*path*/) { return 1016; }
+
  private:
   CommandMutex mutex_;
 };

@@ -35,6 +35,7 @@ std::shared_ptr<LinkLibrary> LinkLibrary::Load(bool simulated, int& error) {
   BindOptional(handle, "TarselLinkExchange", library->exchange_);
   BindOptional(handle, "TarselLinkCloseArm", library->close_);
   BindOptional(handle, "TarselSimCreateArm", library->create_);
+  BindOptional(handle, "TarselLinkSaveRecentPackets", library->save_);
   // All four or none: a partial set is treated as none.
   if (!library->list_ || !library->open_ || !library->exchange_ || !library->close_) {
     library->list_ = nullptr;
@@ -87,6 +88,10 @@ int LinkLibrary::CreateSimulated(const std::string& options, TarselArmLink*& lin
 
 void LinkLibrary::Close(TarselArmLink* link) const {
   if (link != nullptr && close_ != nullptr) close_(link);
+}
+
+int LinkLibrary::SaveRecentPackets(const char* path) const {
+  return save_ != nullptr ? save_(path) : TARSEL_ERROR_NO_RECENT_PACKETS;
 }
 
 ArmConnection::ArmConnection(std::shared_ptr<LinkLibrary> library, TarselArmLink* link)

@@ -43,6 +43,9 @@ class LinkLibrary {
     return exchange_(link, &request, &answer);
   }
   void Close(TarselArmLink* link) const;
+  // The library's TarselLinkSaveRecentPackets: 1, 2100, 5002, 5005, or 1016
+  // when the library lacks it.
+  int SaveRecentPackets(const char* path) const;
 
  private:
   LinkLibrary() = default;
@@ -53,6 +56,7 @@ class LinkLibrary {
   int (*exchange_)(TarselArmLink*, const Packet*, Packet*) = nullptr;
   int (*close_)(TarselArmLink*) = nullptr;
   int (*create_)(const char*, TarselArmLink**) = nullptr;
+  int (*save_)(const char*) = nullptr;
 };
 
 // One open arm of a link library. Close() (or destruction) closes the handle
@@ -65,6 +69,7 @@ class ArmConnection final : public Connection {
 
   bool IsOpen() const override { return link_ != nullptr; }
   int Exchange(const Packet& request, Packet& answer) override;
+  int SaveRecentPackets(const char* path) override { return library_->SaveRecentPackets(path); }
   void Close();
   // Closes the handle and opens the arm at path again in its place, under
   // the connection's lock. Returns 1, or the link's code; the connection is

@@ -18,6 +18,8 @@ const char* GetResultMessage(int code) {
       return "no arm found, or it could not be opened (permissions?)";
     case TARSEL_ERROR_CLAIM_FAILED:
       return "claiming the arm's USB interface failed";
+    case TARSEL_ERROR_NO_RECENT_PACKETS:
+      return "the link library keeps no recent packets";
     case TARSEL_ERROR_NOT_INITIALIZED:
       return "the API is not initialised (call InitAPI first)";
     case TARSEL_ERROR_LOAD_COMM_LAYER:
@@ -48,6 +50,8 @@ const char* GetResultMessage(int code) {
       return "the firmware file could not be read whole";
     case TARSEL_ERROR_IMAGE_TOO_LARGE:
       return "the firmware image is too large";
+    case TARSEL_ERROR_FILE_WRITE:
+      return "the file could not be written";
     default:
       return "unknown result code";
   }

@@ -167,6 +167,30 @@ TARSEL_API int TarselLinkExchange(TarselArmLink* link, const Packet* request, Pa
  * be used afterwards. A null link is harmless. Returns 1. */
 TARSEL_API int TarselLinkCloseArm(TarselArmLink* link);
 
+/* --- The recent packets ------------------------------------------------- */
+
+/** Saves the recent USB transfers to path as a pcapng capture of Linux usbmon
+ * events (link type 220), the form TARSEL_TRACE writes, which Wireshark and
+ * `tshark -r` open: a submit and a complete event per transfer, oldest
+ * first, each with its time, bus and device numbers, endpoint, status and
+ * bytes. The library keeps the last 4096 transfers of the process at all
+ * times (those of SendPacket and of every handle, the reads that collect
+ * late answers included: 2048 exchanges of a request and an answer), in
+ * memory allocated once; keeping one costs a copy of its bytes under a lock
+ * held for that copy only. The capture is taken at one moment: an exchange
+ * running on another thread meanwhile is in it whole, transfer by transfer,
+ * or not at all; a transfer still under way is not in it. No transfer yet
+ * gives a capture that holds none. path must be a new file or a regular
+ * file on a disk, which is overwritten; a FIFO, a device, a directory, a
+ * symbolic link or a file of /proc or /sys is refused. The simulator's link
+ * library keeps the exchanges of its arms the same way (bus 0, the arm's
+ * number as the device).
+ * Returns 1 (saved), 2100 (path null or ""), 5002 (out of memory),
+ * 5005 (path cannot be written: refused as above, no such folder, no
+ * permission, or the disk is full; a file cut short keeps the events before
+ * the failure, readable). May be called from any thread at any time. */
+TARSEL_API int TarselLinkSaveRecentPackets(const char* path);
+
 }  // extern "C"
 
 #endif /* TARSEL_COMM_LAYER_H */

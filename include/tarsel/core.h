@@ -64,6 +64,30 @@ TARSEL_API int CloseAPI();
  * The caller owns text. Returns 1, or 2100 when text is null or size < 1. */
 TARSEL_API int GetLinkLoadError(char* text, int size);
 
+/** Saves the packets recently exchanged with the arm to path, as a pcapng
+ * capture that Wireshark and `tshark -r` open (the form TARSEL_TRACE
+ * writes): the link library keeps its last 4096 USB transfers (2048
+ * exchanges) in memory at all times, and this writes them, oldest first,
+ * each as a submit and a complete event with its time, endpoint, status and
+ * bytes. For when a command failed or the arm went silent: the packets that
+ * led there. The packets are those of the link library the calling thread's
+ * commands go through (InitAPI's, or the arm tarsel::FlatCallsTo routes them
+ * to), of every arm it reaches; the simulator's link library keeps its
+ * arms' exchanges the same way. The capture is taken at one moment while
+ * exchanges go on: each transfer in it is whole. Does not wait for a command
+ * running in another thread. Works from InitAPI (even one that found no
+ * arm) until CloseAPI; path must be a new file or a regular file on a disk,
+ * which is overwritten (not a FIFO, a device, a directory, a symbolic link,
+ * a file of /proc or /sys).
+ * Returns 1 (saved; before any exchange the capture holds no packet),
+ * 2001 (no link library loaded: InitAPI not called, or CloseAPI since),
+ * 2100 (path null or ""), 1016 (the link library keeps no recent packets:
+ * it lacks TarselLinkSaveRecentPackets), 5002 (out of memory), 5005 (path
+ * cannot be written: refused as above, no such folder, no permission, a full
+ * disk; a file cut short holds the packets before the failure, readable).
+ * The caller owns path. */
+TARSEL_API int SaveRecentPackets(const char* path);
+
 /** Binding state, written only by InitAPI and CloseAPI. The is...Loaded flags
  * start at 1 and are cleared when the matching function cannot be bound. */
 /** @{ */

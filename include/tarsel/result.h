@@ -15,6 +15,7 @@ enum TarselResult {
   TARSEL_ERROR_NO_CLOSE_COMM = 1012,       /**< link library lacks CloseCommunication */
   TARSEL_ERROR_NO_ARM = 1014,              /**< no arm found on the USB bus */
   TARSEL_ERROR_CLAIM_FAILED = 1015,        /**< claiming interface 0 of the arm failed */
+  TARSEL_ERROR_NO_RECENT_PACKETS = 1016,   /**< link library lacks TarselLinkSaveRecentPackets */
   TARSEL_ERROR_NOT_INITIALIZED = 2001,     /**< no open link: InitAPI has not returned 1 */
   TARSEL_ERROR_LOAD_COMM_LAYER = 2002,     /**< the link library could not be loaded */
   TARSEL_ERROR_FIRST_PACKET = 2003,        /**< negative verdict on the first packet */
@@ -29,7 +30,8 @@ enum TarselResult {
   TARSEL_ERROR_FILE_OPEN = 5001,           /**< the firmware file could not be opened */
   TARSEL_ERROR_NO_MEMORY = 5002,           /**< the library ran out of memory */
   TARSEL_ERROR_FILE_READ = 5003,           /**< the firmware file could not be sized or read */
-  TARSEL_ERROR_IMAGE_TOO_LARGE = 5004      /**< the firmware image exceeds 32-bit page offsets */
+  TARSEL_ERROR_IMAGE_TOO_LARGE = 5004,     /**< the firmware image exceeds 32-bit page offsets */
+  TARSEL_ERROR_FILE_WRITE = 5005           /**< a file could not be written */
 };
 
 extern "C" {

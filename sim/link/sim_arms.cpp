@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "environment.h"
+#include "recent_packets.h"
 #include "service_client.h"
 #include "sim_control.h"
 #include "tarsel/comm_layer.h"
@@ -23,6 +24,7 @@ struct TarselArmLink {
   // Set for an arm of the simulator service (arm is then null).
   std::unique_ptr<tarsel::sim::ServiceClient> remote;
   std::string tracePrefix;  // traces the service's exchanges when not empty
+  unsigned char device = 0;  // the arm's number, as the recent packets name it; 0: a private arm
 };
 
 namespace tarsel::sim {
@@ -120,6 +122,7 @@ int OpenServiceArm(const std::string& socket, const char* path, bool trace, Tars
   if (number == 0) return TARSEL_ERROR_NO_ARM;
   auto made = std::make_unique<TarselArmLink>();
   made->remote = std::make_unique<ServiceClient>(socket, number);
+  made->device = static_cast<unsigned char>(number);
   const int code = made->remote->Open();
   if (code != TARSEL_OK) return code;
   if (trace) made->tracePrefix = "[" + PathOf(number) + "] ";
@@ -140,6 +143,7 @@ int OpenArm(const char* path, TarselArmLink** link) {
     if (number == 0) return TARSEL_ERROR_NO_ARM;
     auto made = std::make_unique<TarselArmLink>();
     made->arm = &NumberedArm(number);
+    made->device = static_cast<unsigned char>(number);
     // As InitCommunication does for its arm: the variables that are set
     // apply again.
     Configure(*made->arm, env);
@@ -178,6 +182,7 @@ int Exchange(TarselArmLink* link, const Packet* request, Packet* answer) {
   if (link->remote) {
     Packet reply = *answer;
     const bool answered = link->remote->Exchange(*request, reply);
+    link::RecordExchange(0, link->device, *request, answered ? &reply : nullptr);
     if (!link->tracePrefix.empty()) {
       const std::optional<Packet> traced = answered ? std::optional<Packet>(reply) : std::nullopt;
       std::fprintf(stderr, "%s%s\n", link->tracePrefix.c_str(), TraceLine(*request, traced).c_str());
@@ -188,6 +193,7 @@ int Exchange(TarselArmLink* link, const Packet* request, Packet* answer) {
   }
   // Silence leaves the answer untouched, as a failed read does.
   const std::optional<Packet> reply = link->arm->Handle(*request);
+  link::RecordExchange(0, link->device, *request, reply ? &*reply : nullptr);
   if (!reply) return TARSEL_ERROR_NO_ANSWER;
   *answer = *reply;
   return TARSEL_OK;

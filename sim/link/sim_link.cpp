@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "environment.h"
+#include "recent_packets.h"
 #include "service_client.h"
 #include "sim_control.h"
 #include "tarsel/comm_layer.h"
@@ -40,6 +41,7 @@ bool ForwardExchange(const Packet& request, Packet& answer) {
   Packet reply = answer;
   const bool answered = g_service->Exchange(request, reply);
   if (answered) answer = reply;
+  link::RecordExchange(0, 1, request, answered ? &reply : nullptr);
   if (g_serviceTrace) {
     std::fprintf(stderr, "%s\n",
                  TraceLine(request, answered ? std::optional<Packet>(reply) : std::nullopt).c_str());
@@ -112,6 +114,9 @@ Packet SendPacket(const Packet& request, Packet& answer, int& /*reserved*/) {
   }
   // No answer leaves the caller's answer untouched, as a failed read does.
   if (tarsel::sim::ForwardExchange(request, answer)) return answer;
-  if (const auto reply = Instance().Handle(request)) answer = *reply;
+  const auto reply = Instance().Handle(request);
+  if (reply) answer = *reply;
+  // As arm "sim:1": bus 0, device 1.
+  tarsel::link::RecordExchange(0, 1, request, reply ? &*reply : nullptr);
   return answer;
 }

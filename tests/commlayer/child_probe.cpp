@@ -1,8 +1,11 @@
 // A plain libusb program for the launcher tests. Without arguments: opens
 // the arm through the link library's plain functions, sends one packet and
 // reports through its exit status. With "arms": exits with the number of
-// listed arms that answer one packet through a handle of their own.
+// listed arms that answer one packet through a handle of their own. With
+// "idle": exchanges nothing. A last argument "save=FILE" then saves the
+// recent packets to FILE; a failed save exits with 4.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tarsel/comm_layer.h"
@@ -38,10 +41,7 @@ int AnsweringArms() {
   return answering;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc > 1 && std::strcmp(argv[1], "arms") == 0) return AnsweringArms();
+int OnePlainExchange() {
   if (InitCommunication() != 1) return 2;
   const Packet request = Request(77);
   Packet answer;
@@ -50,4 +50,15 @@ int main(int argc, char** argv) {
   SendPacket(request, answer, reserved);
   CloseCommunication();
   return answer.CommandId == 77 ? 0 : 3;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string save;
+  if (argc > 1 && std::strncmp(argv[argc - 1], "save=", 5) == 0) save = argv[--argc] + 5;
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const int status = mode == "arms" ? AnsweringArms() : mode == "idle" ? 0 : OnePlainExchange();
+  if (!save.empty() && TarselLinkSaveRecentPackets(save.c_str()) != 1) return 4;
+  return status;
 }

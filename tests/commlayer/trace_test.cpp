@@ -2,7 +2,9 @@
 // the variable set leaves a pcapng capture that tshark reads as any USB
 // capture, showing each transfer's submit and complete events with the
 // endpoint, the status and the packet bytes. The traced program is the child
-// probe: the link library reads the variable as it loads.
+// probe: the link library reads the variable as it loads. The recent packets
+// the probe saves at its end (TarselLinkSaveRecentPackets) are the same
+// capture.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -23,6 +25,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "simulated_arm.h"
@@ -100,7 +103,10 @@ void PrintTo(const TraceCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class Trace : public ::testing::TestWithParam<TraceCase> {
+// How the capture is made: traced as the probe runs, or saved at its end.
+enum class Capture { kTraced, kSaved };
+
+class Trace : public ::testing::TestWithParam<std::tuple<TraceCase, Capture>> {
  protected:
   void SetUp() override {
     if (std::string(TARSEL_TSHARK).empty()) GTEST_SKIP() << "tshark is not installed";
@@ -115,11 +121,12 @@ class Trace : public ::testing::TestWithParam<TraceCase> {
 };
 
 TEST_P(Trace, TsharkShowsEveryTransferWithItsCommand) {
-  const TraceCase& c = GetParam();
+  const auto& [c, capture] = GetParam();
   VirtualArm arm(c.answers ? vusb::Responder(Mirror) : vusb::Responder());
   std::vector<std::string> argv{TARSEL_CHILD_PROBE};
   argv.insert(argv.end(), c.probe.begin(), c.probe.end());
-  setenv("TARSEL_TRACE", file_.c_str(), 1);
+  if (capture == Capture::kSaved) argv.push_back("save=" + file_);
+  if (capture == Capture::kTraced) setenv("TARSEL_TRACE", file_.c_str(), 1);
   arm.Run(argv);
   unsetenv("TARSEL_TRACE");
 
@@ -137,7 +144,7 @@ TEST_P(Trace, TsharkShowsEveryTransferWithItsCommand) {
 // read completes with -ETIMEDOUT and no data.
 INSTANTIATE_TEST_SUITE_P(
     Links, Trace,
-    ::testing::Values(TraceCase{"PlainFunctions",
+    ::testing::Combine(::testing::Values(TraceCase{"PlainFunctions",
                                 {},
                                 true,
                                 {{"S", "0x02", "-115", "4d00"},
@@ -158,7 +165,25 @@ INSTANTIATE_TEST_SUITE_P(
                                  {"C", "0x02", "0", ""},
                                  {"S", "0x82", "-115", ""},
                                  {"C", "0x82", "-110", ""}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+                       ::testing::Values(Capture::kTraced, Capture::kSaved)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) == Capture::kTraced ? "Traced" : "Saved");
+    });
+
+// Recent packets saved before any exchange: a capture with no packet in it,
+// which tshark reads without a complaint.
+TEST(SavedPackets, NothingExchangedSavesAnEmptyCapture) {
+  if (std::string(TARSEL_TSHARK).empty()) GTEST_SKIP() << "tshark is not installed";
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarsel-saved-empty-" + std::to_string(getpid()) + ".pcapng"))
+                               .string();
+  VirtualArm arm(Mirror);
+  ASSERT_EQ(arm.Run({TARSEL_CHILD_PROBE, "idle", "save=" + file}), 0);
+  const std::string read = std::string(TARSEL_TSHARK) + " -r " + file + " 2>/dev/null; echo status $?";
+  EXPECT_EQ(tarsel::testing::Run(read), "status 0\n");
+  std::filesystem::remove(file);
+}
 
 // A trace file that cannot be written costs the trace, not the link.
 TEST(TraceFile, UnwritablePathLeavesTheLinkWorking) {

@@ -124,6 +124,16 @@ TEST_F(Lifecycle, HundredOpenCloseCyclesEachWork) {
   EXPECT_EQ(Bare(301), TARSEL_ERROR_NOT_INITIALIZED);
 }
 
+// A link library without TarselLinkSaveRecentPackets (the recording link)
+// still opens the arm; saving its recent packets is refused with 1016 and
+// writes nothing.
+TEST_F(Lifecycle, LinkKeepingNoRecentPacketsRefusesTheSave) {
+  ASSERT_EQ(InitAPI(), 1);
+  const fs::path file = fs::temp_directory_path() / ("tarsel-no-recent-" + std::to_string(getpid()));
+  EXPECT_EQ(SaveRecentPackets(file.c_str()), TARSEL_ERROR_NO_RECENT_PACKETS);
+  EXPECT_FALSE(fs::exists(file));
+}
+
 TEST_F(Lifecycle, InitAgainReopens) {
   ASSERT_EQ(InitAPI(), 1);
   ASSERT_EQ(InitAPI(), 1);
@@ -133,8 +143,8 @@ TEST_F(Lifecycle, InitAgainReopens) {
 }
 
 TEST(ResultMessages, EveryDocumentedCodeHasItsOwnText) {
-  const int codes[] = {1,    1001, 1002, 1003, 1006, 1012, 1014, 1015, 2001, 2002,
-                       2003, 2004, 2005, 2006, 2007, 2100, 5001, 5002, 5003, 5004};
+  const int codes[] = {1,    1001, 1002, 1003, 1006, 1012, 1014, 1015, 1016, 2001, 2002, 2003,
+                       2004, 2005, 2006, 2007, 2100, 5001, 5002, 5003, 5004, 5005};
   std::set<std::string> texts;
   for (int code : codes) {
     const std::string text = GetResultMessage(code);

@@ -3,8 +3,14 @@
 // from an option text.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -198,6 +204,56 @@ TEST_F(SimArms, CreatedArmTakesItsOptions) {
   EXPECT_EQ(Verdict(plain.get(), 105, 1), 105);
 }
 
+// The last count events of a pcapng capture, newest last, read backwards
+// over the blocks' trailing lengths: endpoint, device, status and the
+// packet's command word (0 without data).
+std::vector<std::array<int, 5>> LastEvents(const std::string& path, std::size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+  std::vector<std::array<int, 5>> events;
+  std::size_t end = bytes.size();
+  while (events.size() < count && end >= 12) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, bytes.data() + end - 4, 4);
+    if (length < 12 || length > end) break;
+    const unsigned char* block = bytes.data() + end - length;
+    std::uint32_t type = 0, captured = 0;
+    std::int32_t status = 0;
+    std::memcpy(&type, block, 4);
+    if (type != 6) break;
+    std::memcpy(&captured, block + 20, 4);
+    const unsigned char* usbmon = block + 28;
+    std::memcpy(&status, usbmon + 28, 4);
+    const int command = captured >= 64 + 6 ? usbmon[64 + 4] | usbmon[64 + 5] << 8 : 0;
+    events.insert(events.begin(), {usbmon[8], usbmon[10], usbmon[11], status, command});
+    end -= length;
+  }
+  return events;
+}
+
+// Every arm's exchanges are kept as the USB link keeps its transfers: a
+// request as an OUT transfer, its answer as an IN transfer, or silence as an
+// IN transfer that timed out, each under its arm's number (0: a created
+// arm).
+TEST_F(SimArms, RecentExchangesAreSavedUnderTheirArms) {
+  setenv("TARSEL_SIM_ARMS", "2", 1);
+  const Link second = Open("sim:2");
+  TarselArmLink* raw = nullptr;
+  ASSERT_EQ(TarselSimCreateArm("fault=noanswer:104", &raw), TARSEL_OK);
+  const Link created(raw);
+  EXPECT_EQ(Verdict(second.get(), 105, 1), 105);
+  EXPECT_EQ(Verdict(created.get(), 104, 1), -TARSEL_ERROR_NO_ANSWER);
+  const std::string file = ::testing::TempDir() + "tarsel-sim-recent.pcapng";
+  ASSERT_EQ(TarselLinkSaveRecentPackets(file.c_str()), TARSEL_OK);
+  const std::vector<std::array<int, 5>> expected = {
+      {'S', 0x02, 2, -EINPROGRESS, 105}, {'C', 0x02, 2, 0, 0},
+      {'S', 0x82, 2, -EINPROGRESS, 0},   {'C', 0x82, 2, 0, 105},
+      {'S', 0x02, 0, -EINPROGRESS, 104}, {'C', 0x02, 0, 0, 0},
+      {'S', 0x82, 0, -EINPROGRESS, 0},   {'C', 0x82, 0, -ETIMEDOUT, 0}};
+  EXPECT_EQ(LastEvents(file, expected.size()), expected);
+  std::remove(file.c_str());
+}
+
 TEST_F(SimArms, BadOptionTextCreatesNothing) {
   for (const char* options : {"hand=4", "speed=2", "fault=absent", "hand=2,hand=3"}) {
     TarselArmLink* link = reinterpret_cast<TarselArmLink*>(&link);  // anything but null
@@ -218,7 +274,8 @@ TEST(SimLinkLibrary, BindsItsOwnLinkFunctions) {
   ASSERT_NE(relocations, "");
   for (const char* name : {"InitCommunication", "CloseCommunication", "GetDeviceCount",
                            "SendPacket", "TarselLinkListArms", "TarselLinkOpenArm",
-                           "TarselLinkExchange", "TarselLinkCloseArm", "TarselSimCreateArm"}) {
+                           "TarselLinkExchange", "TarselLinkCloseArm", "TarselSimCreateArm",
+                           "TarselLinkSaveRecentPackets"}) {
     EXPECT_EQ(relocations.find(std::string(" ") + name + " "), std::string::npos) << name;
     EXPECT_TRUE(tarsel::testing::DynamicSymbols(TARSEL_SIM_LINK).count(name)) << name;
   }

@@ -2,12 +2,15 @@
 // USB bus. The program sees ordinary arms through the real link library and
 // the real libusb; the simulated arms answer in this process.
 //
-//   tarsel-sim-usb [--arms N] [--] program [arguments...]
+//   tarsel-sim-usb [--arms N] [--bus-clock] [--] program [arguments...]
 //
 // The simulated arms are configured from the TARSEL_SIM_* variables (see
 // sim/README.md); --arms N (1 to 32) overrides TARSEL_SIM_ARMS, the number
-// of arms (default 1), each with a state of its own. The exit status is the
-// program's, 128 + the signal's number when a signal ended it.
+// of arms (default 1), each with a state of its own. --bus-clock (or
+// TARSEL_SIM_BUS_CLOCK=1) puts the bus on its frame clock: transfers
+// complete on 1 ms frame boundaries as on a full-speed bus (sim/README.md,
+// "Time on the bus"). The exit status is the program's, 128 + the signal's
+// number when a signal ended it.
 //
 // The signals that ask a program to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT)
 // do not end the launcher: it passes each one on to the program and keeps
@@ -25,6 +28,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -120,18 +124,36 @@ int WaitPassingSignals(pid_t pid) {
 
 int Usage(const char* self, int status) {
   std::fprintf(stderr,
-               "usage: %s [--arms N] [--] program [arguments...]\n"
-               "Runs program with N simulated arms (default 1) on a virtual USB bus.\n",
+               "usage: %s [--arms N] [--bus-clock] [--] program [arguments...]\n"
+               "Runs program with N simulated arms (default 1) on a virtual USB bus;\n"
+               "with --bus-clock, transfers complete on 1 ms frame boundaries.\n",
                self);
   return status;
+}
+
+// TARSEL_SIM_BUS_CLOCK: "1" on, "0" off; unset, off. Anything else is
+// ignored with a line on standard error.
+bool BusClockFromEnvironment() {
+  const char* value = std::getenv("TARSEL_SIM_BUS_CLOCK");
+  if (value == nullptr || std::strcmp(value, "0") == 0) return false;
+  if (std::strcmp(value, "1") == 0) return true;
+  std::fprintf(stderr, "tarsel-sim-usb: TARSEL_SIM_BUS_CLOCK: expected 1 or 0, got \"%s\"\n",
+               value);
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   tarsel::sim::SimEnvironment env = tarsel::sim::ReadEnvironment();
+  bool busClock = BusClockFromEnvironment();
   int first = 1;
-  if (first < argc && std::strcmp(argv[first], "--arms") == 0) {
+  for (; first < argc; ++first) {
+    if (std::strcmp(argv[first], "--bus-clock") == 0) {
+      busClock = true;
+      continue;
+    }
+    if (std::strcmp(argv[first], "--arms") != 0) break;
     if (first + 1 >= argc) return Usage(argv[0], 2);
     // The same rules as TARSEL_SIM_ARMS.
     const std::string value = argv[first + 1];
@@ -145,7 +167,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     env.arms = given.arms;
-    first += 2;
+    ++first;
   }
   if (first < argc && std::strcmp(argv[first], "--") == 0) ++first;
   if (first >= argc) return Usage(argv[0], 2);
@@ -172,6 +194,7 @@ int main(int argc, char** argv) {
 
   tarsel::vusb::DeviceOptions device;
   device.present = !env.absent;
+  device.bus_clock = busClock;
   tarsel::vusb::VirtualArm bus(std::move(responders), device);
   // Nobody reads the packet log here, and the bus may serve for hours.
   for (int i = 0; i < count; ++i) bus.Device(static_cast<std::size_t>(i)).SetLogLimit(0);

@@ -159,6 +159,10 @@ int Run(int argc, char** argv) {
                  "Finger-opening points before a finger reports itself initialised");
   app.add_option("--fault", faults, "Faults to inject into every arm, e.g. error:105,unplug:500");
   app.add_flag("--trace", trace, "Print every exchange on standard error");
+  bool busClock = false;
+  app.add_flag("--bus-clock", busClock,
+               "Keep the time of a full-speed USB bus: each exchange ends on a 1 ms frame "
+               "boundary, more than one frame and at most two after it began");
   app.add_option("--socket", socket, "The socket to listen on")->capture_default_str();
   bool printSocket = false;
   app.add_flag("--print-socket", printSocket,
@@ -207,6 +211,7 @@ int Run(int argc, char** argv) {
 
   Service service(arms, settings);
   service.SetIdleLimit(std::chrono::milliseconds(std::llround(idleSeconds * 1000)));
+  service.SetBusClock(busClock);
   std::string why;
   if (!service.Listen(socket, why)) {
     std::fprintf(stderr, "tarsel-sim: %s\n", why.c_str());

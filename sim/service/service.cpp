@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tarsel/vusb/bus_clock.h"
+
 namespace tarsel::sim {
 
 namespace {
@@ -102,6 +104,7 @@ struct Service::Impl {
   std::vector<std::unique_ptr<Slot>> slots;
   std::atomic<bool> stopping{false};
   std::chrono::milliseconds idleLimit = kDefaultIdleLimit;
+  bool busClock = false;
 
   int listenFd = -1;
   std::string path;
@@ -133,6 +136,16 @@ struct Service::Impl {
   }
 
   service::Answer Exchange(Slot& slot, const void* client, const Packet& request) {
+    if (!busClock) return ExchangeNow(slot, client, request);
+    // The request goes out at the OUT endpoint's next poll, the answer at
+    // the IN endpoint's first poll after the arm gave it.
+    std::this_thread::sleep_until(vusb::NextPoll(Clock::now(), vusb::kDefaultInterval));
+    const service::Answer answer = ExchangeNow(slot, client, request);
+    std::this_thread::sleep_until(vusb::NextPoll(Clock::now(), vusb::kDefaultInterval));
+    return answer;
+  }
+
+  service::Answer ExchangeNow(Slot& slot, const void* client, const Packet& request) {
     service::Answer answer;
     std::unique_lock lock(slot.mu);
     WaitForTurn(slot, client, lock);
@@ -316,6 +329,10 @@ bool Service::Listen(const std::string& path, std::string& why) {
 
 void Service::SetIdleLimit(std::chrono::milliseconds limit) {
   impl_->idleLimit = std::max(limit, std::chrono::milliseconds(1));
+}
+
+void Service::SetBusClock(bool on) {
+  impl_->busClock = on;
 }
 
 void Service::Run(int stopFd) {

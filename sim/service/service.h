@@ -51,6 +51,14 @@ class Service {
   // (at least a millisecond). Takes effect for connections accepted later.
   void SetIdleLimit(std::chrono::milliseconds limit);
 
+  // With on, exchanges keep the time of a full-speed USB bus
+  // (tarsel/vusb/bus_clock.h): the arm takes a request at the first frame
+  // start after it came, and its answer goes back at the first frame start
+  // after the arm answered (both endpoints polled every frame), so one
+  // exchange takes more than one frame and at most two, as on the bus.
+  // Off (the default): answered at once. Set before Run.
+  void SetBusClock(bool on);
+
   // Accepts and serves programs, each on a thread of its own, until stopFd
   // becomes readable.
   void Run(int stopFd);

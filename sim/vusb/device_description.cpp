@@ -44,13 +44,27 @@ Bytes Descriptors(const DeviceOptions& options) {
   d.insert(d.end(), {1, 1, 0, 0x80, 50});
   // Interface 0: two endpoints, vendor-specific class.
   d.insert(d.end(), {9, 0x04, 0, 0, 2, 0xFF, 0x00, 0x00, 0});
-  // Endpoints 0x82 (in) and 0x02 (out): interrupt, 64 bytes, every frame.
+  // Endpoints 0x82 (in) and 0x02 (out): interrupt, 64 bytes, polled every
+  // in_interval and out_interval frames.
   for (unsigned char address : {TARSEL_USB_ENDPOINT_IN, TARSEL_USB_ENDPOINT_OUT}) {
     d.insert(d.end(), {7, 0x05, address, 0x03});
     Put16(d, TARSEL_PACKET_SIZE);
-    d.push_back(1);
+    d.push_back(address == TARSEL_USB_ENDPOINT_IN ? options.in_interval : options.out_interval);
   }
   return d;
+}
+
+int EndpointInterval(const Bytes& descriptors, unsigned char address) {
+  constexpr unsigned char kEndpoint = 0x05;
+  for (std::size_t at = 0; at + 1 < descriptors.size();) {
+    const std::size_t length = descriptors[at];
+    if (length < 2 || at + length > descriptors.size()) break;
+    if (descriptors[at + 1] == kEndpoint && length >= 7 && descriptors[at + 2] == address) {
+      return descriptors[at + 6];
+    }
+    at += length;
+  }
+  return 0;
 }
 
 // Attribute values carry a literal backslash-n, as sysfs files end in a

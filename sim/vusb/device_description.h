@@ -20,6 +20,10 @@ std::string PortPath(int index);
 // Device, configuration, interface and endpoint descriptors as on the wire.
 Bytes Descriptors(const DeviceOptions& options);
 
+// bInterval of the endpoint descriptor of address in descriptors (as
+// Descriptors gives them); 0 when there is none.
+int EndpointInterval(const Bytes& descriptors, unsigned char address);
+
 // Device index with device number in umockdev's text form, for
 // umockdev_testbed_add_from_string.
 std::string Description(const DeviceOptions& options, int index, int number);

@@ -19,10 +19,11 @@ namespace tarsel::vusb {
 
 namespace detail {
 
-void Urb::Finish(int status, int length) const {
+void Urb::Finish(int status, int length, BusClock::time_point at) {
   auto* fields = reinterpret_cast<usbdevfs_urb*>(urb->data);
   fields->status = status;
   fields->actual_length = length;
+  completed = at;
 }
 
 void Urb::Release() {
@@ -64,12 +65,33 @@ VirtualDevice::State::State(int index, int number)
 }
 
 VirtualDevice::State::~State() {
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  frame_wake.notify_all();
+  if (frame_thread.joinable()) frame_thread.join();
+  // A host still waiting on the device learns that it is gone.
+  if (deferred) {
+    g_object_unref(deferred->slot);
+    umockdev_ioctl_client_complete(deferred->client, -1, ENODEV);
+    g_object_unref(deferred->client);
+    deferred.reset();
+  }
   if (handler != nullptr && signal != 0) g_signal_handler_disconnect(handler, signal);
   if (testbed != nullptr) umockdev_testbed_detach_ioctl(testbed, node.c_str(), nullptr);
   if (handler != nullptr) g_object_unref(handler);
-  for (auto* queue : {&pending_in, &stalled_out, &finished}) {
+  for (auto* queue : {&pending_in, &stalled_out, &scheduled_out, &finished}) {
     for (detail::Urb& u : *queue) u.Release();
   }
+}
+
+void VirtualDevice::State::Configure(const DeviceOptions& options) {
+  bus_clock = options.bus_clock;
+  const Bytes descriptors = detail::Descriptors(options);
+  in_interval = std::max(1, detail::EndpointInterval(descriptors, TARSEL_USB_ENDPOINT_IN));
+  out_interval = std::max(1, detail::EndpointInterval(descriptors, TARSEL_USB_ENDPOINT_OUT));
+  if (bus_clock) frame_thread = std::thread([this] { RunFrames(); });
 }
 
 void VirtualDevice::State::Attach(UMockdevTestbed* bed) {
@@ -162,6 +184,8 @@ void VirtualDevice::State::Submit(UMockdevIoctlClient* client, UMockdevIoctlData
   usbdevfs_urb* fields = Fields(u);
   const bool in = (fields->endpoint & 0x80) != 0;
   const int length = fields->buffer_length;
+  u.endpoint = fields->endpoint;
+  u.submitted = BusClock::now();
 
   int refusal = 0;
   {
@@ -191,15 +215,22 @@ void VirtualDevice::State::Submit(UMockdevIoctlClient* client, UMockdevIoctlData
   if (in) {
     std::lock_guard lock(mutex);
     pending_in.push_back(u);
-    DeliverLocked();
+    DeliverLocked(BusClock::now());
+  } else if (bus_clock) {
+    // The packet goes on the wire, and to the device, at the endpoint's
+    // next poll.
+    std::lock_guard lock(mutex);
+    u.due = NextPoll(u.submitted, out_interval);
+    scheduled_out.push_back(u);
   } else {
-    Accept(u);
+    Accept(u, u.submitted);
   }
   umockdev_ioctl_client_complete(client, 0, 0);
 }
 
-// Takes an OUT packet off the wire and computes the answer to it.
-void VirtualDevice::State::Accept(detail::Urb u) {
+// Takes an OUT packet off the wire at at (with the bus clock; else now) and
+// computes the answer to it.
+void VirtualDevice::State::Accept(detail::Urb u, BusClock::time_point at) {
   Responder cooked;
   RawResponder raw;
   Bytes request(u.buffer->data, u.buffer->data + u.buffer->data_len);
@@ -213,7 +244,7 @@ void VirtualDevice::State::Accept(detail::Urb u) {
       if (out_packets.size() >= log_limit) out_packets.pop_front();
       out_packets.push_back(request);
     }
-    u.Finish(0, u.buffer->data_len);
+    u.Finish(0, static_cast<int>(u.buffer->data_len), bus_clock ? at : BusClock::now());
     finished.push_back(u);
     cooked = responder;
     raw = raw_responder;
@@ -243,58 +274,147 @@ void VirtualDevice::State::Accept(detail::Urb u) {
   // The device works on one packet at a time: a stalled one holds back the
   // answers to every later packet, silent ones included.
   const bool stalls = stall_request > 0 && --stall_request == 0;
-  const auto now = std::chrono::steady_clock::now();
-  busy_until = std::max(busy_until, now) + (stalls ? stall_delay : std::chrono::milliseconds(0));
+  // On the bus clock the device answers at once from the moment it took
+  // the packet, however late this thread got to it.
+  const auto now = BusClock::now();
+  const auto took = bus_clock ? at : now;
+  busy_until = std::max(busy_until, took) + (stalls ? stall_delay : std::chrono::milliseconds(0));
   if (answer) {
     if (answer->size() > static_cast<std::size_t>(kPacket)) answer->resize(kPacket);
     answers.push_back(Answer{std::move(*answer), busy_until});
-    DeliverLocked();
+    DeliverLocked(now);
   }
 }
 
-// Completes waiting IN transfers with waiting answers (or with the IN
-// fault, which loses the answer it meets).
-void VirtualDevice::State::DeliverLocked() {
-  const auto now = std::chrono::steady_clock::now();
-  const auto readable = [&] { return !answers.empty() && answers.front().ready <= now; };
-  while (!pending_in.empty() && (in_error != 0 || readable())) {
-    detail::Urb u = pending_in.front();
-    pending_in.pop_front();
+void VirtualDevice::State::Advance() {
+  std::lock_guard order(advance_mutex);
+  for (;;) {
+    detail::Urb u;
+    {
+      std::lock_guard lock(mutex);
+      if (scheduled_out.empty() || scheduled_out.front().due > BusClock::now()) return;
+      u = scheduled_out.front();
+      scheduled_out.pop_front();
+    }
+    Accept(u, u.due);
+  }
+}
+
+BusClock::time_point VirtualDevice::State::InTransaction(BusClock::time_point submitted,
+                                                         BusClock::time_point ready) const {
+  // Strictly after the answer is ready: a device answers in a later frame
+  // than the one it took the request in.
+  return bus_clock ? NextPoll(std::max(submitted, ready), in_interval) : std::max(submitted, ready);
+}
+
+// Completes waiting IN transfers whose transaction has come (now, or on the
+// bus clock the poll that carries them) with waiting answers, or with the IN
+// fault, which loses an answer its transaction meets.
+void VirtualDevice::State::DeliverLocked(BusClock::time_point now) {
+  while (!pending_in.empty()) {
+    detail::Urb& u = pending_in.front();
     if (in_error != 0) {
-      if (readable()) answers.pop_front();
-      u.Finish(-in_error, 0);
+      const auto at = bus_clock ? NextPoll(u.submitted, in_interval) : now;
+      if (at > now) break;
+      if (!answers.empty() && InTransaction(u.submitted, answers.front().ready) <= at) {
+        answers.pop_front();
+      }
+      u.Finish(-in_error, 0, at);
     } else {
+      if (answers.empty()) break;
+      const auto at = InTransaction(u.submitted, answers.front().ready);
+      if (at > now) break;
       const Bytes& answer = answers.front().bytes;
       std::size_t n = std::min<std::size_t>(answer.size(), u.buffer->data_len);
       if (short_in >= 0) n = std::min<std::size_t>(n, static_cast<std::size_t>(short_in));
       std::memcpy(u.buffer->data, answer.data(), n);
-      u.Finish(0, static_cast<int>(n));
+      u.Finish(0, static_cast<int>(n), bus_clock ? at : now);
       answers.pop_front();
     }
     finished.push_back(u);
+    pending_in.pop_front();
   }
 }
 
 void VirtualDevice::State::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+  if (bus_clock) {
+    Advance();
+    bool defer = false;
+    {
+      std::lock_guard lock(mutex);
+      DeliverLocked(BusClock::now());
+      defer = finished.empty() && !deferred && !stopping &&
+              !(pending_in.empty() && scheduled_out.empty() && stalled_out.empty());
+    }
+    // Nothing in flight can finish before the next frame starts, so the
+    // host waits for it here instead of asking again and again (libusb
+    // takes an emulated device for always ready). The answer comes from
+    // the frame thread; umockdev's thread serves other requests meanwhile.
+    if (defer) {
+      UMockdevIoctlData* slot = Resolve(arg, 0, sizeof(void*));
+      if (slot == nullptr) return umockdev_ioctl_client_complete(client, -1, EFAULT);
+      g_object_ref(client);
+      {
+        std::lock_guard lock(mutex);
+        deferred = Deferred{client, slot};
+      }
+      frame_wake.notify_all();
+      return;
+    }
+  }
+  HandBack(client, arg, nullptr);
+}
+
+void VirtualDevice::State::HandBack(UMockdevIoctlClient* client, UMockdevIoctlData* arg,
+                                    UMockdevIoctlData* slot) {
   detail::Urb u;
   {
     std::lock_guard lock(mutex);
-    DeliverLocked();
-    if (finished.empty()) return umockdev_ioctl_client_complete(client, -1, EAGAIN);
+    DeliverLocked(BusClock::now());
+    if (finished.empty()) {
+      if (slot != nullptr) g_object_unref(slot);
+      return umockdev_ioctl_client_complete(client, -1, EAGAIN);
+    }
     u = finished.front();
     finished.pop_front();
   }
-  UMockdevIoctlData* slot = Resolve(arg, 0, sizeof(void*));
+  if (slot == nullptr) slot = Resolve(arg, 0, sizeof(void*));
   if (slot == nullptr) {
     u.Release();
     return umockdev_ioctl_client_complete(client, -1, EFAULT);
   }
+  const usbdevfs_urb* fields = Fields(u);
+  const Transfer done{u.endpoint,         fields->status, fields->actual_length,
+                      u.submitted,        u.completed,    BusClock::now()};
   // The host gets its own URB back; the answer in its buffer and the
   // status are written back to the host's memory on completion.
   umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
   umockdev_ioctl_client_complete(client, 0, 0);
   g_object_unref(slot);
   u.Release();
+  std::lock_guard lock(mutex);
+  if (log_limit > 0) {
+    if (transfers.size() >= log_limit) transfers.pop_front();
+    transfers.push_back(done);
+  }
+}
+
+// Answers the deferred reap at each frame start.
+void VirtualDevice::State::RunFrames() {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    frame_wake.wait(lock, [this] { return stopping || deferred.has_value(); });
+    if (stopping) return;
+    const auto frame = NextPoll(BusClock::now(), 1);
+    if (frame_wake.wait_until(lock, frame, [this] { return stopping; })) return;
+    const Deferred reap = *deferred;
+    deferred.reset();
+    lock.unlock();
+    Advance();
+    HandBack(reap.client, nullptr, reap.slot);
+    g_object_unref(reap.client);
+    lock.lock();
+  }
 }
 
 // A discarded URB comes back from the next reap with -ENOENT, as the
@@ -305,11 +425,11 @@ void VirtualDevice::State::Discard(UMockdevIoctlClient* client, UMockdevIoctlDat
   bool found = false;
   {
     std::lock_guard lock(mutex);
-    for (auto* queue : {&pending_in, &stalled_out}) {
+    for (auto* queue : {&pending_in, &stalled_out, &scheduled_out}) {
       auto it = std::find_if(queue->begin(), queue->end(),
                              [&](const detail::Urb& u) { return u.Address() == address; });
       if (it == queue->end()) continue;
-      it->Finish(-ENOENT, 0);
+      it->Finish(-ENOENT, 0, BusClock::now());
       finished.push_back(*it);
       queue->erase(it);
       found = true;
@@ -352,8 +472,7 @@ void VirtualDevice::PushAnswer(const Packet& answer) {
   unsigned char wire[kPacket];
   EncodePacket(answer, wire);
   std::lock_guard lock(state_->mutex);
-  state_->answers.push_back(
-      State::Answer{Bytes(wire, wire + kPacket), std::chrono::steady_clock::now()});
+  state_->answers.push_back(State::Answer{Bytes(wire, wire + kPacket), BusClock::now()});
 }
 
 void VirtualDevice::StallAnswer(int request, std::chrono::milliseconds delay) {
@@ -366,6 +485,7 @@ void VirtualDevice::SetLogLimit(std::size_t packets) {
   std::lock_guard lock(state_->mutex);
   state_->log_limit = packets;
   while (state_->out_packets.size() > packets) state_->out_packets.pop_front();
+  while (state_->transfers.size() > packets) state_->transfers.pop_front();
 }
 
 void VirtualDevice::StallOut() {
@@ -442,10 +562,16 @@ std::size_t VirtualDevice::QueuedAnswers() const {
   return state_->answers.size();
 }
 
+std::vector<Transfer> VirtualDevice::Transfers() const {
+  std::lock_guard lock(state_->mutex);
+  return {state_->transfers.begin(), state_->transfers.end()};
+}
+
 void VirtualDevice::ClearLog() {
   std::lock_guard lock(state_->mutex);
   State& s = *state_;
   s.out_packets.clear();
+  s.transfers.clear();
   s.out_submissions = s.in_submissions = s.claims = s.requests = 0;
   s.unknown.clear();
 }

@@ -46,6 +46,9 @@ VirtualArm::VirtualArm(std::vector<Responder> responders, DeviceOptions options)
   if (responders.empty() || responders.size() > kMaxDevices) {
     throw std::invalid_argument("virtual USB: a bus holds 1 to 126 devices");
   }
+  if (options.in_interval == 0 || options.out_interval == 0) {
+    throw std::invalid_argument("virtual USB: an endpoint is polled every 1 to 255 frames");
+  }
   State& s = *state_;
   s.testbed = umockdev_testbed_new();
   if (s.testbed == nullptr) throw std::runtime_error("virtual USB: cannot create the test bed");
@@ -58,6 +61,7 @@ VirtualArm::VirtualArm(std::vector<Responder> responders, DeviceOptions options)
     const int index = static_cast<int>(i);
     s.devices.emplace_back(new VirtualDevice(index, detail::DeviceNumber(first + index)));
     s.devices.back()->state_->responder = std::move(responders[i]);
+    s.devices.back()->state_->Configure(options);
   }
   if (!options.present) return;
 

@@ -15,6 +15,7 @@
 #include "protocol.h"
 #include "service_fixture.h"
 #include "tarsel/comm_layer.h"
+#include "tarsel/vusb/bus_clock.h"
 #include "tarsel/result.h"
 
 namespace servicetest {
@@ -225,6 +226,25 @@ TEST_F(Connections, IdleConnectionsAreDroppedAndTheLinkComesBack) {
   const int before = Lines(cue);
   ASSERT_TRUE(Eventually([&] { return Lines(cue) > before; }));
   EXPECT_EQ(ReadPackets(link, kGetAngularPosition, 1, 1, bytes), TARSEL_OK);
+}
+
+// --- Time on the bus ---------------------------------------------------------------
+
+// With --bus-clock the arm takes a request at the first frame start after it
+// came and answers at the next: an answer is never back before the second
+// frame start after the request left (frames are the same in every process).
+TEST_F(Connections, OnTheBusClockAnExchangeSpansTwoFrameStarts) {
+  ASSERT_TRUE(StartService({"--bus-clock"}));
+  TarselArmLink* link = Open();
+  ASSERT_NE(link, nullptr);
+  for (int i = 0; i < 20; ++i) {
+    std::vector<unsigned char> bytes;
+    const auto sent = tarsel::vusb::BusClock::now();
+    ASSERT_EQ(ReadPackets(link, kGetAngularPosition, 1, 1, bytes), TARSEL_OK);
+    const auto back = tarsel::vusb::BusClock::now();
+    const auto taken = tarsel::vusb::NextPoll(sent, 1);
+    EXPECT_GE(back, tarsel::vusb::NextPoll(taken, 1)) << "exchange " << i;
+  }
 }
 
 // --- Another user's socket or service -----------------------------------------------

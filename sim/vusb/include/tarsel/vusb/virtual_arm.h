@@ -26,6 +26,12 @@
 //
 // Only one VirtualArm may exist in a process at a time (the test bed is
 // announced to the preload through the process environment).
+//
+// Time: by default a transfer completes as soon as the device has done its
+// part (an answer is read as soon as it is computed). With the bus clock
+// (DeviceOptions::bus_clock) transfers complete only on the frame
+// boundaries of a full-speed bus, each endpoint on its own polling interval
+// (bus_clock.h; sim/README.md, "Time on the bus").
 #pragma once
 
 #include <sys/types.h>
@@ -41,6 +47,7 @@
 
 #include "tarsel/comm_layer.h"
 #include "tarsel/packet.h"
+#include "tarsel/vusb/bus_clock.h"
 
 namespace tarsel::vusb {
 
@@ -67,6 +74,29 @@ struct DeviceOptions {
   std::uint16_t vendor_id = TARSEL_USB_VENDOR_ID;
   std::uint16_t product_id = TARSEL_USB_PRODUCT_ID;
   bool present = true;  // false: an empty bus (the devices exist, unplugged)
+  // Transfers complete on frame boundaries: an OUT transfer at the first
+  // poll of endpoint 0x02 after it was submitted (the device takes the
+  // packet then), an IN transfer at the first poll of 0x82 after both its
+  // submission and its answer. false: each completes as soon as it can.
+  bool bus_clock = false;
+  // bInterval of the endpoint descriptors 0x82 and 0x02: frames between
+  // polls (1 to 255; VirtualArm refuses 0). The bus clock reads them back
+  // from the descriptors the device presents.
+  std::uint8_t in_interval = kDefaultInterval;
+  std::uint8_t out_interval = kDefaultInterval;
+};
+
+// One transfer as the device side saw it, on the monotonic clock
+// (BusClock).
+struct Transfer {
+  unsigned char endpoint = 0;  // 0x02 or 0x82
+  int status = 0;              // 0, or -errno (-ENOENT: discarded)
+  int length = 0;              // bytes moved
+  BusClock::time_point submitted;  // the host handed it over
+  // The bus finished it: with the bus clock a frame start on the endpoint's
+  // polling schedule (a discarded transfer: when it was discarded).
+  BusClock::time_point completed;
+  BusClock::time_point delivered;  // the host took it back (reaped it)
 };
 
 // One arm on the virtual bus: its responder, its fault knobs and what the
@@ -129,7 +159,10 @@ class VirtualDevice {
   // usbfs request numbers the device did not know (answered ENOTTY).
   std::vector<unsigned long> UnknownRequests() const;
   std::size_t QueuedAnswers() const;  // answers not yet read by the host
-  void ClearLog();                    // forgets all of the above but the queue
+  // The transfers the host has taken back, oldest first, as many as the OUT
+  // packet log keeps (SetLogLimit).
+  std::vector<Transfer> Transfers() const;
+  void ClearLog();  // forgets all of the above but the queue
 
  private:
   friend class VirtualArm;
@@ -145,8 +178,8 @@ class VirtualArm {
 
   // Creates the test bed and plugs one device in. Throws std::runtime_error
   // when umockdev cannot build it, std::logic_error while another VirtualArm
-  // exists. Without a responder the device accepts every packet and never
-  // answers.
+  // exists, std::invalid_argument for a polling interval of 0. Without a
+  // responder the device accepts every packet and never answers.
   explicit VirtualArm(Responder responder = {}, DeviceOptions options = {});
   // The same with one device per responder (1 to kMaxDevices; otherwise
   // std::invalid_argument), all with options' identity.

@@ -47,7 +47,18 @@ void Motion::Stop() {
 }
 
 void Motion::Command(const Velocity& velocity) {
-  if (queue_.empty()) velocity_ = velocity;
+  if (!queue_.empty()) return;
+  velocity_ = velocity;
+  // A command to stand still stops the arm the moment it arrives, before
+  // any time passes: the speeds read back are zero from then on.
+  const auto zero = [](double v) { return v == 0; };
+  const bool still = !(velocity.duration > 0) ||
+                     (std::all_of(velocity.values.begin(), velocity.values.end(), zero) &&
+                      std::all_of(velocity.fingers.begin(), velocity.fingers.end(), zero));
+  if (still) {
+    jointVelocity_ = {};
+    fingerVelocity_ = {};
+  }
 }
 
 kinematics::Joints Motion::Physical(const Joints& q) const {

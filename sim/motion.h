@@ -57,7 +57,10 @@ class Motion {
   // it is.
   void Stop();
   // Replaces the velocity command; ignored while points are queued (the
-  // trajectory has the arm), and cancelled by the next queued point.
+  // trajectory has the arm), and cancelled by the next queued point. It
+  // moves the arm for velocity.duration simulated seconds, then the arm
+  // stands still; a command of zero velocity (or no duration) stops it at
+  // once.
   void Command(const Velocity& velocity);
 
   // Runs dt simulated seconds of motion.

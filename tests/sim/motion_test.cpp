@@ -205,6 +205,85 @@ TEST_F(SimTest, JoystickIsIgnoredWhileATrajectoryRuns) {
   EXPECT_NEAR(arm.Snapshot().joints[0], 0.0f, 1e-4);
 }
 
+// A velocity point moves the arm at its velocity for the hold time
+// (kVelocityHoldSeconds of clock time) after it arrives: a stream of them
+// moves it steadily, and once they stop coming the arm comes to rest by
+// itself. A point of zero velocity stops it at once.
+struct HoldCase {
+  const char* name;
+  int command;  // 308: basic form, 300: full form
+  int type;     // 8: angular velocity, 7: Cartesian velocity
+  double timeScale;
+};
+
+void PrintTo(const HoldCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class VelocityHold : public ::testing::TestWithParam<HoldCase> {};
+
+TEST_P(VelocityHold, MovesWhilePointsArriveAndComesToRestAHoldAfterTheLast) {
+  const HoldCase c = GetParam();
+  tarsel::sim::ManualClock clock;
+  tarsel::sim::Options o;
+  o.clock = clock.Source();
+  o.timeScale = c.timeScale;
+  SimulatedArm arm(o);
+  ASSERT_TRUE(Accepted(Bare(arm, 311)));  // home: well away from singular poses
+  clock.Advance(3);
+  const bool cartesian = c.type == TARSEL_CARTESIAN_VELOCITY;
+  const float speed = cartesian ? 0.02f : 10.0f;  // m/s up, or deg/s on joint 1
+  const float none[6] = {};
+  float v[6] = {};
+  v[cartesian ? 2 : 0] = speed;
+  const Bytes point = c.command == 308 ? BasicPoint(c.type, v, kNoFingers)
+                                       : FullPoint(c.type, cartesian ? v : none,
+                                                   cartesian ? none : v, kNoFingers);
+  const Bytes stop = c.command == 308 ? BasicPoint(c.type, none, kNoFingers)
+                                      : FullPoint(c.type, none, none, kNoFingers);
+  const auto where = [&] {
+    const ArmSnapshot s = arm.Snapshot();
+    return cartesian ? s.pose.z : s.joints[0];
+  };
+  // The distance speed covers in clock seconds, and how near to it the
+  // Cartesian steps come.
+  const auto distance = [&](double seconds) { return speed * seconds * c.timeScale; };
+  const auto near = [&](double seconds) { return cartesian ? 0.03 * distance(seconds) : 1e-3; };
+
+  const float start = where();
+  for (int i = 0; i < 5; ++i) {  // one every 40 ms: the last at 0.16 s
+    ASSERT_TRUE(Accepted(Write(arm, c.command, point)));
+    clock.Advance(0.04);
+  }
+  EXPECT_TRUE(arm.Snapshot().moving);  // 0.2 s: within the last one's hold
+  clock.Advance(1);
+  const double moved = 0.16 + tarsel::sim::kVelocityHoldSeconds;
+  EXPECT_FALSE(arm.Snapshot().moving);
+  EXPECT_NEAR(where() - start, distance(moved), near(moved));
+  const auto velocities = Floats9(arm, 114);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(velocities[i], 0.0f) << "joint " << i + 1;
+  const float rest = where();
+  clock.Advance(1);
+  EXPECT_EQ(where(), rest);
+
+  ASSERT_TRUE(Accepted(Write(arm, c.command, point)));
+  clock.Advance(0.04);
+  ASSERT_TRUE(Accepted(Write(arm, c.command, stop)));
+  EXPECT_FALSE(arm.Snapshot().moving);
+  clock.Advance(1);
+  EXPECT_NEAR(where() - rest, distance(0.04), near(0.04));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Points, VelocityHold,
+    ::testing::Values(HoldCase{"AngularBasic", 308, TARSEL_ANGULAR_VELOCITY, 1},
+                      HoldCase{"AngularFull", 300, TARSEL_ANGULAR_VELOCITY, 1},
+                      HoldCase{"CartesianBasic", 308, TARSEL_CARTESIAN_VELOCITY, 1},
+                      HoldCase{"CartesianFull", 300, TARSEL_CARTESIAN_VELOCITY, 1},
+                      HoldCase{"AngularBasicTenTimesFaster", 308, TARSEL_ANGULAR_VELOCITY, 10},
+                      HoldCase{"CartesianFullTenTimesFaster", 300, TARSEL_CARTESIAN_VELOCITY, 10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct FingerCase {
   HandType hand;
   float value;  // finger value of the driving points

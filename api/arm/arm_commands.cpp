@@ -4,13 +4,18 @@
 // (arm/exports.h); the rest are written out below.
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
+#include "arm/arrival.h"
 #include "arm/exports.h"
 #include "core/connection.h"
 #include "tarsel/arm.hpp"
@@ -172,6 +177,89 @@ TARSEL_ARM_PAIR_WRITES(TARSEL_ARM_PAIR_WRITE)
 void Arm::MoveHome(std::chrono::milliseconds limit) {
   StopScope stop(StopCheckFor(limit));
   Call("MoveHome", [] { return ::MoveHome(); });
+}
+
+namespace {
+
+// How far the arm stood from the point when MoveTo gave up.
+std::string Stayed(const MoveResult& reached, const UserPosition& target) {
+  char text[160];
+  if (const auto* joints = std::get_if<AngularPosition>(&reached)) {
+    const arrival::JointGap gap = arrival::LargestJointGap(joints->Actuators, target.Actuators);
+    std::snprintf(text, sizeof text, "the arm stayed %.3f deg from the point (joint %d)",
+                  gap.degrees, gap.joint + 1);
+  } else {
+    const arrival::PoseGap gap =
+        arrival::PoseGapOf(std::get<CartesianPosition>(reached).Coordinates, target.Coordinates);
+    std::snprintf(text, sizeof text, "the arm stayed %.1f mm and %.3f rad from the point",
+                  gap.millimetres, gap.radians);
+  }
+  return text;
+}
+
+bool Arrived(const MoveResult& reached, const UserPosition& target, const MoveTolerance& t) {
+  if (const auto* joints = std::get_if<AngularPosition>(&reached)) {
+    return arrival::Within(arrival::LargestJointGap(joints->Actuators, target.Actuators).degrees,
+                           t.degrees);
+  }
+  const arrival::PoseGap gap =
+      arrival::PoseGapOf(std::get<CartesianPosition>(reached).Coordinates, target.Coordinates);
+  return arrival::Within(gap.millimetres, t.millimetres) && arrival::Within(gap.radians, t.radians);
+}
+
+}  // namespace
+
+MoveResult Arm::MoveTo(const TrajectoryPoint& point, const MoveTolerance& tolerance,
+                       std::chrono::milliseconds limit) {
+  const char* where = "MoveTo";
+  RequireValidPoint(where, point, false);
+  const UserPosition& target = point.Position;
+  const bool cartesian = target.Type == TARSEL_CARTESIAN_POSITION;
+  if (!cartesian && target.Type != TARSEL_ANGULAR_POSITION) {
+    Refuse(where, "point type " + std::to_string(target.Type) +
+                      " is a velocity: MoveTo takes a position (1 Cartesian, 2 angular): "
+                      "nothing was sent");
+  }
+  for (const double t : {tolerance.degrees, tolerance.millimetres, tolerance.radians}) {
+    if (!(std::isfinite(t) && t >= 0)) {
+      Refuse(where, "a tolerance must be a finite number, 0 or more: nothing was sent");
+    }
+  }
+  const std::function<int()> stop = StopCheckFor(limit);
+  Call(where, [&] { return ::SendBasicTrajectory(point); });
+  for (;;) {
+    TrajectoryFIFO fifo{};
+    Call(where, [&] { return ::GetGlobalTrajectoryInfo(fifo); });
+    // The queue first: once it is empty, the position read next is where
+    // the arm settled.
+    MoveResult reached;
+    if (cartesian) {
+      CartesianPosition pose{};
+      Call(where, [&] { return ::GetCartesianPosition(pose); });
+      reached = pose;
+    } else {
+      AngularPosition joints{};
+      Call(where, [&] { return ::GetAngularPosition(joints); });
+      reached = joints;
+    }
+    if (fifo.PointCount == 0 && Arrived(reached, target, tolerance)) return reached;
+    if (const int code = stop(); code != 0) {
+      Call(where, [] { return ::EraseAllTrajectories(); });
+      throw Error(code, where,
+                  std::string(GetResultMessage(code)) + ": " + Stayed(reached, target) +
+                      "; the trajectory queue was erased and the arm stopped");
+    }
+    // A few polls per step of the arm's control; each poll is two exchanges.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+MoveResult Arm::MoveTo(const UserPosition& position, const MoveTolerance& tolerance,
+                       std::chrono::milliseconds limit) {
+  TrajectoryPoint point;
+  point.InitStruct();
+  point.Position = position;
+  return MoveTo(point, tolerance, limit);
 }
 
 void Arm::SetSerialNumber(std::string_view serial) {

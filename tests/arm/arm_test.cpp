@@ -11,12 +11,18 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "arm/exports.h"
@@ -246,6 +252,52 @@ TEST(ArmErrors, MessagesSayWhatHappened) {
   }
 }
 
+// The last event of a pcapng capture of usbmon events, as "<type> <endpoint>
+// <status>" ("C 130 0": an answer that came), or "" when it ends with no
+// packet.
+std::string LastEvent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+  if (bytes.size() < 4) return "";
+  std::uint32_t length = 0, type = 0;
+  std::int32_t status = 0;
+  std::memcpy(&length, bytes.data() + bytes.size() - 4, 4);
+  if (length < 28 + 64 + 4 || length > bytes.size()) return "";
+  const unsigned char* block = bytes.data() + bytes.size() - length;
+  std::memcpy(&type, block, 4);
+  std::memcpy(&status, block + 28 + 28, 4);
+  if (type != 6) return "";
+  return std::string(1, static_cast<char>(block[28 + 8])) + " " + std::to_string(block[28 + 10]) +
+         " " + std::to_string(status);
+}
+
+// An arm's packets are saved after it closed too (through the simulator's
+// link or the USB link, whichever this run uses): the capture ends with the
+// answer to its last command. A path that cannot take it is named.
+TEST(ArmRecentPackets, SavedAfterTheArmClosed) {
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarsel-arm-recent-" + std::to_string(getpid()) + ".pcapng"))
+                               .string();
+  Arm arm;
+  arm.GetQuickStatus();
+  arm.Close();
+  arm.SaveRecentPackets(file);
+  EXPECT_EQ(LastEvent(file), "C 130 0");
+  std::filesystem::remove(file);
+
+  const std::string nowhere = "/nonexistent-folder/recent.pcapng";
+  try {
+    arm.SaveRecentPackets(nowhere);
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), TARSEL_ERROR_FILE_WRITE);
+    EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(CodeOf([&] { arm.SaveRecentPackets(""); }), TARSEL_ERROR_ARGUMENT);
+  const Arm taken = std::move(arm);
+  EXPECT_EQ(CodeOf([&] { arm.SaveRecentPackets(file); }), TARSEL_ERROR_NOT_INITIALIZED);
+}
+
 // What the arm could only refuse with a bare 2004 is refused before sending,
 // saying why; the arm's queue stays empty.
 TEST(ArmErrors, PlainlyInvalidValuesAreRefusedBeforeSending) {
@@ -308,6 +360,131 @@ TEST(ArmLongOperations, TimeLimitStopsTheArm) {
   const AngularPosition a = arm.GetAngularPosition();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(arm.GetAngularPosition().Actuators.Actuator1, a.Actuators.Actuator1);
+}
+
+// MoveTo's arrivals, judged here from the records themselves.
+TEST(ArmMoveTo, ReachesJointAndCartesianPointsWithinTolerance) {
+  tarsel::SimOptions fast;
+  fast.time_scale = 10;
+  Arm arm = Arm::Simulated(fast);
+  // A Cartesian pose the arm can reach: where these joints put the hand.
+  const TrajectoryPoint there = JointPoint(30);
+  arm.MoveTo(there);
+  const CartesianInfo pose = arm.GetCartesianPosition().Coordinates;
+  UserPosition cartesian{};
+  cartesian.Type = TARSEL_CARTESIAN_POSITION;
+  cartesian.Coordinates = pose;
+  const tarsel::MoveTolerance loose{2.0, 20.0, 0.1};
+  const struct {
+    const char* name;
+    std::function<tarsel::MoveResult()> move;
+    double joints;  // allowed joint gap, or < 0 for a Cartesian point
+    double metres, radians;
+  } cases[] = {
+      {"joint point", [&] { return arm.MoveTo(JointPoint(-20)); }, 0.5, 0, 0},
+      {"joint point, loose", [&] { return arm.MoveTo(JointPoint(10), loose); }, 2.0, 0, 0},
+      {"Cartesian position", [&] { return arm.MoveTo(cartesian); }, -1, 0.005, 0.02},
+  };
+  for (const auto& c : cases) {
+    const tarsel::MoveResult reached = c.move();
+    EXPECT_EQ(arm.GetGlobalTrajectoryInfo().PointCount, 0) << c.name;
+    if (c.joints >= 0) {
+      ASSERT_TRUE(std::holds_alternative<AngularPosition>(reached)) << c.name;
+      const AngularInfo& a = std::get<AngularPosition>(reached).Actuators;
+      const AngularInfo& read = arm.GetAngularPosition().Actuators;
+      EXPECT_NEAR(a.Actuator1, read.Actuator1, 0.01) << c.name << ": not the last reading";
+      const float target = c.joints > 1 ? 10.f : -20.f;
+      EXPECT_NEAR(a.Actuator1, target, c.joints) << c.name;
+      EXPECT_NEAR(a.Actuator3, 40, c.joints) << c.name;
+      EXPECT_NEAR(a.Actuator6, 90, c.joints) << c.name;
+    } else {
+      // From JointPoint(10) back to where JointPoint(30) put the hand.
+      ASSERT_TRUE(std::holds_alternative<CartesianPosition>(reached)) << c.name;
+      const CartesianInfo& p = std::get<CartesianPosition>(reached).Coordinates;
+      EXPECT_LE(std::hypot(p.X - pose.X, p.Y - pose.Y, p.Z - pose.Z), c.metres) << c.name;
+      EXPECT_NEAR(p.RotationZ, pose.RotationZ, c.radians) << c.name;
+      EXPECT_GT(std::fabs(arm.GetAngularPosition().Actuators.Actuator1 - 10), 10) << c.name;
+    }
+  }
+}
+
+TEST(ArmMoveTo, TimeLimitStopsTheArmAndSaysHowFarItStayed) {
+  tarsel::SimOptions slow;
+  slow.time_scale = 0.05;  // any move takes minutes
+  Arm arm = Arm::Simulated(slow);
+  UserPosition joints{};
+  joints.Type = TARSEL_ANGULAR_POSITION;
+  joints.Actuators = arm.GetAngularPosition().Actuators;
+  joints.Actuators.Actuator2 += 100;
+  UserPosition cartesian{};
+  cartesian.Type = TARSEL_CARTESIAN_POSITION;
+  cartesian.Coordinates = arm.GetCartesianPosition().Coordinates;
+  cartesian.Coordinates.X += 0.2f;
+  // The arm gets a little way before the limit: each gap is matched with a
+  // range of values.
+  const struct {
+    const char* name;
+    UserPosition point;
+    const char* said;  // the gap's number is the first group
+    double least, most;
+  } cases[] = {
+      {"joint point", joints,
+       R"(the arm stayed ([0-9.]+) deg from the point \(joint 2\); the trajectory queue was erased)",
+       95, 100},
+      {"Cartesian point", cartesian, R"(the arm stayed ([0-9.]+) mm and 0\.0[0-9]{2} rad from)", 150,
+       200.1},
+  };
+  for (const auto& c : cases) {
+    try {
+      arm.MoveTo(c.point, {}, 200ms);
+      ADD_FAILURE() << c.name << ": nothing thrown";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), TARSEL_ERROR_TIME_LIMIT) << c.name;
+      std::smatch m;
+      const std::string what = e.what();
+      ASSERT_TRUE(std::regex_search(what, m, std::regex(c.said))) << c.name << ": " << what;
+      EXPECT_GE(std::stod(m[1]), c.least) << c.name << ": " << what;
+      EXPECT_LE(std::stod(m[1]), c.most) << c.name << ": " << what;
+    }
+    EXPECT_EQ(arm.GetGlobalTrajectoryInfo().PointCount, 0) << c.name;  // erased: stopped
+    const AngularPosition a = arm.GetAngularPosition();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(arm.GetAngularPosition().Actuators.Actuator2, a.Actuators.Actuator2) << c.name;
+  }
+}
+
+TEST(ArmMoveTo, InvalidPointsAndTolerancesAreRefusedBeforeSending) {
+  Arm arm = Arm::Simulated();
+  TrajectoryPoint velocity = JointPoint(10);
+  velocity.Position.Type = TARSEL_ANGULAR_VELOCITY;
+  TrajectoryPoint unknown = JointPoint(10);
+  unknown.Position.Type = 5;
+  const struct {
+    const char* name;
+    TrajectoryPoint point;
+    tarsel::MoveTolerance tolerance;
+    const char* said;
+  } cases[] = {
+      {"velocity point", velocity, {}, "point type 8 is a velocity"},
+      {"unknown type", unknown, {}, "point type 5 is none"},
+      {"NaN joint", JointPoint(std::numeric_limits<float>::quiet_NaN()), {}, "value 1 is NaN"},
+      {"negative tolerance", JointPoint(10), {-1, 5, 0.02}, "a tolerance must be"},
+      {"NaN tolerance", JointPoint(10), {0.5, 5, std::nan("")}, "a tolerance must be"},
+  };
+  const float before = arm.GetAngularPosition().Actuators.Actuator1;
+  for (const auto& c : cases) {
+    try {
+      arm.MoveTo(c.point, c.tolerance, 10s);
+      ADD_FAILURE() << c.name << ": nothing thrown";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.code(), TARSEL_ERROR_ARGUMENT) << c.name;
+      EXPECT_NE(std::string(e.what()).find(c.said), std::string::npos)
+          << c.name << ": " << e.what();
+    }
+  }
+  EXPECT_EQ(arm.GetGlobalTrajectoryInfo().PointCount, 0);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(arm.GetAngularPosition().Actuators.Actuator1, before);
 }
 
 TEST(ArmLongOperations, ProgressCanStopAFlash) {

@@ -1,35 +1,19 @@
 // What a real-time thread may call: the loop's latest state and its
-// set-points allocate nothing (the counter below sees every operator new of
-// the thread that calls them).
-#include <cstdlib>
-#include <new>
-
+// set-points allocate nothing (allocation_count.cpp counts every operator new
+// of the thread that calls them).
 #include "loop_fixture.h"
 
-namespace {
-thread_local long t_allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  ++t_allocations;
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-
 namespace tarsel::testing {
+
+long AllocationsOnThisThread();
+
 namespace {
 
 TEST_F(LoopOnTheBus, LatestAndSetPointsAllocateNothing) {
   ControlLoop& loop = Start();
   Cycles(1);
   const CartesianInfo still{0.2f, 0, 0.3f, 0, 0, 0};
-  const long before = t_allocations;
+  const long before = AllocationsOnThisThread();
   for (int i = 0; i < 100; ++i) {
     loop.SetJointVelocity(Joints(1, 2, 3, 4, 5, 6));
     loop.SetCartesianVelocity(CartesianInfo{0.01f, 0, 0, 0, 0, 0.1f});
@@ -39,7 +23,7 @@ TEST_F(LoopOnTheBus, LatestAndSetPointsAllocateNothing) {
     EXPECT_GT(loop.Latest().sequence, 0u);
     EXPECT_TRUE(loop.Running());
   }
-  EXPECT_EQ(t_allocations - before, 0);
+  EXPECT_EQ(AllocationsOnThisThread() - before, 0);
 }
 
 }  // namespace

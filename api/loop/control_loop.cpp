@@ -202,9 +202,14 @@ After ControlLoop::Impl::Classify(Clock::time_point start) {
   }
   const Clock::duration silent = Clock::now() - firstLost;
   if (lostCycles < 2 || silent < kSilence) return After::kRunning;
-  AddEvent(LoopEventKind::kDisconnected, lostCode,
-           "no answer from the arm in " + std::to_string(lostCycles) + " cycles over " +
-               Milliseconds(silent) + (options.reconnect ? ": looking for it" : ": the loop ends"));
+  std::string message = "no answer from the arm in " + std::to_string(lostCycles) +
+                        " cycles over " + Milliseconds(silent) +
+                        (options.reconnect ? ": looking for it" : ": the loop ends");
+  // Before the arm is looked for again, which closes its link.
+  if (!options.traceOnDisconnect.empty()) {
+    message += "; " + loop::SaveLinkTrace(arm, options.traceOnDisconnect);
+  }
+  AddEvent(LoopEventKind::kDisconnected, lostCode, std::move(message));
   return After::kDisconnected;
 }
 
@@ -349,7 +354,6 @@ void ControlLoop::Impl::Main() noexcept {
     // hold time.
     rest = false;
     if (after == After::kClosed) break;
-    if (!options.traceOnDisconnect.empty()) loop::SaveLinkTrace(options.traceOnDisconnect);
     if (!options.reconnect || !Reconnect()) break;
     rest = true;
     follows = true;  // the reconnecting cycle just ran: the schedule starts from it

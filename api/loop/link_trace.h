@@ -3,12 +3,15 @@
 
 #include <string>
 
+#include "tarsel/arm.hpp"
+
 namespace tarsel::loop {
 
-// Writes the link's recent packets to path as a pcapng capture, for
-// LoopOptions::traceOnDisconnect. Returns whether a capture was written:
-// false when the link library keeps no record of recent packets or the file
-// cannot be written. Never throws.
-bool SaveLinkTrace(const std::string& path) noexcept;
+// Writes the recent packets of arm's link library to path as a pcapng
+// capture (::SaveRecentPackets over the arm's own link), for
+// LoopOptions::traceOnDisconnect. Returns what happened, to go into the
+// disconnect's message: "recent packets saved to PATH", or why they were
+// not. Never throws.
+std::string SaveLinkTrace(Arm& arm, const std::string& path) noexcept;
 
 }  // namespace tarsel::loop

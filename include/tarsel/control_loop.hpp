@@ -105,8 +105,10 @@ struct LoopOptions {
   /// After a disconnect, reopen the arm by its path when it returns (else
   /// the loop ends).
   bool reconnect = true;
-  /// When not empty, the link's recent packets are saved there (pcapng) on
-  /// a disconnect, before the arm is looked for again.
+  /// When not empty, the link's recent packets are saved there (pcapng, as
+  /// ::SaveRecentPackets writes them) on a disconnect, before the arm is
+  /// looked for again; the kDisconnected event's message says whether they
+  /// were.
   std::string traceOnDisconnect;
 };
 

@@ -1,7 +1,12 @@
 // What the control loop makes of a failing link: a refusal and a late answer
 // are events the loop carries on after; an unplugged arm is a disconnect,
 // and its return a reconnect that holds the arm at rest.
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 #include <functional>
 #include <ostream>
 #include <thread>
@@ -15,10 +20,33 @@ double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// The packet blocks of a pcapng file (enhanced packet blocks, type 6); -1
+// when it is not one.
+int PacketBlocks(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+  const auto word = [&](std::size_t at) {
+    return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 |
+           std::uint32_t{bytes[at + 2]} << 16 | std::uint32_t{bytes[at + 3]} << 24;
+  };
+  if (bytes.size() < 12 || word(0) != 0x0A0D0D0A) return -1;
+  int packets = 0;
+  for (std::size_t at = 0; at + 8 <= bytes.size();) {
+    const std::uint32_t length = word(at + 4);
+    if (length < 12 || at + length > bytes.size()) return -1;
+    packets += word(at) == 6 ? 1 : 0;
+    at += length;
+  }
+  return packets;
+}
+
 TEST_F(LoopOnTheBus, UnplugIsADisconnectAndReplugAReconnectThatHoldsTheArm) {
   LoopOptions options;
   options.rate = 100;
   options.watchdog = 60s;
+  options.traceOnDisconnect = ::testing::TempDir() + "loop_unplugged.pcapng";
+  std::remove(options.traceOnDisconnect.c_str());
   ControlLoop& loop = Start(options);
   loop.SetJointVelocity(Joints(2));
   Cycles(3);
@@ -27,6 +55,10 @@ TEST_F(LoopOnTheBus, UnplugIsADisconnectAndReplugAReconnectThatHoldsTheArm) {
   const std::optional<LoopEvent> down = recorder_.WaitEvent(LoopEventKind::kDisconnected);
   ASSERT_TRUE(down.has_value());
   EXPECT_EQ(down->code, TARSEL_ERROR_NO_ANSWER);
+  // What the link carried up to the disconnect.
+  EXPECT_NE(down->message.find("recent packets saved to " + options.traceOnDisconnect),
+            std::string::npos) << down->message;
+  EXPECT_GT(PacketBlocks(options.traceOnDisconnect), 0);
   // The first cycle that failed was reported as transient; the disconnect
   // came with the first failed cycle to end 50 ms or more after it began.
   const std::optional<LoopEvent> first = recorder_.WaitEvent(LoopEventKind::kTransient);

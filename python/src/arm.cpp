@@ -168,6 +168,41 @@ and raises KeyboardInterrupt.)");
       "Sends the arm home and waits until its trajectory queue is empty. When timeout seconds "
       "pass first, the queue is erased (the arm stops) and Error(2010) is raised; Ctrl-C stops "
       "it the same way and raises KeyboardInterrupt.");
+  // One method for both kinds of point: pybind11 tries TrajectoryPoint, then
+  // UserPosition.
+  const char* const moveToDoc =
+      "Sends point (a TrajectoryPoint or UserPosition of type 2, joint position, or 1, "
+      "Cartesian position; basic form) and waits until the arm stands within tolerance of it "
+      "and its queue is empty: every joint within tolerance_deg degrees, or the hand within "
+      "tolerance_mm millimetres and tolerance_rad radians. Returns the position read last "
+      "(AngularPosition for a joint point, CartesianPosition for a Cartesian one). Raises "
+      "Error(2100) before sending a point that is not a position or holds NaN or infinity, or "
+      "a negative tolerance; after timeout seconds erases the queue (the arm stops) and raises "
+      "Error(2010) saying how far the arm stayed. Ctrl-C stops it the same way and raises "
+      "KeyboardInterrupt.";
+  const auto moveTo = [](Arm& a, const auto& point, double degrees, double millimetres,
+                         double radians, double timeout) {
+    const auto limit = Limit(timeout);
+    MoveResult reached;
+    RunLong([&] { reached = a.MoveTo(point, MoveTolerance{degrees, millimetres, radians}, limit); });
+    return reached;
+  };
+  arm.def(
+      "move_to",
+      [moveTo](Arm& a, const TrajectoryPoint& p, double d, double mm, double r, double t) {
+        return moveTo(a, p, d, mm, r, t);
+      },
+      py::arg("point"), py::kw_only(), py::arg("tolerance_deg") = 0.5,
+      py::arg("tolerance_mm") = 5.0, py::arg("tolerance_rad") = 0.02, py::arg("timeout") = 30.0,
+      moveToDoc);
+  arm.def(
+      "move_to",
+      [moveTo](Arm& a, const UserPosition& p, double d, double mm, double r, double t) {
+        return moveTo(a, p, d, mm, r, t);
+      },
+      py::arg("point"), py::kw_only(), py::arg("tolerance_deg") = 0.5,
+      py::arg("tolerance_mm") = 5.0, py::arg("tolerance_rad") = 0.02, py::arg("timeout") = 30.0,
+      moveToDoc);
   arm.def("set_serial_number", &Arm::SetSerialNumber, nogil, py::arg("serial"),
           "Writes the serial number: bytes or str of at most 20 bytes (Error(2100) when longer).");
   arm.def("set_model", &Arm::SetModel, nogil, py::arg("model"), py::arg("access_code"),

@@ -17,6 +17,7 @@ NO_SEND_PACKET: int
 NO_CLOSE_COMM: int
 NO_ARM: int
 CLAIM_FAILED: int
+NO_RECENT_PACKETS: int
 NOT_INITIALIZED: int
 LOAD_COMM_LAYER: int
 FIRST_PACKET: int
@@ -32,6 +33,7 @@ FILE_OPEN: int
 NO_MEMORY: int
 FILE_READ: int
 IMAGE_TOO_LARGE: int
+FILE_WRITE: int
 
 # --- Point types (UserPosition.type) ------------------------------------------------------
 CARTESIAN_POSITION: int  # 1: coordinates, a pose in metres and radians
@@ -492,11 +494,18 @@ class Arm:
     def is_open(self) -> bool: ...
     @property
     def info(self) -> ArmInfo: ...
+    def save_recent_packets(self, path: str | PathLike[str]) -> None:
+        """Saves the last 4096 USB transfers of this arm's link library to path (pcapng)."""
 
     # Motion
     # @ARM_EXPORTS motion@
     def move_home(self, timeout: float = 60.0) -> None:
         """Sends the arm home and waits; Error(2010) after timeout seconds (the arm stops)."""
+    def move_to(self, point: TrajectoryPoint | UserPosition, *, tolerance_deg: float = 0.5,
+                tolerance_mm: float = 5.0, tolerance_rad: float = 0.02,
+                timeout: float = 30.0) -> AngularPosition | CartesianPosition:
+        """Sends a position point and waits until the arm is within tolerance of it; returns
+        the position read last. Error(2010) after timeout seconds (the arm stops)."""
 
     # Configuration
     # @ARM_EXPORTS config@

@@ -3,6 +3,7 @@
 import ast
 import functools
 import pathlib
+import re
 import threading
 import time
 
@@ -116,7 +117,8 @@ def test_every_method_reaches_its_export(arm, name, args, expected):
 
 def test_the_method_table_covers_the_class():
     methods = {n for n in dir(tarsel.Arm) if not n.startswith("_")}
-    assert methods - {"close", "is_open", "info"} == {c[0] for c in CALLS} | {"program_flash"}
+    assert methods - {"close", "is_open", "info"} == {c[0] for c in CALLS} | {"program_flash",
+                                                                               "move_to"}
 
 
 @functools.cache
@@ -191,6 +193,11 @@ REFUSED = [
      "Actuators value 1 is NaN"),
     ("index past the end", lambda a: a.get_system_error(a.get_system_error_count() + 2),
      "is past the end of the error log"),
+    ("move_to a velocity", lambda a: a.move_to(point_of_type(tarsel.ANGULAR_VELOCITY)),
+     "is a velocity: MoveTo takes a position"),
+    ("move_to a negative tolerance",
+     lambda a: a.move_to(point_of_type(tarsel.ANGULAR_POSITION), tolerance_mm=-1),
+     "a tolerance must be"),
 ]
 
 
@@ -200,6 +207,37 @@ def test_plainly_invalid_calls_say_why(call, said):
     with pytest.raises(tarsel.Error) as raised:
         call(arm)
     assert said in str(raised.value)
+    assert arm.get_global_trajectory_info().point_count == 0
+
+
+def cartesian_position_of(arm, dx):
+    """A UserPosition dx metres along X from where the hand is."""
+    position = tarsel.UserPosition()
+    position.type = tarsel.CARTESIAN_POSITION
+    position.coordinates = arm.get_cartesian_position().coordinates
+    position.coordinates.x += dx
+    return position
+
+
+def test_move_to_takes_either_kind_of_point(arm):
+    reached = arm.move_to(joint_point(30, 200, 40, 240, 80, 90))
+    assert isinstance(reached, tarsel.AngularPosition)
+    assert reached.actuators.actuator1 == pytest.approx(30, abs=0.5)
+    target = cartesian_position_of(arm, 0.05)
+    reached = arm.move_to(target, tolerance_mm=2.0, tolerance_rad=0.05)
+    assert isinstance(reached, tarsel.CartesianPosition)
+    assert reached.coordinates.x == pytest.approx(target.coordinates.x, abs=0.002)
+    assert arm.get_global_trajectory_info().point_count == 0
+
+
+def test_move_to_time_limit_says_how_far_the_arm_stayed():
+    arm = tarsel.Arm(simulated=True, time_scale=0.05)  # any move takes minutes
+    with pytest.raises(tarsel.Error) as raised:
+        arm.move_to(cartesian_position_of(arm, 0.2), timeout=0.2)
+    assert raised.value.code == tarsel.TIME_LIMIT
+    stayed = re.search(r"the arm stayed (\d+\.\d) mm and 0\.\d{3} rad from the point",
+                       str(raised.value))
+    assert stayed and 150 <= float(stayed[1]) <= 200.1, str(raised.value)
     assert arm.get_global_trajectory_info().point_count == 0
 
 

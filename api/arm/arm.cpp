@@ -298,6 +298,25 @@ const ArmInfo& Arm::Info() const noexcept {
   return arm ? arm->info : none;
 }
 
+void Arm::SaveRecentPackets(const std::string& path) const {
+  const char* where = "SaveRecentPackets";
+  const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
+  if (!arm) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    throw Error(TARSEL_ERROR_ARGUMENT, where, "the path to save to is empty or holds a NUL byte");
+  }
+  // The library itself, not the connection: it holds the packets whether or
+  // not the arm is still open.
+  const int code = arm->library->SaveRecentPackets(path.c_str());
+  if (code == TARSEL_ERROR_FILE_WRITE) {
+    throw Error(code, where,
+                "cannot write the recent packets to \"" + path +
+                    "\": it must be a new file or a regular file on a disk, in a folder that "
+                    "exists and may be written, with room on the disk");
+  }
+  if (code != TARSEL_OK) throw Error(code, where);
+}
+
 void Arm::SetStopCheck(std::function<int()> check) {
   if (!impl_) return;
   std::lock_guard lock(impl_->mutex);

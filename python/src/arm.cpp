@@ -135,6 +135,16 @@ and raises KeyboardInterrupt.)");
       "is_open", [](const Arm& a) { return a.IsOpen(); }, "True until close().");
   arm.def_property_readonly(
       "info", [](const Arm& a) { return a.Info(); }, "The ArmInfo of this arm.");
+  arm.def(
+      "save_recent_packets",
+      [](const Arm& a, const std::filesystem::path& path) { a.SaveRecentPackets(path.string()); },
+      nogil, py::arg("path"),
+      "Saves the packets recently exchanged through this arm's link library (the last 4096 USB "
+      "transfers of every arm it reaches in this process, oldest first) to path, a pcapng "
+      "capture that Wireshark and tshark open. Does not wait for a command running in another "
+      "thread and works on a closed arm too: for the packets that led to a failure or a "
+      "disconnect. Raises Error: 5005 (path cannot be written: it must be a new file or a "
+      "regular file on a disk), 2100 (empty path), 1016 (the link library keeps none).");
   arm.def("__repr__", [](const Arm& a) {
     return "<tarsel.Arm " + py::repr(py::str(a.Info().path)).cast<std::string>() +
            (a.IsOpen() ? " open>" : " closed>");

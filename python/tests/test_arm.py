@@ -117,8 +117,9 @@ def test_every_method_reaches_its_export(arm, name, args, expected):
 
 def test_the_method_table_covers_the_class():
     methods = {n for n in dir(tarsel.Arm) if not n.startswith("_")}
-    assert methods - {"close", "is_open", "info"} == {c[0] for c in CALLS} | {"program_flash",
-                                                                               "move_to"}
+    by_hand = {"program_flash", "move_to"}
+    apart = {"close", "is_open", "info", "save_recent_packets"}  # no export of the arm's
+    assert methods - apart == {c[0] for c in CALLS} | by_hand
 
 
 @functools.cache
@@ -254,6 +255,8 @@ def test_a_bad_simulator_option_is_named_as_the_keyword(capfd):
     ("CANCELLED", 2009, None),
     ("ARGUMENT", 2100, None),
     ("IMAGE_TOO_LARGE", 5004, None),
+    ("FILE_WRITE", 5005, "the file could not be written"),
+    ("NO_RECENT_PACKETS", 1016, None),
 ])
 def test_result_codes_and_messages(name, code, message):
     assert getattr(tarsel, name) == code
@@ -281,6 +284,20 @@ def test_close_ends_the_arm():
     assert raised.value.code == tarsel.NOT_INITIALIZED
     assert "this arm is closed" in str(raised.value)
     arm.close()  # twice is harmless
+
+
+def test_recent_packets_are_saved_after_close(tmp_path):
+    with tarsel.Arm(simulated=True) as arm:
+        arm.get_quick_status()
+    arm.save_recent_packets(tmp_path / "recent.pcapng")
+    capture = (tmp_path / "recent.pcapng").read_bytes()
+    assert capture[:4] == b"\x0a\x0d\x0d\x0a"  # a pcapng section
+    last = int.from_bytes(capture[-4:], "little")  # the last block's length
+    assert int.from_bytes(capture[-last:][:4], "little") == 6  # a packet block
+    with pytest.raises(tarsel.Error) as raised:
+        arm.save_recent_packets(tmp_path / "no-such-folder" / "recent.pcapng")
+    assert raised.value.code == tarsel.FILE_WRITE
+    assert "no-such-folder" in str(raised.value)
 
 
 def test_list_arms_and_two_arms():

@@ -11,8 +11,12 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <regex>
@@ -246,6 +250,52 @@ TEST(ArmErrors, MessagesSayWhatHappened) {
           << c.name << ": " << e.what();
     }
   }
+}
+
+// The last event of a pcapng capture of usbmon events, as "<type> <endpoint>
+// <status>" ("C 130 0": an answer that came), or "" when it ends with no
+// packet.
+std::string LastEvent(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+  if (bytes.size() < 4) return "";
+  std::uint32_t length = 0, type = 0;
+  std::int32_t status = 0;
+  std::memcpy(&length, bytes.data() + bytes.size() - 4, 4);
+  if (length < 28 + 64 + 4 || length > bytes.size()) return "";
+  const unsigned char* block = bytes.data() + bytes.size() - length;
+  std::memcpy(&type, block, 4);
+  std::memcpy(&status, block + 28 + 28, 4);
+  if (type != 6) return "";
+  return std::string(1, static_cast<char>(block[28 + 8])) + " " + std::to_string(block[28 + 10]) +
+         " " + std::to_string(status);
+}
+
+// An arm's packets are saved after it closed too (through the simulator's
+// link or the USB link, whichever this run uses): the capture ends with the
+// answer to its last command. A path that cannot take it is named.
+TEST(ArmRecentPackets, SavedAfterTheArmClosed) {
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("tarsel-arm-recent-" + std::to_string(getpid()) + ".pcapng"))
+                               .string();
+  Arm arm;
+  arm.GetQuickStatus();
+  arm.Close();
+  arm.SaveRecentPackets(file);
+  EXPECT_EQ(LastEvent(file), "C 130 0");
+  std::filesystem::remove(file);
+
+  const std::string nowhere = "/nonexistent-folder/recent.pcapng";
+  try {
+    arm.SaveRecentPackets(nowhere);
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), TARSEL_ERROR_FILE_WRITE);
+    EXPECT_NE(std::string(e.what()).find(nowhere), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(CodeOf([&] { arm.SaveRecentPackets(""); }), TARSEL_ERROR_ARGUMENT);
+  const Arm taken = std::move(arm);
+  EXPECT_EQ(CodeOf([&] { arm.SaveRecentPackets(file); }), TARSEL_ERROR_NOT_INITIALIZED);
 }
 
 // What the arm could only refuse with a bare 2004 is refused before sending,

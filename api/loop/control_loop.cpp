@@ -52,7 +52,8 @@ enum class After {
 
 }  // namespace
 
-struct ControlLoop::Impl {
+// Hidden: a class nested in an exported one is exported with it otherwise.
+struct __attribute__((visibility("hidden"))) ControlLoop::Impl {
   Impl(Arm& a, const LoopOptions& o)
       : arm(a),
         options(o),

@@ -1,15 +1,18 @@
-// What the control loop makes of a failing link: a refusal and a late answer
+// What the control loop makes of a failing link: a refusal and a lost answer
 // are events the loop carries on after; an unplugged arm is a disconnect,
 // and its return a reconnect that holds the arm at rest.
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <ostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "loop_fixture.h"
 
@@ -147,6 +150,22 @@ struct OneFailure {
   int code;
 };
 
+// Has the simulated arm answer through d as ever, but for the next answer,
+// which arrives cut to 20 bytes.
+void CutNextAnswer(sim::SimulatedArm& arm, vusb::VirtualDevice& d) {
+  auto cut = std::make_shared<std::atomic<bool>>(true);
+  d.SetRawResponder([&arm, cut](const vusb::Bytes& request) -> std::optional<vusb::Bytes> {
+    unsigned char wire[TARSEL_PACKET_SIZE] = {};
+    std::copy_n(request.begin(), std::min<std::size_t>(request.size(), TARSEL_PACKET_SIZE), wire);
+    const std::optional<Packet> answer = arm.Handle(DecodePacket(wire));
+    if (!answer) return std::nullopt;
+    EncodePacket(*answer, wire);
+    vusb::Bytes bytes(wire, wire + TARSEL_PACKET_SIZE);
+    if (cut->exchange(false)) bytes.resize(20);
+    return bytes;
+  });
+}
+
 void PrintTo(const OneFailure& failure, std::ostream* out) {
   *out << failure.name;
 }
@@ -190,11 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
                          {sim::FaultKind::kNegativeVerdict, sim::Fault::kAny, sim::Fault::kAny, 1});
                    },
                    LoopEventKind::kRefused, TARSEL_ERROR_FIRST_PACKET},
-        // The answer comes after the link stopped waiting (50 ms); the next
-        // exchange collects it and goes on.
-        OneFailure{"LateAnswer",
-                   [](sim::SimulatedArm&, vusb::VirtualDevice& d) { d.StallAnswer(1, 80ms); },
-                   LoopEventKind::kTransient, TARSEL_ERROR_NO_ANSWER}),
+        // The next answer arrives cut short (a lost answer); the exchange
+        // after it goes as ever.
+        OneFailure{"LostAnswer", CutNextAnswer, LoopEventKind::kTransient,
+                   TARSEL_ERROR_NO_ANSWER}),
     [](const ::testing::TestParamInfo<OneFailure>& info) { return info.param.name; });
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <fmt/core.h>
 
+#include "arm/arrival.h"
 #include "commands.h"
 #include "display.h"
 #include "record_json.h"
@@ -186,18 +187,21 @@ void WaitForEmptyQueue(double timeout) {
 // How far from its target an arm that has settled may stand and still count
 // as there: a degree a joint, a centimetre for the hand. A real arm settles
 // well within both; a point out of reach leaves it much further off.
-constexpr float kJointTolerance = 1.0f;  // degrees
-constexpr float kHandTolerance = 0.01f;  // metres
+constexpr double kJointTolerance = 1.0;  // degrees
+constexpr double kHandTolerance = 0.01;  // metres
 
 // For a joint target: every joint further than the tolerance from it, as
 // "A6 is at 720.000 deg, 280.000 from 1000.000"; empty when all are close.
-std::string JointsAway(const Sample& reached, const std::vector<float>& joints) {
+// Judged as Arm::MoveTo judges (api/arm/arrival.h).
+std::string JointsAway(const AngularInfo& reached, const AngularInfo& joints) {
+  const std::array<double, 6> gaps = arrival::JointGaps(reached, joints);
+  const std::array<double, 6> at = arrival::Joints(reached);
+  const std::array<double, 6> to = arrival::Joints(joints);
   std::string away;
   for (std::size_t i = 0; i < 6; ++i) {
-    const float off = std::fabs(reached.values[i] - joints[i]);
-    if (!(off <= kJointTolerance)) {
+    if (!arrival::Within(gaps[i], kJointTolerance)) {
       away += fmt::format("{}A{} is at {:.3f} deg, {:.3f} from {:.3f}", away.empty() ? "" : "; ",
-                          i + 1, reached.values[i], off, joints[i]);
+                          i + 1, at[i], gaps[i], to[i]);
     }
   }
   return away;
@@ -205,12 +209,9 @@ std::string JointsAway(const Sample& reached, const std::vector<float>& joints) 
 
 // For a Cartesian target: the hand's distance from the target position when
 // beyond the tolerance ("the hand is 2.154 m from it"); empty otherwise.
-std::string HandAway(const Sample& reached, const std::vector<float>& pose) {
-  const float dx = reached.values[0] - pose[0];
-  const float dy = reached.values[1] - pose[1];
-  const float dz = reached.values[2] - pose[2];
-  const float distance = std::sqrt(dx * dx + dy * dy + dz * dz);
-  if (distance <= kHandTolerance) return {};
+std::string HandAway(const CartesianInfo& reached, const CartesianInfo& pose) {
+  const double distance = arrival::PoseGapOf(reached, pose).millimetres / 1000.0;
+  if (arrival::Within(distance, kHandTolerance)) return {};
   return fmt::format("the hand is {:.3f} m from it", distance);
 }
 
@@ -247,9 +248,19 @@ void RunMove(const Context& context, const MoveOptions& o) {
   CatchInterrupts();
   const Clock::time_point start = Clock::now();
   WaitForEmptyQueue(o.timeout);
-  const Sample reached = ReadSample(cartesian);
-  const std::string away =
-      cartesian ? HandAway(reached, o.cartesian) : JointsAway(reached, o.joints);
+  std::string away;
+  Sample reached;
+  if (cartesian) {
+    CartesianPosition at{};
+    Check(GetCartesianPosition(at), "GetCartesianPosition");
+    away = HandAway(at.Coordinates, p.Coordinates);
+    reached = SampleOf(at);
+  } else {
+    AngularPosition at{};
+    Check(GetAngularPosition(at), "GetAngularPosition");
+    away = JointsAway(at.Actuators, p.Actuators);
+    reached = SampleOf(at);
+  }
   fmt::print("{} ({:.1f} s).\n{}\n{}\n", away.empty() ? "Point reached" : "Point not reached",
              SecondsSince(start), Header(cartesian, false), Row(reached, cartesian, nullptr));
   if (!away.empty()) {

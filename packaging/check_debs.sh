@@ -70,6 +70,7 @@ holds libtarsel5 "$LIB/Tarsel.API.ArmControlUbuntu.so" "$LIB/Tarsel.API.CommLaye
   "usr/lib/udev/rules.d/60-tarsel-arm.rules"
 depends libtarsel5 "libc6" "libstdc++6" "libusb-1.0-0"
 holds libtarsel-dev "usr/include/tarsel/tarsel.h" "usr/include/tarsel/arm.hpp" \
+  "usr/include/tarsel/control_loop.hpp" \
   "usr/include/tarsel/version.h" "$LIB/cmake/Tarsel/TarselConfig.cmake" \
   "$LIB/cmake/Tarsel/TarselTargets.cmake" "$LIB/pkgconfig/tarsel-arm-control.pc"
 depends libtarsel-dev "libtarsel5 (= $VERSION)"

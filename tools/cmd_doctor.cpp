@@ -3,8 +3,10 @@
 // udev rule and the user's groups, then opens the arm the way programs do
 // (InitAPI). With no arm on the bus it still checks what it can: whether the
 // udev rule is where udev reads it and whether the user may open the arm once
-// it is plugged in (doctor_checks.cpp). Prints one finding a line, each
-// problem with its fix; exits 0 only when InitAPI opened the arm.
+// it is plugged in (doctor_checks.cpp). Once the arm is open, it times the
+// link: one exchange, and the read-plus-write cycle of a control loop.
+// Prints one finding a line, each problem with its fix; exits 0 only when
+// InitAPI opened the arm.
 #include <dlfcn.h>
 #include <grp.h>
 #include <sys/socket.h>
@@ -15,6 +17,8 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +34,7 @@
 #include "tarsel/comm_layer.h"
 #include "tarsel/core.h"
 #include "tarsel/maintenance.h"
+#include "tarsel/motion.h"
 #include "tarsel/result.h"
 
 namespace tarsel::tool {
@@ -260,6 +265,85 @@ void CheckBus(Report& report, const Identity& who, const std::string& apiLibrary
   libusb_exit(context);
 }
 
+// --- The link's timing --------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsOf(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+constexpr int kTimedReads = 200;
+constexpr auto kCycleRun = std::chrono::milliseconds(1500);
+// The rate of `tarsel jog` and `tarsel record` unless told otherwise.
+constexpr double kLoopRate = 100.0;
+
+void ExchangeFailed(Report& report, const std::string& what, int code) {
+  report.Problem(fmt::format("{} failed: {} ({})", what, code, GetResultMessage(code)),
+                 "unplug and replug the arm; if it persists, try another cable and a port "
+                 "without a hub");
+}
+
+// How long one exchange with the arm takes (a joint-angle read, kTimedReads
+// times) and how many read-plus-write cycles, a control loop's least, the link
+// sustains. Notes, never problems, for slow figures: the machine may be busy.
+void MeasureLink(Report& report, bool simulated) {
+  std::vector<double> times;
+  times.reserve(kTimedReads);
+  for (int i = 0; i < kTimedReads; ++i) {
+    AngularPosition joints{};
+    const Clock::time_point start = Clock::now();
+    const int code = GetAngularPosition(joints);
+    times.push_back(SecondsOf(Clock::now() - start));
+    if (code != TARSEL_OK) {
+      ExchangeFailed(report, fmt::format("joint-angle read {} of {}", i + 1, kTimedReads), code);
+      return;
+    }
+  }
+  const doctor::TimeFigures f = doctor::Summarise(times);
+  report.Ok(fmt::format("exchange time over {} joint-angle reads: median {}, p99 {}, max {}{}",
+                        kTimedReads, doctor::Milliseconds(f.p50), doctor::Milliseconds(f.p99),
+                        doctor::Milliseconds(f.max),
+                        simulated ? " (the simulated arm: no bus in between)" : ""));
+  for (const std::string& line : doctor::HistogramLines(f)) report.Detail(line);
+  if (f.p99 > 0.010) {
+    report.Note(
+        "one exchange in a hundred takes more than 10 ms: a hub, another device busy "
+        "on the same bus or a loaded machine delays the answers, and a control loop "
+        "will miss cycles");
+  }
+
+  // A control loop's least cycle: read the joints, send a set-point. A zero
+  // velocity moves nothing and leaves queued points alone.
+  TrajectoryPoint zero;
+  zero.InitStruct();
+  zero.Position.Type = TARSEL_ANGULAR_VELOCITY;
+  long cycles = 0;
+  const Clock::time_point start = Clock::now();
+  while (Clock::now() - start < kCycleRun) {
+    AngularPosition joints{};
+    int code = GetAngularPosition(joints);
+    if (code == TARSEL_OK) code = SendBasicTrajectory(zero);
+    if (code != TARSEL_OK) {
+      ExchangeFailed(report, fmt::format("read-plus-write cycle {}", cycles + 1), code);
+      return;
+    }
+    ++cycles;
+  }
+  const double elapsed = SecondsOf(Clock::now() - start);
+  const double rate = static_cast<double>(cycles) / elapsed;
+  report.Ok(
+      fmt::format("{} read-plus-write cycles (joint angles, then a zero-velocity point) "
+                  "in {:.2f} s: {:.0f} cycles/s",
+                  cycles, elapsed, rate));
+  if (rate < kLoopRate) {
+    report.Note(
+        fmt::format("a control loop at {:.0f} Hz (jog's and record's default) will "
+                    "overrun; give them --rate {:.0f} or less",
+                    kLoopRate, std::floor(rate * 0.8)));
+  }
+}
+
 // --- The libraries ------------------------------------------------------------------
 
 // The folders the dynamic loader searches for the link library.
@@ -326,6 +410,7 @@ void RunDoctor(const Context& context) {
                           link.empty() ? "an unknown place" : link));
     if (code == TARSEL_OK) {
       report.Ok(simulator != nullptr ? "InitAPI opened the simulated arm" : "InitAPI opened the arm");
+      MeasureLink(report, simulator != nullptr);
     } else if (report.Problems() > 0) {
       report.Note(fmt::format("InitAPI returns {} ({}): the problems above explain it", code,
                               GetResultMessage(code)));

@@ -29,6 +29,8 @@ void AddFlashCommand(CLI::App& app, const Context& context);    // flash
 void AddArmsCommand(CLI::App& app, const Context& context);     // arms
 void AddViewCommand(CLI::App& app, const Context& context);     // view (with the live view built)
 void AddDoctorCommand(CLI::App& app, const Context& context);   // doctor
+void AddJogCommand(CLI::App& app, const Context& context);      // jog
+void AddRecordCommand(CLI::App& app, const Context& context);   // record
 
 // What the quick status says of the hand: whether it has two fingers (else
 // three), and which fingers report themselves initialised, finger 1 first.

@@ -1,5 +1,5 @@
 // tarsel doctor's checks that need no arm: the udev rule, the user's groups,
-// the programs its fixes name.
+// the programs its fixes name; and the figures of the link's timing.
 #include "doctor_checks.h"
 
 #include <grp.h>
@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string_view>
 
@@ -184,6 +186,11 @@ void Report::Note(const std::string& text) {
 void Report::Problem(const std::string& text, const std::string& fix) {
   ++problems_;
   fmt::print("problem: {}. Fix: {}\n", text, fix);
+  std::fflush(stdout);
+}
+
+void Report::Detail(const std::string& text) {
+  fmt::print("         {}\n", text);
   std::fflush(stdout);
 }
 
@@ -365,6 +372,53 @@ std::string PlugInFix() {
                : std::string(
                      "plug the arm in and switch it on; to see what the PC finds on the "
                      "bus, install the usbutils package (it brings lsusb)");
+}
+
+TimeFigures Summarise(std::vector<double> seconds) {
+  TimeFigures f;
+  f.counts.assign(std::size(kTimeBuckets) + 1, 0);
+  if (seconds.empty()) return f;
+  std::sort(seconds.begin(), seconds.end());
+  // Nearest rank: the smallest time that at least p of the times do not exceed.
+  const auto rank = [&](double p) {
+    const auto n = static_cast<std::size_t>(std::ceil(p * static_cast<double>(seconds.size())));
+    return seconds[std::clamp<std::size_t>(n, 1, seconds.size()) - 1];
+  };
+  f.p50 = rank(0.50);
+  f.p99 = rank(0.99);
+  f.max = seconds.back();
+  for (const double t : seconds) {
+    const auto bucket = std::lower_bound(std::begin(kTimeBuckets), std::end(kTimeBuckets), t);
+    ++f.counts[static_cast<std::size_t>(bucket - std::begin(kTimeBuckets))];
+  }
+  return f;
+}
+
+std::string Milliseconds(double seconds) {
+  const double ms = seconds * 1e3;
+  return ms >= 100 ? fmt::format("{:.0f} ms", ms) : fmt::format("{:.3g} ms", ms);
+}
+
+std::vector<std::string> HistogramLines(const TimeFigures& f) {
+  std::vector<std::string> lines;
+  const auto used = [](int count) { return count > 0; };
+  const auto first = std::find_if(f.counts.begin(), f.counts.end(), used);
+  if (first == f.counts.end()) return lines;
+  const auto last = std::find_if(f.counts.rbegin(), f.counts.rend(), used).base();
+  const int fullest = *std::max_element(f.counts.begin(), f.counts.end());
+  constexpr int kBar = 40;
+  for (auto count = first; count != last; ++count) {
+    const auto i = static_cast<std::size_t>(count - f.counts.begin());
+    const auto ms = [](double s) { return fmt::format("{:g}", s * 1e3); };
+    const std::string range = i == 0 ? "up to " + ms(kTimeBuckets[0])
+                              : i == std::size(kTimeBuckets)
+                                  ? "over " + ms(kTimeBuckets[i - 1])
+                                  : ms(kTimeBuckets[i - 1]) + "-" + ms(kTimeBuckets[i]);
+    // A bucket that holds any time shows at least one mark.
+    const int bar = *count == 0 ? 0 : std::max(1, *count * kBar / fullest);
+    lines.push_back(fmt::format("{:>12} ms {:>5}  {}", range, *count, std::string(bar, '#')));
+  }
+  return lines;
 }
 
 }  // namespace tarsel::tool::doctor

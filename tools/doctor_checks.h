@@ -1,6 +1,6 @@
 // What `tarsel doctor` can check with no arm on the bus: the udev rule, the
-// user's groups and the programs its fixes name; and the report its findings
-// go to.
+// user's groups and the programs its fixes name; the report its findings go
+// to; and the figures of its measurement of the link's timing.
 #pragma once
 
 #include <sys/types.h>
@@ -19,6 +19,8 @@ class Report {
   void Ok(const std::string& text);
   void Note(const std::string& text);
   void Problem(const std::string& text, const std::string& fix);
+  // A line that belongs to the finding before it, indented under its text.
+  void Detail(const std::string& text);
   int Problems() const { return problems_; }
 
  private:
@@ -87,5 +89,30 @@ std::string PlugInFix();
 
 // path as one word of a shell command, quoted only when it needs it.
 std::string ShellWord(const std::string& path);
+
+// --- The link's timing ---------------------------------------------------------------
+
+// The buckets of an exchange-time histogram, by upper bound in seconds: up to
+// 0.1 ms, 0.1-0.2 ms, 0.2-0.5 ms ... 20-50 ms; a last one holds the rest.
+inline constexpr double kTimeBuckets[] = {0.0001, 0.0002, 0.0005, 0.001, 0.002,
+                                          0.005,  0.01,   0.02,   0.05};
+
+// Figures over a set of times in seconds: the median, the 99th percentile
+// (nearest rank), the largest, and how many fall in each bucket
+// (counts has one more element than kTimeBuckets; a time on a bound falls in
+// the lower bucket). All 0 for no times.
+struct TimeFigures {
+  double p50 = 0, p99 = 0, max = 0;
+  std::vector<int> counts;
+};
+TimeFigures Summarise(std::vector<double> seconds);
+
+// The histogram as lines, "0.2-0.5 ms    118  ########", from the first bucket
+// that holds a time to the last, the bars scaled to the fullest bucket.
+std::vector<std::string> HistogramLines(const TimeFigures& figures);
+
+// Milliseconds with three significant figures, whole ones from 100 up:
+// "0.213 ms", "12.4 ms", "1250 ms".
+std::string Milliseconds(double seconds);
 
 }  // namespace tarsel::tool::doctor

@@ -145,6 +145,8 @@ int Run(int argc, char** argv) {
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return fmt::format("tarsel: {}\nRun with --help for more information.\n", e.what());
+  AddJogCommand(app, context);
+  AddRecordCommand(app, context);
   });
 
   try {

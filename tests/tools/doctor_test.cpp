@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "simulated_arm.h"
 #include "tarsel/vusb/virtual_arm.h"
 
 namespace {
@@ -158,7 +159,15 @@ void PrintTo(const Case& c, std::ostream* out) {
   *out << c.name;
 }
 
+// An arm that answers as the simulated arm does.
 std::unique_ptr<VirtualArm> OneArm() {
+  auto arm = std::make_shared<tarsel::sim::SimulatedArm>();
+  return std::make_unique<VirtualArm>(
+      [arm](const Packet& request) { return arm->Handle(request); });
+}
+
+// An arm that takes every packet and never answers.
+std::unique_ptr<VirtualArm> SilentArm() {
   return std::make_unique<VirtualArm>();
 }
 
@@ -241,8 +250,18 @@ const Case kCases[] = {
       "^ok: +arm usb:1-1 at /dev/bus/usb/001/[0-9]{3}: user .* may open it and claim its "
       "interface",
       R"(^ok: +link library at /.*/Tarsel\.API\.CommLayerUbuntu\.so$)",
-      "^ok: +InitAPI opened the arm$"},
+      "^ok: +InitAPI opened the arm$",
+      "^ok: +exchange time over 200 joint-angle reads: median [0-9.]+ ms, p99 [0-9.]+ ms, max "
+      "[0-9.]+ ms$",
+      "^ok: +[0-9]+ read-plus-write cycles \\(joint angles, then a zero-velocity point\\) in "
+      "[0-9.]+ s: [0-9]+ cycles/s$"},
      "^problem:"},
+    // Opened, but no answer comes: the timing of the link says so.
+    {"Silent", SilentArm, nullptr, false, {}, nullptr, 0,
+     {"^ok: +InitAPI opened the arm$",
+      "^problem: joint-angle read 1 of 200 failed: 2008 \\(.*\\)\\. Fix: unplug and replug the "
+      "arm"},
+     "read-plus-write"},
     // Before the arm is plugged in: the rule, the group, lsusb.
     {"LsusbInstalled", EmptyBus, nullptr, false, {}, Before({.rule = "", .lsusb = true}), 1,
      {"^problem: no USB device with vendor id f055 on the bus\\. Fix: plug the arm in .*lsusb -d "

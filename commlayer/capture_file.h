@@ -19,14 +19,14 @@ namespace tarsel::link {
 // One usbmon event: the submission ('S') or the completion ('C') of a
 // transfer.
 struct UsbEvent {
-  std::uint64_t id = 0;          // the same for both events of a transfer
-  char type = 'S';               // 'S' or 'C'
-  unsigned char endpoint = 0;    // number and direction bit (0x80: IN)
-  unsigned char device = 0;      // device address
-  std::uint16_t bus = 0;         // bus number
-  std::int64_t time = 0;         // microseconds since the epoch (wall clock)
-  std::int32_t status = 0;       // -EINPROGRESS on submit, then 0 or -errno
-  std::uint32_t length = 0;      // bytes asked for (submit) or moved (complete)
+  std::uint64_t id = 0;                 // the same for both events of a transfer
+  char type = 'S';                      // 'S' or 'C'
+  unsigned char endpoint = 0;           // number and direction bit (0x80: IN)
+  unsigned char device = 0;             // device address
+  std::uint16_t bus = 0;                // bus number
+  std::int64_t time = 0;                // microseconds since the epoch (wall clock)
+  std::int32_t status = 0;              // -EINPROGRESS on submit, then 0 or -errno
+  std::uint32_t length = 0;             // bytes asked for (submit) or moved (complete)
   const unsigned char* data = nullptr;  // the bytes the event carries, if any
   std::uint32_t captured = 0;           // how many
 };

@@ -27,10 +27,10 @@ struct RecentTransfer {
   std::uint64_t number = 0;    // counted from 1 in the ring's life
   std::int64_t submitted = 0;  // microseconds since the epoch
   std::int64_t completed = 0;
-  std::int32_t status = 0;     // 0, or -errno as the kernel reports it
-  std::uint32_t length = 0;    // bytes asked for
-  std::uint32_t moved = 0;     // bytes moved
-  std::uint16_t bus = 0;       // where the arm is
+  std::int32_t status = 0;   // 0, or -errno as the kernel reports it
+  std::uint32_t length = 0;  // bytes asked for
+  std::uint32_t moved = 0;   // bytes moved
+  std::uint16_t bus = 0;     // where the arm is
   unsigned char device = 0;
   unsigned char endpoint = 0;  // number and direction bit (0x80: IN)
   std::uint8_t captured = 0;   // bytes of data kept: sent (OUT) or received (IN)

@@ -131,6 +131,10 @@ int Run(int argc, char** argv) {
          "Record every USB packet exchanged with the arm in FILE, a pcapng capture for "
          "Wireshark or tshark (TARSEL_TRACE)")
       ->type_name("FILE");
+  app.add_option("--packets-on-failure", context.connect.packetsOnFailure,
+                 "When a command fails, save the last packets exchanged with the arm in FILE, "
+                 "a pcapng capture for Wireshark or tshark")
+      ->type_name("FILE");
 
   AddStatusCommands(app, context);
   AddMotionCommands(app, context);
@@ -141,8 +145,6 @@ int Run(int argc, char** argv) {
 #ifdef TARSEL_TOOL_VIEW
   AddViewCommand(app, context);
 #endif
-  AddJogCommand(app, context);
-  AddRecordCommand(app, context);
   AddDoctorCommand(app, context);
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {

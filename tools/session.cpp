@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
 
 #include <fmt/core.h>
 
@@ -121,7 +122,10 @@ struct Session::ChosenArm {
   FlatCallsTo route;
 };
 
-Session::Session(const ConnectOptions& options) : simHandle_(LoadSimulator(options)) {
+Session::Session(const ConnectOptions& options)
+    : simHandle_(LoadSimulator(options)),
+      packetsOnFailure_(options.packetsOnFailure),
+      uncaught_(std::uncaught_exceptions()) {
   if (!options.arm.empty()) {
     ArmInfo info;
     info.path = options.arm;
@@ -158,12 +162,31 @@ Session::Session(const ConnectOptions& options) : simHandle_(LoadSimulator(optio
 }
 
 Session::~Session() {
+  // While the arm is still open: the flat save reaches the link it runs on.
+  if (!packetsOnFailure_.empty() && std::uncaught_exceptions() > uncaught_) {
+    SavePacketsOnFailure();
+  }
   if (chosen_) {
     chosen_.reset();
   } else {
     CloseAPI();
   }
   if (simHandle_ != nullptr) ::dlclose(simHandle_);
+}
+
+void Session::SavePacketsOnFailure() const noexcept {
+  try {
+    const int code = SaveRecentPackets(packetsOnFailure_.c_str());
+    if (code == TARSEL_OK) {
+      fmt::print(stderr, "tarsel: the packets that led to the failure are in {}\n",
+                 packetsOnFailure_);
+    } else {
+      fmt::print(stderr, "tarsel: {}\n",
+                 DescribeFailure("saving the recent packets to " + packetsOnFailure_, code));
+    }
+  } catch (...) {
+    // Unwinding already: the failure being reported matters more.
+  }
 }
 
 }  // namespace tarsel::tool

@@ -44,6 +44,9 @@ struct ConnectOptions {
   bool simTrace = false;  // TARSEL_SIM_TRACE=1
   std::string simArms;    // TARSEL_SIM_ARMS: how many simulated arms
   std::string arm;        // the arm to open, by path ("usb:1-2", "sim:2"); "": the first
+  // --packets-on-failure: where the recent packets go when a command fails
+  // ("": nowhere).
+  std::string packetsOnFailure;
 };
 
 // Loads the simulator's link library when options ask for it, with its
@@ -63,7 +66,10 @@ inline constexpr const char* kLinkFileName = "Tarsel.API.CommLayerUbuntu.so";
 std::vector<std::string> SimLinkCandidates();
 
 // One open session with the arm; CloseAPI when it ends. Only one may exist at
-// a time (the API keeps process-wide state).
+// a time (the API keeps process-wide state). A session that ends because an
+// exception leaves the command (a Failure) first saves the recent packets to
+// options.packetsOnFailure, when given, and says on standard error where
+// they are or why they could not be saved.
 class Session {
  public:
   // Loads the simulator's link library when asked, then calls InitAPI, or,
@@ -78,8 +84,12 @@ class Session {
 
  private:
   struct ChosenArm;
+  void SavePacketsOnFailure() const noexcept;
+
   void* simHandle_ = nullptr;
   std::unique_ptr<ChosenArm> chosen_;
+  std::string packetsOnFailure_;
+  int uncaught_ = 0;  // exceptions in flight when the session opened
 };
 
 }  // namespace tarsel::tool

@@ -23,7 +23,7 @@ struct TarselArmLink {
   std::unique_ptr<tarsel::sim::SimulatedArm> own;  // set for a private arm
   // Set for an arm of the simulator service (arm is then null).
   std::unique_ptr<tarsel::sim::ServiceClient> remote;
-  std::string tracePrefix;  // traces the service's exchanges when not empty
+  std::string tracePrefix;   // traces the service's exchanges when not empty
   unsigned char device = 0;  // the arm's number, as the recent packets name it; 0: a private arm
 };
 

@@ -145,26 +145,26 @@ TEST_P(Trace, TsharkShowsEveryTransferWithItsCommand) {
 INSTANTIATE_TEST_SUITE_P(
     Links, Trace,
     ::testing::Combine(::testing::Values(TraceCase{"PlainFunctions",
-                                {},
-                                true,
-                                {{"S", "0x02", "-115", "4d00"},
-                                 {"C", "0x02", "0", ""},
-                                 {"S", "0x82", "-115", ""},
-                                 {"C", "0x82", "0", "4d00"}}},
-                      TraceCase{"Handles",
-                                {"arms"},
-                                true,
-                                {{"S", "0x02", "-115", "0a00"},
-                                 {"C", "0x02", "0", ""},
-                                 {"S", "0x82", "-115", ""},
-                                 {"C", "0x82", "0", "0a00"}}},
-                      TraceCase{"SilentArm",
-                                {},
-                                false,
-                                {{"S", "0x02", "-115", "4d00"},
-                                 {"C", "0x02", "0", ""},
-                                 {"S", "0x82", "-115", ""},
-                                 {"C", "0x82", "-110", ""}}}),
+                                                   {},
+                                                   true,
+                                                   {{"S", "0x02", "-115", "4d00"},
+                                                    {"C", "0x02", "0", ""},
+                                                    {"S", "0x82", "-115", ""},
+                                                    {"C", "0x82", "0", "4d00"}}},
+                                         TraceCase{"Handles",
+                                                   {"arms"},
+                                                   true,
+                                                   {{"S", "0x02", "-115", "0a00"},
+                                                    {"C", "0x02", "0", ""},
+                                                    {"S", "0x82", "-115", ""},
+                                                    {"C", "0x82", "0", "0a00"}}},
+                                         TraceCase{"SilentArm",
+                                                   {},
+                                                   false,
+                                                   {{"S", "0x02", "-115", "4d00"},
+                                                    {"C", "0x02", "0", ""},
+                                                    {"S", "0x82", "-115", ""},
+                                                    {"C", "0x82", "-110", ""}}}),
                        ::testing::Values(Capture::kTraced, Capture::kSaved)),
     [](const auto& info) {
       return std::string(std::get<0>(info.param).name) +
@@ -180,7 +180,8 @@ TEST(SavedPackets, NothingExchangedSavesAnEmptyCapture) {
                                .string();
   VirtualArm arm(Mirror);
   ASSERT_EQ(arm.Run({TARSEL_CHILD_PROBE, "idle", "save=" + file}), 0);
-  const std::string read = std::string(TARSEL_TSHARK) + " -r " + file + " 2>/dev/null; echo status $?";
+  const std::string read =
+      std::string(TARSEL_TSHARK) + " -r " + file + " 2>/dev/null; echo status $?";
   EXPECT_EQ(tarsel::testing::Run(read), "status 0\n");
   std::filesystem::remove(file);
 }

@@ -129,7 +129,8 @@ TEST_F(Lifecycle, HundredOpenCloseCyclesEachWork) {
 // writes nothing.
 TEST_F(Lifecycle, LinkKeepingNoRecentPacketsRefusesTheSave) {
   ASSERT_EQ(InitAPI(), 1);
-  const fs::path file = fs::temp_directory_path() / ("tarsel-no-recent-" + std::to_string(getpid()));
+  const fs::path file =
+      fs::temp_directory_path() / ("tarsel-no-recent-" + std::to_string(getpid()));
   EXPECT_EQ(SaveRecentPackets(file.c_str()), TARSEL_ERROR_NO_RECENT_PACKETS);
   EXPECT_FALSE(fs::exists(file));
 }

@@ -148,6 +148,29 @@ INSTANTIATE_TEST_SUITE_P(
                    Failed("GetSystemError(0)", TARSEL_ERROR_ANSWER_ERROR_BIT)}),
     [](const auto& info) { return info.param.name; });
 
+// --packets-on-failure FILE: a failed command leaves the packets that led
+// there in FILE, a pcapng capture, and says where; a command that succeeds
+// writes nothing, and a FILE that cannot be written is named.
+TEST_F(Tool, PacketsOnFailureSavesTheRecentPackets) {
+  const fs::path file = dir_ / "failed.pcapng";
+  const Result ok = Sim({"--packets-on-failure", file.string(), "status"});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_FALSE(fs::exists(file));
+
+  const Env silent = {{"TARSEL_SIM_FAULT", "noanswer:62"}};
+  const Result failed = Sim({"--packets-on-failure", file.string(), "status"}, silent);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, HasSubstr("the packets that led to the failure are in " + file.string()));
+  EXPECT_THAT(failed.err, HasSubstr(Failed("GetQuickStatus", TARSEL_ERROR_NO_ANSWER)));
+  EXPECT_EQ(ReadFile(file).substr(0, 4), std::string("\x0a\x0d\x0d\x0a", 4));
+
+  const std::string nowhere = (dir_ / "no-such-folder" / "failed.pcapng").string();
+  const Result unsaved = Sim({"--packets-on-failure", nowhere, "status"}, silent);
+  EXPECT_EQ(unsaved.status, 1);
+  EXPECT_THAT(unsaved.err, HasSubstr(Failed("saving the recent packets to " + nowhere,
+                                            TARSEL_ERROR_FILE_WRITE)));
+}
+
 TEST_F(Tool, LoadReportsAFailedWriteOrReadBack) {
   const fs::path file = Path("zones.json");
   ASSERT_EQ(Sim({"zones", "dump", file.string()}).status, 0);

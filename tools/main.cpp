@@ -145,6 +145,8 @@ int Run(int argc, char** argv) {
 #ifdef TARSEL_TOOL_VIEW
   AddViewCommand(app, context);
 #endif
+  AddJogCommand(app, context);
+  AddRecordCommand(app, context);
   AddDoctorCommand(app, context);
 
   app.failure_message([](const CLI::App*, const CLI::Error& e) {

@@ -383,20 +383,23 @@ void VirtualDevice::State::HandBack(UMockdevIoctlClient* client, UMockdevIoctlDa
     u.Release();
     return umockdev_ioctl_client_complete(client, -1, EFAULT);
   }
-  const usbdevfs_urb* fields = Fields(u);
-  const Transfer done{u.endpoint,         fields->status, fields->actual_length,
-                      u.submitted,        u.completed,    BusClock::now()};
+  {
+    // Logged before the host can see it, so that the log keeps the order in
+    // which the host had its transfers back.
+    const usbdevfs_urb* fields = Fields(u);
+    std::lock_guard lock(mutex);
+    if (log_limit > 0) {
+      if (transfers.size() >= log_limit) transfers.pop_front();
+      transfers.push_back(Transfer{u.endpoint, fields->status, fields->actual_length, u.submitted,
+                                   u.completed, BusClock::now()});
+    }
+  }
   // The host gets its own URB back; the answer in its buffer and the
   // status are written back to the host's memory on completion.
   umockdev_ioctl_data_set_ptr(slot, 0, u.urb);
   umockdev_ioctl_client_complete(client, 0, 0);
   g_object_unref(slot);
   u.Release();
-  std::lock_guard lock(mutex);
-  if (log_limit > 0) {
-    if (transfers.size() >= log_limit) transfers.pop_front();
-    transfers.push_back(done);
-  }
 }
 
 // Answers the deferred reap at each frame start.

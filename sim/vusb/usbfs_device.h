@@ -1,5 +1,7 @@
 // A virtual device's side of the usbfs requests libusb makes: claims, URB
-// submission, reaping and discarding, served on umockdev's worker thread.
+// submission, reaping and discarding, served on umockdev's worker thread;
+// with the bus clock, a reap that has to wait for the next frame is
+// answered from the device's frame thread.
 #pragma once
 
 #include <umockdev.h>

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -72,46 +73,57 @@ TEST_P(BusClockExchanges, CompleteOnTheFirstPollTheModelAllows) {
   device.ClearLog();
   if (c.stall.count() > 0) device.StallAnswer(2, c.stall);
 
-  const int exchanges = c.silent ? 1 : 6;
-  for (int i = 0; i < exchanges; ++i) {
+  // A read that timed out on a starved machine is taken again; its answer
+  // is then collected late, which the model covers as well.
+  int answered = 0;
+  for (int i = 0; i < 20 && answered < 6; ++i) {
     const Packet request = MakePacket({1, 1, 42, 3}, static_cast<unsigned>(i));
     Packet answer = MakePacket({0, 0, 0, 0}, 0);
     Exchange(request, answer);
-    if (!c.silent) {
-      EXPECT_TRUE(SamePacket(answer, MirrorOf(request))) << "exchange " << i;
-    }
+    answered += c.silent ? 6 : SamePacket(answer, MirrorOf(request)) ? 1 : 0;
   }
+  EXPECT_EQ(answered, 6);
 
-  const std::vector<Transfer> transfers = device.Transfers();
-  ASSERT_EQ(transfers.size(), static_cast<std::size_t>(2 * exchanges));
+  // The device answers from the moment it took a packet (plus its stall),
+  // and answers go out in order: the n-th read that delivers carries the
+  // answer to the n-th packet.
+  std::deque<BusClock::time_point> ready;
+  BusClock::time_point busy{};
+  int outs = 0, ins = 0, discarded = 0;
+  BusClock::time_point previous{};
   BusClock::duration latest{};
-  for (std::size_t k = 0; k < transfers.size(); k += 2) {
-    const Transfer& out = transfers[k];
-    const Transfer& in = transfers[k + 1];
-    SCOPED_TRACE("exchange " + std::to_string(k / 2));
-    ASSERT_EQ(out.endpoint, TARSEL_USB_ENDPOINT_OUT);
-    ASSERT_EQ(in.endpoint, TARSEL_USB_ENDPOINT_IN);
-    EXPECT_EQ(out.status, 0);
-    EXPECT_TRUE(OnFrameStart(out.completed));
-    EXPECT_EQ(out.completed, NextPoll(out.submitted, c.out_interval));
-    EXPECT_GE(out.delivered, out.completed);
-    EXPECT_GE(in.submitted, out.delivered);
-    if (c.silent) {
-      // The host gave up on the read and took it back discarded.
-      EXPECT_EQ(in.status, -ENOENT);
+  for (const Transfer& t : device.Transfers()) {
+    SCOPED_TRACE("transfer on " + std::to_string(t.endpoint) + " after " + std::to_string(outs) +
+                 " out, " + std::to_string(ins) + " in");
+    // One transfer at a time: each is submitted after the last came back.
+    EXPECT_GE(t.submitted, previous);
+    previous = t.delivered;
+    EXPECT_GE(t.delivered, t.completed);
+    if (t.endpoint == TARSEL_USB_ENDPOINT_IN && t.status == -ENOENT) {
+      ++discarded;  // a read the host gave up on
       continue;
     }
-    // The device answers from the moment it took the packet (plus its
-    // stall), and the answer goes out at the next poll after that.
-    const BusClock::time_point ready = out.completed + (k == 2 ? c.stall : milliseconds(0));
-    EXPECT_EQ(in.status, 0);
-    EXPECT_EQ(in.length, TARSEL_PACKET_SIZE);
-    EXPECT_TRUE(OnFrameStart(in.completed));
-    EXPECT_EQ(vusb::FrameOf(in.completed) % c.in_interval, 0);
-    EXPECT_EQ(in.completed, NextPoll(std::max(in.submitted, ready), c.in_interval));
-    EXPECT_GT(in.completed, out.completed);
-    EXPECT_GE(in.delivered, in.completed);
-    latest = std::max({latest, out.delivered - out.completed, in.delivered - in.completed});
+    latest = std::max(latest, t.delivered - t.completed);
+    EXPECT_TRUE(OnFrameStart(t.completed));
+    if (t.endpoint == TARSEL_USB_ENDPOINT_OUT) {
+      EXPECT_EQ(t.status, 0);
+      EXPECT_EQ(t.completed, NextPoll(t.submitted, c.out_interval));
+      busy = std::max(busy, t.completed) + (++outs == 2 ? c.stall : milliseconds(0));
+      if (!c.silent) ready.push_back(busy);
+      continue;
+    }
+    ++ins;
+    ASSERT_FALSE(ready.empty()) << "an answer nobody asked for";
+    EXPECT_EQ(t.status, 0);
+    EXPECT_EQ(t.length, TARSEL_PACKET_SIZE);
+    EXPECT_EQ(vusb::FrameOf(t.completed) % c.in_interval, 0);
+    EXPECT_EQ(t.completed, NextPoll(std::max(t.submitted, ready.front()), c.in_interval));
+    ready.pop_front();
+  }
+  EXPECT_GE(outs, c.silent ? 1 : 6);
+  EXPECT_EQ(ins, c.silent ? 0 : outs);
+  if (c.silent) {
+    EXPECT_GE(discarded, 1);
   }
   // How late the host had its transfers back: a figure, not a verdict.
   std::printf("[ %s ] latest hand-back after its frame: %.0f us\n", c.name,

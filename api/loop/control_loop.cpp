@@ -360,7 +360,9 @@ void ControlLoop::Impl::Main() noexcept {
     follows = true;  // the reconnecting cycle just ran: the schedule starts from it
     deadline = state.Latest().time + period;
   }
-  if (rest) BringToRest();
+  // A loop that never commanded the arm leaves it alone: bringing it to rest
+  // would stop a move another program queued (a recording, a monitor).
+  if (rest && generation.load(std::memory_order_acquire) > 0) BringToRest();
   {
     std::lock_guard lock(wakeMutex);
     running = false;

@@ -32,7 +32,9 @@
 /// Safety: when the program does not renew a velocity set-point within the
 /// watchdog's deadline the loop sends zero velocity. Stop(), destroying the
 /// loop and the end of the program (a loop destroyed on normal exit) bring
-/// the arm to rest: zero velocity, then the trajectory queue erased. When
+/// the arm to rest: zero velocity, then the trajectory queue erased; a loop
+/// that was never given a set-point (Hold() counts as one) only read, and
+/// leaves the arm and its queue alone. When
 /// the process is killed outright nothing more is sent: the arm then holds
 /// its last velocity point only for its own hold time and stops by itself.
 /// Nor can anything reach an arm whose link is lost or that the program

@@ -252,31 +252,45 @@ TEST_F(LoopOnTheBus, OptionsOutOfRangeAreRefusedNamingThem) {
   }
 }
 
-// Stop() leaves the arm at rest whatever it was doing: a velocity is zeroed
-// (the arm would otherwise go on for its hold time) and a queued move erased.
-TEST_F(LoopOnTheBus, StopBringsTheArmToRest) {
+// Stop() leaves the arm at rest whatever the loop had it do: a velocity is
+// zeroed (the arm would otherwise go on for its hold time) and a queued move
+// erased. A loop that was never given a set-point only read: a move queued
+// by someone else goes on.
+TEST_F(LoopOnTheBus, StopBringsTheArmToRestOnlyWhenTheLoopCommandedIt) {
   struct Case {
     const char* name;
-    std::function<void(ControlLoop&)> set;
+    std::function<void(ControlLoop&, Arm&)> set;
+    bool rests;
   };
   const Case cases[] = {
-      {"velocity", [](ControlLoop& l) { l.SetJointVelocity(Joints(10)); }},
-      {"position", [](ControlLoop& l) { l.SetJointPosition(Joints(90, 0, 140, 0, 40, 0)); }},
+      {"velocity", [](ControlLoop& l, Arm&) { l.SetJointVelocity(Joints(10)); }, true},
+      {"position",
+       [](ControlLoop& l, Arm&) { l.SetJointPosition(Joints(90, 0, 140, 0, 40, 0)); }, true},
+      {"another's move",
+       [](ControlLoop&, Arm& a) {
+         TrajectoryPoint point;
+         point.InitStruct();
+         point.Position.Type = TARSEL_ANGULAR_POSITION;
+         point.Position.Actuators = Joints(90, 0, 140, 0, 40, 0);
+         a.SendBasicTrajectory(point);
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     LoopOptions options;
     options.watchdog = 60s;
     ControlLoop& loop = Start(options);
-    c.set(loop);
+    c.set(loop, *arm_);
     for (int i = 0; i < 100 && !sim_.Snapshot().moving; ++i) Cycles(1);
     ASSERT_TRUE(sim_.Snapshot().moving);
     loop.Stop();
     EXPECT_FALSE(loop.Running());
     const sim::ArmSnapshot after = sim_.Snapshot();
-    EXPECT_FALSE(after.moving);
-    EXPECT_EQ(after.queueSize, 0);
+    EXPECT_EQ(after.moving, !c.rests);
+    EXPECT_EQ(after.queueSize == 0, c.rests);
     EXPECT_THROW(loop.WaitNext(loop.Latest().sequence), Error);
+    if (!c.rests) arm_->EraseAllTrajectories();
   }
 }
 

@@ -62,7 +62,11 @@ class TransferRing {
     slot.device = transfer.device;
     slot.endpoint = transfer.endpoint;
     slot.captured = static_cast<std::uint8_t>(captured);
-    if (captured > 0) std::memcpy(slot.data, data, captured);
+    if (captured == TARSEL_PACKET_SIZE) {
+      std::memcpy(slot.data, data, TARSEL_PACKET_SIZE);  // a whole packet: inlined
+    } else if (captured > 0) {
+      std::memcpy(slot.data, data, captured);
+    }
   }
 
   // Replaces out's contents with the transfers kept, oldest first, as they

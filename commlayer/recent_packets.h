@@ -19,7 +19,7 @@ namespace tarsel::link {
 
 // How many transfers are kept: 2048 exchanges of a request and an answer
 // (about 10 s of a loop that makes two exchanges per cycle at 100 Hz), in
-// 512 KiB.
+// 448 KiB.
 inline constexpr std::size_t kRecentTransfers = 4096;
 
 // One finished transfer.

@@ -192,9 +192,16 @@ int PendingStop() {
   return t_stop != nullptr && *t_stop ? (*t_stop)() : 0;
 }
 
-// The simulator's link library as this library loaded it for a simulated
-// arm (Arm::Simulated, TARSEL_SIM), or null.
+// The simulator's link library as this library last loaded it for a
+// simulated arm (Arm::Simulated, TARSEL_SIM), or null. The handle outlives
+// the library once its last user closes it, and the loader may hand the same
+// address to the next library it loads: IsSimulatorLink checks both.
 std::atomic<void*> g_simulatorLink{nullptr};
+
+static bool IsSimulatorLink(void* handle) {
+  return handle != nullptr && handle == g_simulatorLink.load() &&
+         dlsym(handle, "TarselSimCreateArm") != nullptr;
+}
 
 // Whether the user asked for simulated arms in place of the bus.
 bool SimulationRequested() {
@@ -209,11 +216,11 @@ void* OpenLinkLibrary(int flags) {
   // name too: the bus would then seem to hold simulated arms. Unless the
   // user asked for simulation, take the link library beside this one by
   // its full path instead.
-  if (handle != nullptr && handle == g_simulatorLink.load() && !SimulationRequested()) {
+  if (IsSimulatorLink(handle) && !SimulationRequested()) {
     dlclose(handle);
     const std::string folder = ThisLibraryFolder();
     handle = folder.empty() ? nullptr : dlopen((folder + kCommLayerFile).c_str(), flags);
-    if (handle != nullptr && handle == g_simulatorLink.load()) {
+    if (IsSimulatorLink(handle)) {
       dlclose(handle);
       handle = nullptr;
     }

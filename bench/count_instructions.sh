@@ -55,3 +55,18 @@ echo "$points" | tr ' ' '\n' | awk -F: 'NF == 2 {
     b = (n * sxy - sx * sy) / (n * sxx - sx * sx); a = (sy - b * sx) / n
     for (i = 1; i <= n; i++) { r = y[i] - (a + b * x[i]); if (r < 0) r = -r; if (r / y[i] > worst) worst = r / y[i] }
     printf "fit: %.0f + %.1f per packet; largest deviation %.1f%%\n", a, b, 100 * worst }'
+
+# One cycle of tarsel::ControlLoop (a joint-angle read and a joint velocity
+# sent), counted on the loop's thread alone, against the flat exports it
+# ends in: 11 and 111 cycles, the difference divided by 100.
+loop_count() {  # loop_count CYCLES -> instructions on the loop's thread
+  out=$(mktemp)
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null \
+    --toggle-collect='tarsel::ControlLoop::Impl::Main*' "$BIN" loop "$1" 2>"$out" >/dev/null
+  sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$out"
+  rm -f "$out"
+}
+echo
+a=$(loop_count 11)
+b=$(loop_count 111)
+printf '%-14s %8s\n' loopcycle $(( (b - a) / 100 ))

@@ -13,6 +13,8 @@
 #include "core/framing.h"
 #include "motion/motion_codec.h"
 #include "records.h"
+#include "tarsel/arm.hpp"
+#include "tarsel/control_loop.hpp"
 #include "tarsel/tarsel.h"
 
 extern "C" void NullLinkSetReadSize(int bytes);
@@ -73,6 +75,29 @@ int FramedRead(Records&) {
   return SendGetCommand(request, payload);
 }
 
+// A control loop over the flat link for REPEATS cycles, each reading the
+// joint angles and sending a joint velocity: with callgrind's collection
+// limited to the loop's thread (--toggle-collect on its main function), the
+// difference between two lengths is one cycle, exports included.
+int RunLoop(long cycles) {
+  tarsel::ArmInfo flat;
+  flat.path = "default";
+  tarsel::Arm arm(flat);
+  tarsel::LoopOptions options;
+  options.rate = 1000.0;
+  options.watchdog = std::chrono::hours(1);  // one set-point for every cycle
+  tarsel::ControlLoop loop(arm, options);
+  AngularInfo velocity{};
+  velocity.Actuator1 = 1.0f;
+  loop.SetJointVelocity(velocity);
+  std::uint64_t seen = 0;
+  while (seen < static_cast<std::uint64_t>(cycles)) {
+    seen = loop.WaitNext(seen).sequence;
+  }
+  loop.Stop();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,8 +115,12 @@ int main(int argc, char** argv) {
     framed.readSize = 56 * std::atoi(argv[1] + 6);
     command = &framed;
   }
-  if (command == nullptr) return 2;
   const long repeats = std::strtol(argv[2], nullptr, 10);
+  if (std::strcmp(argv[1], "loop") == 0) {
+    NullLinkSetReadSize(36);
+    return RunLoop(repeats);
+  }
+  if (command == nullptr) return 2;
   if (InitAPI() != TARSEL_OK) return 1;
   NullLinkSetReadSize(command->readSize);
   static Records records;

@@ -12,15 +12,26 @@
 //       periods between cycle starts, against the nominal period T, and the
 //       cycles' exchange times.
 //
+//   --awake (before either): keeps the processors out of their deep idle
+//       states while it runs, as real-time setups do: 0 written to
+//       /dev/cpu_dma_latency and the file held open (root only). On an idle
+//       machine a waking processor otherwise adds its exit latency to the
+//       loop's and the bus's wake-ups.
+//
 // Every figure is in milliseconds unless it says otherwise. The load average
 // of the machine is printed with each run: these figures depend on it.
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -159,10 +170,23 @@ int Loop(double rate, double seconds) {
   return 0;
 }
 
+// Asks the kernel for no processor exit latency for as long as the process
+// lives (the file stays open); false when the file cannot be written.
+bool KeepProcessorsAwake() {
+  const int fd = open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const std::int32_t none = 0;
+  if (write(fd, &none, sizeof none) != static_cast<ssize_t>(sizeof none)) {
+    close(fd);
+    return false;
+  }
+  return true;
+}
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: tarsel_loop_bench cycles [SECONDS]\n"
-               "       tarsel_loop_bench loop RATE[,RATE...] [SECONDS]\n"
+               "usage: tarsel_loop_bench [--awake] cycles [SECONDS]\n"
+               "       tarsel_loop_bench [--awake] loop RATE[,RATE...] [SECONDS]\n"
                "Run it under tarsel-sim-usb --bus-clock for the figures of a full-speed bus.\n");
   return 2;
 }
@@ -170,6 +194,16 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--awake") == 0) {
+    if (!KeepProcessorsAwake()) {
+      std::fprintf(stderr, "tarsel_loop_bench: --awake: /dev/cpu_dma_latency: %s\n",
+                   std::strerror(errno));
+      return 1;
+    }
+    std::printf("processors kept awake (/dev/cpu_dma_latency 0)\n");
+    --argc;
+    ++argv;
+  }
   if (argc < 2) return Usage();
   try {
     if (std::strcmp(argv[1], "cycles") == 0) {

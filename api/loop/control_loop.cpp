@@ -3,6 +3,7 @@
 #include "tarsel/control_loop.hpp"
 
 #include <pthread.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -336,6 +337,10 @@ void ControlLoop::Impl::BringToRest() noexcept {
 void ControlLoop::Impl::Main() noexcept {
   loopThread = std::this_thread::get_id();
   pthread_setname_np(pthread_self(), "tarsel-loop");
+  // The kernel may wake a sleeping thread up to its timer slack (50 us by
+  // default) after the deadline; the loop wants its deadlines, so the slack
+  // is the least there is.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   Clock::time_point deadline = Clock::now();
   bool follows = false;
   bool rest = true;

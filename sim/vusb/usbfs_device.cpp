@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <sys/prctl.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -404,6 +405,8 @@ void VirtualDevice::State::HandBack(UMockdevIoctlClient* client, UMockdevIoctlDa
 
 // Answers the deferred reap at each frame start.
 void VirtualDevice::State::RunFrames() {
+  // Frame starts are the bus's clock: no timer slack on them.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::unique_lock lock(mutex);
   for (;;) {
     frame_wake.wait(lock, [this] { return stopping || deferred.has_value(); });

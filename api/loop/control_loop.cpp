@@ -380,6 +380,8 @@ ControlLoop::ControlLoop(Arm& arm, const LoopOptions& options) {
   loop::CheckOptions(options, where);
   if (!arm.IsOpen()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, "the arm is closed");
   impl_ = std::make_unique<Impl>(arm, options);
+  if (options.onCycle) OnCycle(options.onCycle);
+  if (options.onEvent) OnEvent(options.onEvent);
   impl_->thread = std::thread([impl = impl_.get()] { impl->Main(); });
 }
 

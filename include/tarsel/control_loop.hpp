@@ -93,6 +93,9 @@ enum LoopReadout : unsigned {
   kReadJoints = 1u << 4,
 };
 
+struct LoopState;
+struct LoopEvent;
+
 /// How a loop runs. Checked when the loop starts (Error(2100) names the value
 /// out of range).
 struct LoopOptions {
@@ -112,6 +115,11 @@ struct LoopOptions {
   /// looked for again; the kDisconnected event's message says whether they
   /// were.
   std::string traceOnDisconnect;
+  /// Callbacks in place from the first cycle on, as OnCycle and OnEvent set
+  /// them (which may replace them later): an event of the first cycle (the
+  /// arm refusing the first set-point, a link already gone) reaches onEvent.
+  std::function<void(const LoopState&)> onCycle;
+  std::function<void(const LoopEvent&)> onEvent;
 };
 
 /// One cycle's state, as the loop hands it out.

@@ -143,21 +143,22 @@ void StopAllLoops() {
 
 class PyControlLoop {
  public:
-  PyControlLoop(py::object arm, const LoopOptions& options) : core_(std::make_shared<LoopCore>()) {
+  PyControlLoop(py::object arm, LoopOptions options) : core_(std::make_shared<LoopCore>()) {
     Arm& target = arm.cast<Arm&>();
     core_->arm = std::move(arm);
     core_->rate = options.rate;
+    // Kept from the first cycle on, so its events are not missed.
+    options.onEvent = [core = core_.get()](const LoopEvent& event) {
+      const std::lock_guard<std::mutex> lock(core->mutex);
+      if (core->events.size() == kMaxEvents) {
+        core->events.pop_front();
+        ++core->dropped;
+      }
+      core->events.push_back(event);
+    };
     {
       py::gil_scoped_release release;
       core_->loop = std::make_unique<ControlLoop>(target, options);
-      core_->loop->OnEvent([core = core_.get()](const LoopEvent& event) {
-        const std::lock_guard<std::mutex> lock(core->mutex);
-        if (core->events.size() == kMaxEvents) {
-          core->events.pop_front();
-          ++core->dropped;
-        }
-        core->events.push_back(event);
-      });
     }
     auto& live = LiveLoops();
     live.erase(std::remove_if(live.begin(), live.end(), [](const auto& w) { return w.expired(); }),

@@ -37,17 +37,18 @@ inline int Slowness() {
 // The states and events of a loop, recorded on its thread.
 class Recorder {
  public:
-  void Attach(ControlLoop& loop) {
-    loop.OnCycle([this](const LoopState& s) {
+  // In place from the loop's first cycle on.
+  void Attach(LoopOptions& options) {
+    options.onCycle = [this](const LoopState& s) {
       std::lock_guard lock(mutex_);
       states_.push_back(s);
       changed_.notify_all();
-    });
-    loop.OnEvent([this](const LoopEvent& e) {
+    };
+    options.onEvent = [this](const LoopEvent& e) {
       std::lock_guard lock(mutex_);
       events_.push_back(e);
       changed_.notify_all();
-    });
+    };
   }
 
   void Clear() {
@@ -112,11 +113,11 @@ class LoopOnTheBus : public ::testing::Test {
     bus_.reset();
   }
 
-  ControlLoop& Start(const LoopOptions& options = {}) {
+  ControlLoop& Start(LoopOptions options = {}) {
     loop_.reset();
     recorder_.Clear();
+    recorder_.Attach(options);
     loop_ = std::make_unique<ControlLoop>(*arm_, options);
-    recorder_.Attach(*loop_);
     return *loop_;
   }
 

@@ -31,6 +31,7 @@
 
 #include "commands.h"
 #include "doctor_checks.h"
+#include "core/value_text.h"
 #include "tarsel/comm_layer.h"
 #include "tarsel/core.h"
 #include "tarsel/maintenance.h"
@@ -192,7 +193,7 @@ bool CheckSimulatorService(Report& report) {
   const std::string fix =
       fmt::format("start it: `tarsel-sim --socket {} &`, or unset TARSEL_SIM_SOCKET for a "
                   "simulated arm of this program's own",
-                  doctor::ShellWord(path));
+                  text::ShellWord(path));
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     report.Problem(fmt::format("TARSEL_SIM_SOCKET names {}, where no simulator service listens "

@@ -19,6 +19,7 @@
 
 #include <fmt/core.h>
 
+#include "core/value_text.h"
 #include "tarsel/comm_layer.h"
 
 namespace tarsel::tool::doctor {
@@ -162,17 +163,6 @@ bool Contains(const std::vector<std::string>& list, const std::string& item) {
 
 }  // namespace
 
-std::string ShellWord(const std::string& path) {
-  const bool plain = std::all_of(path.begin(), path.end(), [](unsigned char c) {
-    return std::isalnum(c) ||
-           std::string_view("/._-+,:@").find(static_cast<char>(c)) != std::string_view::npos;
-  });
-  if (plain && !path.empty()) return path;
-  std::string quoted = "'";
-  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 void Report::Ok(const std::string& text) {
   fmt::print("ok:      {}\n", text);
   std::fflush(stdout);
@@ -289,7 +279,7 @@ void RuleMissing(Report& report, const RuleSearch& search, bool armPlugged, bool
   const std::string fix = fmt::format(
       "install the libtarsel5 package, or `sudo cp {} /etc/udev/rules.d/`, then "
       "`sudo udevadm control --reload && sudo udevadm trigger`{}",
-      ShellWord(search.source), armPlugged ? " and replug the arm" : "");
+      text::ShellWord(search.source), armPlugged ? " and replug the arm" : "");
   if (asNote) {
     report.Note(
         fmt::format("{}; root opens the arm without it, other users need it: {}", text, fix));

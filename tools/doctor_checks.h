@@ -87,9 +87,6 @@ void CheckGroup(Report& report, const RuleSearch& search, const Identity& who, b
 // when lsusb is on PATH, else which package brings lsusb.
 std::string PlugInFix();
 
-// path as one word of a shell command, quoted only when it needs it.
-std::string ShellWord(const std::string& path);
-
 // --- The link's timing ---------------------------------------------------------------
 
 // The buckets of an exchange-time histogram, by upper bound in seconds: up to

@@ -107,4 +107,17 @@ inline bool IsPlainText(const char* text, std::size_t size, std::size_t& length)
   return true;
 }
 
+// text as one word for a POSIX shell: as it is when it holds nothing the
+// shell would take apart, else in single quotes (a quote inside as '\'').
+// For the commands the tool and the simulator print for the user to paste.
+inline std::string ShellWord(std::string_view text) {
+  const bool plain = !text.empty() &&
+                     text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789/._-+:,=@%") == std::string_view::npos;
+  if (plain) return std::string(text);
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace tarsel::text

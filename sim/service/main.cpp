@@ -19,6 +19,7 @@
 #include <CLI/CLI.hpp>
 
 #include "arm_view.h"
+#include "core/value_text.h"
 #include "environment.h"
 #include "protocol.h"
 #include "service.h"
@@ -109,18 +110,6 @@ class Publisher {
   bool stop_ = false;
   std::thread thread_;
 };
-
-// text as one word for a POSIX shell: as it is when it has nothing the shell
-// would take apart, else in single quotes.
-std::string ShellQuoted(const std::string& text) {
-  const bool plain =
-      !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                              "0123456789/._-+:,=@%") == std::string::npos;
-  if (plain) return text;
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
 
 // The settings given on the command line, as the simulator's option text
 // reads them (the same parser as the TARSEL_SIM_* variables).
@@ -233,7 +222,7 @@ int Run(int argc, char** argv) {
   std::printf("tarsel-sim: programs reach them with %s=%s; in a shell:\n",
               tarsel::sim::service::kSocketVariable, socket.c_str());
   std::printf("export %s=%s\n", tarsel::sim::service::kSocketVariable,
-              ShellQuoted(socket).c_str());
+              tarsel::text::ShellWord(socket).c_str());
   if (view) std::printf("tarsel-sim: live view on http://127.0.0.1:%d/\n", view->Port());
   std::fflush(stdout);
 

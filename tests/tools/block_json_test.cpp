@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "block_json.h"
+#include "core/value_text.h"
 #include "display.h"
 
 namespace tarsel::tool {
@@ -475,6 +476,24 @@ TEST(Shown, ScalarRunsShareALine) {
             "  FloatValue4     4\n"
             "  HandType        2\n"
             "  FloatValue5     5\n");
+}
+
+// The commands printed for pasting into a shell (doctor's fixes, the
+// simulator's export line) quote a word only when the shell would split or
+// expand it.
+TEST(ShellWord, QuotesOnlyWhatTheShellWouldTakeApart) {
+  const struct {
+    const char* text;
+    const char* word;
+  } cases[] = {
+      {"/usr/lib/x86_64-linux-gnu/tarsel", "/usr/lib/x86_64-linux-gnu/tarsel"},
+      {"a=b,c:d@e%f+g", "a=b,c:d@e%f+g"},
+      {"", "''"},
+      {"my arms", "'my arms'"},
+      {"$HOME", "'$HOME'"},
+      {"it's", "'it'\\''s'"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text::ShellWord(c.text), c.word) << c.text;
 }
 
 }  // namespace

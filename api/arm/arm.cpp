@@ -176,6 +176,18 @@ Error OpenFailed(int code, const char* where, const std::string& path) {
 constexpr const char* kClosedMessage =
     "this arm is closed (Close(), moved from, or its link was closed); open a new Arm";
 
+// Why a command cannot run on arm: closed for good, or its link down while it
+// is opened again (Reopen(), a control loop reconnecting to an unplugged
+// arm), when waiting is the answer rather than a new Arm.
+Error NotOpen(const char* where, const OpenedArm* arm) {
+  if (arm != nullptr && !arm->closed && arm->own) {
+    return Error(TARSEL_ERROR_NOT_INITIALIZED, where,
+                 "the arm's link is down until it is opened again (the arm was unplugged, or "
+                 "Reopen() or a control loop is reconnecting to it); try again when it is back");
+  }
+  return Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+}
+
 }  // namespace
 
 Arm::Arm(const ArmInfo& info) {
@@ -342,7 +354,7 @@ void Arm::Call(const char* where, const std::function<int()>& body) {
   // This command's share of the opened arm: a move that replaces it meanwhile
   // closes it, but the connection stays until the command is done with it.
   const std::shared_ptr<OpenedArm> arm = impl_ ? impl_->Get() : nullptr;
-  if (!arm || !arm->Usable()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  if (!arm || !arm->Usable()) throw NotOpen(where, arm.get());
   // A command that sends nothing (GetAPIVersion) would not notice on its own
   // that Close() closed the connection.
   bool open = false;
@@ -350,14 +362,14 @@ void Arm::Call(const char* where, const std::function<int()>& body) {
     std::lock_guard lock(arm->connection().Mutex());
     open = arm->connection().IsOpen();
   }
-  if (!open) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, kClosedMessage);
+  if (!open) throw NotOpen(where, arm.get());
   int code = TARSEL_OK;
   {
     ConnectionScope scope(arm->connection());
     code = body();
   }
   // 2001 from the command itself: the arm's connection was closed under it.
-  if (code == TARSEL_ERROR_NOT_INITIALIZED) throw Error(code, where, kClosedMessage);
+  if (code == TARSEL_ERROR_NOT_INITIALIZED) throw NotOpen(where, arm.get());
   if (code != TARSEL_OK) throw Error(code, where);
 }
 

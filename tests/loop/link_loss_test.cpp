@@ -77,6 +77,16 @@ TEST_F(LoopOnTheBus, UnplugIsADisconnectAndReplugAReconnectThatHoldsTheArm) {
               Ms(down->time - failed->time));
 
   std::this_thread::sleep_for(300ms);  // a few attempts that find it gone
+  // Another thread's command meanwhile hears that the link is down for now,
+  // not that its Arm is closed for good.
+  try {
+    arm_->GetQuickStatus();
+    ADD_FAILURE() << "a command ran on the unplugged arm";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.code(), TARSEL_ERROR_NOT_INITIALIZED);
+    EXPECT_NE(std::string(e.what()).find("until it is opened again"), std::string::npos)
+        << e.what();
+  }
   const Clock::time_point replugged = Clock::now();
   bus_->Device(0).ClearFaults();
   const std::optional<LoopEvent> up = recorder_.WaitEvent(LoopEventKind::kReconnected);

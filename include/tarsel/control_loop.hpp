@@ -115,10 +115,12 @@ struct LoopOptions {
   /// looked for again; the kDisconnected event's message says whether they
   /// were.
   std::string traceOnDisconnect;
-  /// Callbacks in place from the first cycle on, as OnCycle and OnEvent set
-  /// them (which may replace them later): an event of the first cycle (the
-  /// arm refusing the first set-point, a link already gone) reaches onEvent.
+  /// Called after each cycle from the first on, as OnCycle sets it (which
+  /// may replace it later).
   std::function<void(const LoopState&)> onCycle;
+  /// Called for each event from the first cycle on, as OnEvent sets it (which
+  /// may replace it later): an event of the first cycle (the arm refusing the
+  /// first set-point, a link already gone) reaches it.
   std::function<void(const LoopEvent&)> onEvent;
 };
 

@@ -12,6 +12,7 @@
 #include "motion/motion_codec.h"
 #include "readings.h"
 #include "record_fill.h"
+#include "status/status_codec.h"
 #include "status_answers.h"
 
 namespace tarsel::sim {
@@ -81,7 +82,7 @@ bool WriteAnswer(int id, ArmState& s, std::uint32_t argument, PayloadWriter& w, 
         outcome = Refused(s, "the error log has no entry at that index");
         return false;
       }
-      ErrorEntryAnswer(w, s.errors[argument]);
+      Write(w, s.errors[argument]);
       return true;
     case command::GetSystemErrorCount:
       w.Field(static_cast<std::uint32_t>(s.errors.size()));

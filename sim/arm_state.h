@@ -12,7 +12,6 @@
 #include "blocks.h"
 #include "commands.h"
 #include "motion.h"
-#include "wire.h"
 
 namespace tarsel::sim {
 
@@ -61,7 +60,7 @@ struct ArmState {
   std::array<unsigned char, 20> model{};
   std::int32_t frameType = 0;
   std::array<ActuatorSettings, 6> actuators;
-  std::vector<ErrorEntry> errors;
+  std::vector<SystemError> errors;
   Flash firmware;
   int pagesReceived = 0;
 

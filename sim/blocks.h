@@ -10,10 +10,10 @@
 #include <type_traits>
 #include <utility>
 
+#include "arm_types.h"
 #include "commands.h"
 #include "config/config_codec.h"
 #include "core/form.h"
-#include "wire.h"
 
 namespace tarsel::sim {
 

@@ -5,6 +5,7 @@
 #include "arm_state.h"
 #include "blocks.h"
 #include "record_fill.h"
+#include "status/status_codec.h"
 
 namespace tarsel::sim {
 
@@ -81,33 +82,15 @@ void ManufactureArm(ArmState& s) {
     a.torqueGain = 1.0f;
     a.torqueOffset = 0.0f;
   }
-  s.errors.clear();
-  ErrorEntry hot;
-  hot.code = 0x0102;
-  hot.device = 3;
-  hot.severity = 1;
-  hot.occurrences = 2;
-  hot.timeSeconds = 125;
-  hot.flags = {true, false, false, false, false, false, false};
-  hot.value1 = 61;  // degrees Celsius reached
-  hot.value2 = 60;  // warning threshold
-  hot.data[0] = 1;
-  ErrorEntry restart;
-  restart.code = 0x0201;
-  restart.device = 0;
-  restart.severity = 0;
-  restart.occurrences = 1;
-  restart.timeSeconds = 0;
-  restart.data[0] = 2;
-  ErrorEntry stall;
-  stall.code = 0x0305;
-  stall.device = 8;
-  stall.severity = 2;
-  stall.occurrences = 1;
-  stall.timeSeconds = 342;
-  stall.flags = {true, true, false, false, false, false, false};
-  stall.value1 = 1500;  // finger position where it stalled
-  stall.data[0] = 3;
+  // The log's entries, each in its form's order: code, device, severity,
+  // occurrences, time logged (s), seven flags, two values, data.
+  constexpr std::array<bool, 7> kFirstFlag{true}, kFirstTwoFlags{true, true}, kNoFlags{};
+  SystemError hot{};  // actuator 3 ran hot: 61 degrees Celsius, its warning threshold 60
+  InOrder(hot)(0x0102, 3, 1, 2, 125, kFirstFlag, 61, 60, 1);
+  SystemError restart{};  // the controller started over
+  InOrder(restart)(0x0201, 0, 0, 1, 0, kNoFlags, 0, 0, 2);
+  SystemError stall{};  // finger 2 stalled at position 1500
+  InOrder(stall)(0x0305, 8, 2, 1, 342, kFirstTwoFlags, 1500, 0, 3);
   s.errors = {hot, restart, stall};
   s.firmware.pages.clear();
   s.pagesReceived = 0;

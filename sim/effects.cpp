@@ -6,6 +6,7 @@
 #include "arm_state.h"
 #include "blocks.h"
 #include "commands.h"
+#include "maintenance/maintenance_codec.h"
 #include "point_effects.h"
 
 namespace tarsel::sim {
@@ -20,8 +21,8 @@ int ActuatorAt(const ArmState& s, std::uint32_t address) {
 }
 
 Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
-  WireReader r(payload);
-  const int i = ActuatorAt(s, r.U32());
+  // Each starts with the actuator's address.
+  const int i = ActuatorAt(s, ReadNumber<std::uint32_t>(payload));
   if (i < 0) return Refused(s, "no actuator has that address");
   ActuatorSettings& a = s.actuators[i];
   switch (id) {
@@ -29,7 +30,7 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
       s.motion.SetJointZero(i);
       return Outcome::kDone;
     case command::SetActuatorAddress: {
-      const std::uint32_t next = r.U32();
+      const auto next = ReadNumber<std::uint32_t>(payload, 4);
       if (next == 0 || next > 255) return Refused(s, "an actuator address is 1 to 255");
       const int other = ActuatorAt(s, next);
       if (other >= 0 && other != i) return Refused(s, "another actuator has that address");
@@ -38,8 +39,8 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
     }
     case command::SetActuatorPID:
     case command::SetActuatorPIDFilter: {
-      std::array<float, 3> values{};
-      for (float& v : values) v = r.F32();
+      const auto gains = Read<ActuatorGains>(payload);
+      const std::array<float, 3> values{gains.P, gains.I, gains.D};
       if (!AllFinite(values)) return Refused(s, "a PID value is NaN or infinite");
       (id == command::SetActuatorPID ? a.pid : a.pidFilter) = values;
       return Outcome::kDone;
@@ -50,7 +51,7 @@ Outcome ActuatorCommand(int id, const Bytes& payload, ArmState& s) {
       return Outcome::kDone;
     }
     case command::SetTorqueGain: {
-      const float gain = r.F32();
+      const float gain = Read<ActuatorTorqueGain>(payload).Gain;
       if (!Finite(gain)) return Refused(s, "the torque gain is NaN or infinite");
       a.torqueGain = gain;
       return Outcome::kDone;
@@ -79,7 +80,7 @@ Outcome ApplyWrite(int id, const Bytes& payload, ArmState& s) {
       CopyText(payload, s.model);
       return Outcome::kDone;
     case command::SetFrameType:
-      s.frameType = WireReader(payload).I32();
+      s.frameType = ReadNumber<std::int32_t>(payload);
       return Outcome::kDone;
     case command::SetJointZero:
     case command::SetActuatorAddress:

@@ -23,15 +23,6 @@ std::array<float, sizeof(Record) / 4> Values(const Record& record) {
   return v;
 }
 
-// The record payload carries in form F; what is missing reads as zero.
-template <class Record, class F = tarsel::Form<Record>>
-Record Read(const Bytes& payload) {
-  Record record{};
-  int offset = 0;
-  tarsel::Decode<Record, F>(offset, payload, record);
-  return record;
-}
-
 // The basic form puts its Type last, after a coordinate block for the
 // Types 1, 2, 7 and 8 only; so the Type is read where such a point has it,
 // and the point read in the form that Type names. A point of any other Type

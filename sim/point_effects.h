@@ -1,4 +1,5 @@
-// What trajectory points and joystick samples do to the simulated arm.
+// What trajectory points and joystick samples do to the simulated arm, and
+// how a written payload is read.
 #pragma once
 
 #include <algorithm>
@@ -7,8 +8,26 @@
 #include <cstddef>
 
 #include "arm_state.h"
+#include "core/form.h"
 
 namespace tarsel::sim {
+
+// The record payload carries in form F; what is missing reads as zero.
+template <class Record, class F = tarsel::Form<Record>>
+Record Read(const Bytes& payload) {
+  Record record{};
+  int offset = 0;
+  tarsel::Decode<Record, F>(offset, payload, record);
+  return record;
+}
+
+// The number payload carries at byte at; zero when it is missing.
+template <class T>
+T ReadNumber(const Bytes& payload, int at = 0) {
+  T value{};
+  tarsel::PayloadReader(at, payload).Field(value);
+  return value;
+}
 
 // The arm refuses a command that carries a value which is no finite number.
 inline bool Finite(float v) {

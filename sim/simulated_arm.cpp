@@ -453,7 +453,7 @@ std::vector<unsigned char> SimulatedArm::ForceSetting(int writeCommand) const {
   return block->answer(impl_->s.blocks);
 }
 
-void SimulatedArm::AddError(const ErrorEntry& entry) {
+void SimulatedArm::AddError(const SystemError& entry) {
   std::lock_guard lock(impl_->mu);
   impl_->s.errors.push_back(entry);
 }

@@ -116,7 +116,7 @@ struct ArmSnapshot {
   std::array<unsigned char, 20> model{};
   std::int32_t frameType = 0;
   std::array<ActuatorSnapshot, 6> actuators{};  // actuators 1-6
-  std::vector<ErrorEntry> errors;
+  std::vector<SystemError> errors;
   bool firmwareSession = false;  // a programming session is open
   int firmwarePages = 0;         // firmware pages received
 
@@ -173,7 +173,8 @@ class TARSEL_API SimulatedArm {
   // The 48 bytes last written with command 500 .. 503; empty otherwise.
   std::vector<unsigned char> ForceSetting(int writeCommand) const;
 
-  void AddError(const ErrorEntry& entry);
+  // Appends entry to the error log.
+  void AddError(const SystemError& entry);
 
   // Firmware received through commands 13 and 12: the flash from its start
   // to the end of the highest page written, zeros where no page was (4 GiB

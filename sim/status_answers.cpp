@@ -139,13 +139,6 @@ void GeneralInformationAnswer(PayloadWriter& w, ArmState& s) {
   Write(w, r);
 }
 
-void ErrorEntryAnswer(PayloadWriter& w, const ErrorEntry& e) {
-  SystemError r{};
-  InOrder(r)(e.code, e.device, e.severity, e.occurrences, e.timeSeconds, e.flags, e.value1,
-             e.value2, e.data);
-  Write(w, r);
-}
-
 void InventoryAnswer(PayloadWriter& w, const ArmState& s) {
   // Entry: kind (1 controller, 2 actuator, 3 finger), bus address, firmware
   // version word, serial number, state (1: running); unused entries zero.

@@ -1,7 +1,8 @@
 // Answers of the status read-outs: quick status, gripper, general
-// information, error log entries, peripheral inventory, code versions, forces
-// and sensors. Each appends its record, in the form the host reads, to the end
-// of w's payload; none fails, and none keeps a reference to what it is given.
+// information, peripheral inventory, code versions, forces and sensors (an
+// error log entry is the stored record itself). Each appends its record, in
+// the form the host reads, to the end of w's payload; none fails, and none
+// keeps a reference to what it is given.
 #pragma once
 
 #include "arm_state.h"
@@ -17,8 +18,6 @@ void GripperAnswer(tarsel::PayloadWriter& w, const ArmState& s);
 // The GeneralInformations: power, limits, modes, counters, four stored
 // positions (present, target, home, retracted), temperatures and currents.
 void GeneralInformationAnswer(tarsel::PayloadWriter& w, ArmState& s);
-// The SystemError of log entry e.
-void ErrorEntryAnswer(tarsel::PayloadWriter& w, const ErrorEntry& e);
 // The fifteen PeripheralInfo entries: the controller, the six actuators, the
 // hand's fingers, zeros for the rest.
 void InventoryAnswer(tarsel::PayloadWriter& w, const ArmState& s);

@@ -62,10 +62,7 @@ ArmView ViewOf(int number, const ArmSnapshot& s, const std::vector<unsigned char
     v.online = false;
     v.problem = "unplugged (fault)";
   }
-  for (const auto& e : s.errors) {
-    v.errors.push_back({e.code, e.device, e.severity, e.occurrences, e.timeSeconds, e.flags,
-                        {e.value1, e.value2}, e.data});
-  }
+  for (const SystemError& e : s.errors) v.errors.push_back(tarsel::status::DecodeError(e));
   ZoneList list{};
   if (tarsel::view::ZoneListFromBytes(zones, list)) v.zones = tarsel::view::ZonesOf(list);
   return v;

@@ -21,9 +21,9 @@ TEST_F(Diagnostics, ErrorLogCountReadAndClear) {
   for (unsigned i = 0; i < count; ++i) {
     SystemError entry;
     ASSERT_EQ(GetSystemError(i, entry), TARSEL_OK);
-    EXPECT_EQ(entry.UIntValue1, log[i].code);
-    EXPECT_EQ(entry.IntValue4, log[i].value1);
-    EXPECT_EQ(entry.UIntArray[49], log[i].data[49]);
+    EXPECT_EQ(entry.UIntValue1, log[i].UIntValue1);
+    EXPECT_EQ(entry.IntValue4, log[i].IntValue4);
+    EXPECT_EQ(entry.UIntArray[49], log[i].UIntArray[49]);
   }
   ASSERT_EQ(ClearErrorLog(), TARSEL_OK);
   ASSERT_EQ(GetSystemErrorCount(count), TARSEL_OK);

@@ -1,6 +1,9 @@
 // Motion of the simulated arm: the trajectory queue, velocity commands,
 // finger initialisation, control flags and the kinematic model.
 #include <cmath>
+#include <initializer_list>
+#include <optional>
+#include <string>
 
 #include "arm_state.h"
 #include "kinematics.h"
@@ -467,6 +470,63 @@ TEST_F(SimTest, ActuatorSettingsAddressTheActuatorByItsBusAddress) {
   PutU32(torque, 0, 17);
   ASSERT_TRUE(Accepted(Write(arm, 55, torque)));
   EXPECT_NEAR(Floats9(arm, 109)[1], 0.0f, 1e-4);
+}
+
+// An actuator write's payload: the actuator's address, then words (floats,
+// or one more address).
+Bytes ToActuator(std::uint32_t address, std::initializer_list<float> values) {
+  Bytes b;
+  PutU32(b, 0, address);
+  for (float v : values) PutF32(b, b.size(), v);
+  return b;
+}
+Bytes Readdress(std::uint32_t address, std::uint32_t next) {
+  Bytes b;
+  PutU32(b, 0, address);
+  PutU32(b, 4, next);
+  return b;
+}
+
+// The arm refuses an actuator write it cannot take, says why, and keeps its
+// settings; a write it takes says nothing.
+TEST_F(SimTest, ActuatorWritesRefuseAddressesAndValuesNoActuatorTakes) {
+  std::string why;
+  arm.SetObserver([&](const Packet&, const std::optional<Packet>&, const char* reason) {
+    why = reason != nullptr ? reason : "";
+  });
+  const struct {
+    int command;
+    Bytes payload;
+    const char* why;
+  } cases[] = {
+      {53, ToActuator(99, {1, 1, 1}), "no actuator has that address"},
+      {53, ToActuator(16, {1, NAN, 1}), "a PID value is NaN or infinite"},
+      {54, ToActuator(21, {1, 1, -INFINITY}), "a PID value is NaN or infinite"},
+      {56, ToActuator(17, {NAN}), "the torque gain is NaN or infinite"},
+      {56, ToActuator(0, {2}), "no actuator has that address"},
+      {52, Readdress(16, 0), "an actuator address is 1 to 255"},
+      {52, Readdress(16, 256), "an actuator address is 1 to 255"},
+      {52, Readdress(16, 21), "another actuator has that address"},
+      {14, ToActuator(99, {}), "no actuator has that address"},
+  };
+  for (const auto& c : cases) {
+    const auto before = arm.Snapshot().actuators;
+    EXPECT_TRUE(ErrorBit(Write(arm, c.command, c.payload))) << c.why;
+    EXPECT_EQ(why, c.why);
+    for (std::size_t k = 0; k < before.size(); ++k) {
+      EXPECT_EQ(arm.Snapshot().actuators[k].address, before[k].address) << c.why;
+      EXPECT_EQ(arm.Snapshot().actuators[k].pid, before[k].pid) << c.why;
+      EXPECT_EQ(arm.Snapshot().actuators[k].pidFilter, before[k].pidFilter) << c.why;
+      EXPECT_EQ(arm.Snapshot().actuators[k].torqueGain, before[k].torqueGain) << c.why;
+    }
+  }
+  ASSERT_TRUE(Accepted(Write(arm, 56, ToActuator(17, {-2.5f}))));
+  EXPECT_EQ(why, "");
+  EXPECT_EQ(arm.Snapshot().actuators[1].torqueGain, -2.5f);
+  ASSERT_TRUE(Accepted(Write(arm, 54, ToActuator(21, {0.25f, 4, -1}))));
+  EXPECT_EQ(arm.Snapshot().actuators[5].pidFilter, (std::array<float, 3>{0.25f, 4, -1}));
+  ASSERT_TRUE(Accepted(Write(arm, 52, Readdress(16, 16))));  // its own address again
+  EXPECT_EQ(arm.Snapshot().actuators[0].address, 16u);
 }
 
 // --- The kinematic model ----------------------------------------------------

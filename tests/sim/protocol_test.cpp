@@ -353,7 +353,19 @@ TEST_F(SimTest, ErrorLogCountsReadsByIndexAndClears) {
   }
   const Bytes stall = Read(arm, 21, 2).payload;  // flags are bytes 20..26
   EXPECT_EQ(Bytes(stall.begin() + 20, stall.begin() + 27), (Bytes{1, 1, 0, 0, 0, 0, 0}));
-  EXPECT_TRUE(ErrorBit(Read(arm, 21, 3).verdict));
+  // An entry added from code is answered as it was given, in the record's form.
+  SystemError added{};
+  added.UIntValue1 = 0x0abc;
+  added.Flags[6] = true;
+  added.IntValue5 = -7;
+  added.UIntArray[49] = 0xdeadbeef;
+  arm.AddError(added);
+  const Bytes last = Read(arm, 21, 3).payload;
+  EXPECT_EQ(U32At(last, 0), 0x0abcu);
+  EXPECT_EQ(Bytes(last.begin() + 20, last.begin() + 27), (Bytes{0, 0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(I32At(last, 31), -7);
+  EXPECT_EQ(U32At(last, 231), 0xdeadbeefu);
+  EXPECT_TRUE(ErrorBit(Read(arm, 21, 4).verdict));
   EXPECT_TRUE(ErrorBit(Read(arm, 21, 0xFFFFFFFFu).verdict));
   ASSERT_TRUE(Accepted(Bare(arm, 25)));
   EXPECT_EQ(U32At(Read(arm, 23).payload, 0), 0u);

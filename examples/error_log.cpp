@@ -16,9 +16,10 @@ int main() {
     SystemError entry;
     code = GetSystemError(i, entry);
     if (code == TARSEL_OK) {
-      std::printf("  #%u: code %u, values %d %d %d, data %u %u\n", i, entry.UIntValue1,
-                  entry.IntValue1, entry.IntValue2, entry.IntValue3, entry.UIntArray[0],
-                  entry.UIntArray[1]);
+      // The code, the device (0 the controller, 1-6 actuators, 7-9 fingers),
+      // the severity (0 information, 1 warning, 2 error), how often.
+      std::printf("  #%u: code 0x%04x, device %d, severity %d, %d times\n", i, entry.UIntValue1,
+                  entry.IntValue1, entry.IntValue2, entry.IntValue3);
     }
   }
   if (code == TARSEL_OK) code = ClearErrorLog();

@@ -3,6 +3,7 @@
 // says whether InitAPI would open the arm.
 #include <poll.h>
 #include <pwd.h>
+#include <spawn.h>
 #include <regex.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -82,36 +84,51 @@ bool Matches(const std::string& pattern, const std::string& text) {
 
 // Runs argv with env added to this process's environment (and LD_LIBRARY_PATH,
 // the simulator's and the doctor's variables and SSH_CONNECTION removed
-// unless env sets them).
+// unless env sets them). Spawned, not forked: the virtual bus's threads run
+// meanwhile, and a forked child that allocated before exec could wait forever
+// on a lock one of them held (the sanitizers' allocator did).
 Output RunChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  const auto name = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> environment;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view n = name(*e);
+    bool keep = true;
+    for (const char* removed : {"LD_LIBRARY_PATH", "TARSEL_SIM", "TARSEL_SIM_LINK", "LD_PRELOAD",
+                                "SSH_CONNECTION", "TARSEL_DOCTOR_UDEV_DIRS", "TARSEL_DOCTOR_USER",
+                                "TARSEL_DOCTOR_GROUPS"}) {
+      keep = keep && n != removed;
+    }
+    for (const std::string& entry : env) keep = keep && n != name(entry);
+    if (keep) environment.emplace_back(*e);
+  }
+  environment.insert(environment.end(), env.begin(), env.end());
+  std::vector<char*> envp, args;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    ::close(out[0]);
-    ::close(err[0]);
-    for (const char* name : {"LD_LIBRARY_PATH", "TARSEL_SIM", "TARSEL_SIM_LINK", "LD_PRELOAD",
-                             "SSH_CONNECTION", "TARSEL_DOCTOR_UDEV_DIRS", "TARSEL_DOCTOR_USER",
-                             "TARSEL_DOCTOR_GROUPS"}) {
-      ::unsetenv(name);
-    }
-    for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  ::posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  ::posix_spawn_file_actions_addclose(&actions, out[0]);
+  ::posix_spawn_file_actions_addclose(&actions, err[0]);
+  pid_t child = -1;
+  const int spawned = ::posix_spawnp(&child, args[0], &actions, nullptr, args.data(), envp.data());
+  ::posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   ::close(err[1]);
   Output r;
-  Drain(out[0], err[0], r);
+  if (spawned == 0) Drain(out[0], err[0], r);
   ::close(out[0]);
   ::close(err[0]);
   int status = 0;
-  if (::waitpid(child, &status, 0) == child && WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (spawned == 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    r.status = WEXITSTATUS(status);
+  }
   return r;
 }
 

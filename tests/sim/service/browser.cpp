@@ -69,6 +69,11 @@ bool Browser::Start(const std::string& binary, const std::filesystem::path& prof
                                    "about:blank"};
   // Root may not use the sandbox.
   if (::geteuid() == 0) args.insert(args.begin() + 1, "--no-sandbox");
+  // Made before the fork: the view's threads run meanwhile, and a child that
+  // allocated could wait forever on a lock one of them held.
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::setpgid(0, 0);  // its helper processes go with it
@@ -80,9 +85,6 @@ bool Browser::Start(const std::string& binary, const std::filesystem::path& prof
     ::dup2(out, 2);
     ::dup2(toBrowser[0], 3);  // dup2 clears close-on-exec
     ::dup2(fromBrowser[1], 4);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }

@@ -44,6 +44,21 @@ std::string Milliseconds(Clock::duration d) {
   return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()) + " ms";
 }
 
+// A callback as the loop keeps it (shared, so that a cycle runs the one it
+// took even when the program replaces it meanwhile), or null for none.
+template <class Arg>
+std::shared_ptr<const std::function<void(const Arg&)>> Kept(std::function<void(const Arg&)> f) {
+  return f ? std::make_shared<const std::function<void(const Arg&)>>(std::move(f)) : nullptr;
+}
+
+// The options as the loop keeps them: the callbacks are kept apart (and
+// replaced by OnCycle and OnEvent), so no copy of a replaced one lingers.
+LoopOptions WithoutCallbacks(LoopOptions o) {
+  o.onCycle = nullptr;
+  o.onEvent = nullptr;
+  return o;
+}
+
 // How a cycle left the link.
 enum class After {
   kRunning,       // go on
@@ -57,11 +72,13 @@ enum class After {
 struct __attribute__((visibility("hidden"))) ControlLoop::Impl {
   Impl(Arm& a, const LoopOptions& o)
       : arm(a),
-        options(o),
+        options(WithoutCallbacks(o)),
         period(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate))),
         watchdog(o.watchdog.count() > 0 ? std::chrono::duration_cast<Clock::duration>(o.watchdog)
                                         : 3 * period),
-        figures(period) {
+        figures(period),
+        onCycle(Kept(o.onCycle)),
+        onEvent(Kept(o.onEvent)) {
     events.reserve(8);
   }
 
@@ -380,8 +397,6 @@ ControlLoop::ControlLoop(Arm& arm, const LoopOptions& options) {
   loop::CheckOptions(options, where);
   if (!arm.IsOpen()) throw Error(TARSEL_ERROR_NOT_INITIALIZED, where, "the arm is closed");
   impl_ = std::make_unique<Impl>(arm, options);
-  if (options.onCycle) OnCycle(options.onCycle);
-  if (options.onEvent) OnEvent(options.onEvent);
   impl_->thread = std::thread([impl = impl_.get()] { impl->Main(); });
 }
 
@@ -471,19 +486,15 @@ void ControlLoop::Hold() noexcept {
 }
 
 void ControlLoop::OnCycle(std::function<void(const LoopState&)> callback) {
-  auto made = callback ? std::make_shared<const std::function<void(const LoopState&)>>(
-                             std::move(callback))
-                       : nullptr;
+  auto kept = Kept(std::move(callback));
   std::lock_guard lock(impl_->callbackMutex);
-  impl_->onCycle = std::move(made);
+  impl_->onCycle = std::move(kept);
 }
 
 void ControlLoop::OnEvent(std::function<void(const LoopEvent&)> callback) {
-  auto made = callback ? std::make_shared<const std::function<void(const LoopEvent&)>>(
-                             std::move(callback))
-                       : nullptr;
+  auto kept = Kept(std::move(callback));
   std::lock_guard lock(impl_->callbackMutex);
-  impl_->onEvent = std::move(made);
+  impl_->onEvent = std::move(kept);
 }
 
 LoopStatistics ControlLoop::Statistics() const {

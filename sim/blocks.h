@@ -79,9 +79,7 @@ struct Form<sim::SettingPair<Info>> {
   static constexpr bool kFloatRun = true;
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(first));
-    io.Field(TARSEL_NAMED(second));
+    TARSEL_FIELDS(first, second);
   }
 };
 

@@ -37,11 +37,10 @@ struct ZonePointForm {
   static constexpr const char* kName = "CartesianInfo";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
     io.Gap(8);
-    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
+    TARSEL_FIELDS(X, Y, Z);
     io.Gap(12);
-    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
+    TARSEL_FIELDS(RotationX, RotationY, RotationZ);
     io.Gap(4);
   }
 };
@@ -53,123 +52,59 @@ namespace tarsel {
 // 3040 bytes written, 2248 read: the stored positions below the count in the
 // 104-byte position form whose last filler is 6.0 (zeros for the others),
 // the reserved tail as zeros; Reserved itself never travels.
-template <>
-struct Form<ClientConfigurations> {
-  using Record = ClientConfigurations;
-  static constexpr const char* kName = "ClientConfigurations";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Text1), TARSEL_NAMED(Text2), TARSEL_NAMED(Text3), TARSEL_NAMED(Text4),
-                 TARSEL_NAMED(Text5), TARSEL_NAMED(IntValue1), TARSEL_NAMED(FloatValue1),
-                 TARSEL_NAMED(FloatValue2), TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4),
-                 TARSEL_NAMED(FloatValue5), TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7),
-                 TARSEL_NAMED(IntValue2), TARSEL_NAMED(FloatValue8),
-                 TARSEL_NAMED(StoredPositionCount));
-    io.Counted(TARSEL_NAMED(StoredPositions), config::CarriedPositions, UserPositionForm<6>{});
-    FieldRun(io, TARSEL_NAMED(FloatValue9), TARSEL_NAMED(IntValue3), TARSEL_NAMED(FloatValue10),
-                 TARSEL_NAMED(IntValue4), TARSEL_NAMED(IntValue5), TARSEL_NAMED(IntValue6));
-    io.PadTo(3040);
-    io.Hidden(TARSEL_NAMED(Reserved));
-  }
-};
+TARSEL_FORM(ClientConfigurations) {
+  TARSEL_FIELDS(Text1, Text2, Text3, Text4, Text5, IntValue1, FloatValue1, FloatValue2, FloatValue3,
+                FloatValue4, FloatValue5, FloatValue6, FloatValue7, IntValue2, FloatValue8,
+                StoredPositionCount);
+  io.Counted(TARSEL_NAMED(StoredPositions), config::CarriedPositions, UserPositionForm<6>{});
+  TARSEL_FIELDS(FloatValue9, IntValue3, FloatValue10, IntValue4, IntValue5, IntValue6);
+  io.PadTo(3040);
+  io.Hidden(TARSEL_NAMED(Reserved));
+}
 
 // 204 bytes: the entry's data, then 2 zero bytes. EntryValue2 goes out but is
 // not read back.
-template <>
-struct Form<ControlMappingEntry> {
-  using Record = ControlMappingEntry;
-  static constexpr const char* kName = "ControlMappingEntry";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(EntryValue1));
-    io.Sent(TARSEL_NAMED(EntryValue2));
-    FieldRun(io, TARSEL_NAMED(BytePairs), TARSEL_NAMED(ByteGroups));
-    io.Gap(2);
-  }
-};
+TARSEL_FORM(ControlMappingEntry) {
+  TARSEL_FIELDS(EntryValue1);
+  io.Sent(TARSEL_NAMED(EntryValue2));
+  TARSEL_FIELDS(BytePairs, ByteGroups);
+  io.Gap(2);
+}
 
 // 2468 bytes.
-template <>
-struct Form<ControlMapping> {
-  using Record = ControlMapping;
-  static constexpr const char* kName = "ControlMapping";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(MappingValue1), TARSEL_NAMED(MappingValue2),
-                 TARSEL_NAMED(MappingValue3), TARSEL_NAMED(MappingValue4),
-                 TARSEL_NAMED(MappingValue5), TARSEL_NAMED(FirstEntries),
-                 TARSEL_NAMED(SecondEntries));
-  }
-};
+TARSEL_FORM(ControlMapping) {
+  TARSEL_FIELDS(MappingValue1, MappingValue2, MappingValue3, MappingValue4, MappingValue5,
+                FirstEntries, SecondEntries);
+}
 
 // 14816 bytes. ChartsValue1 goes out but is not read back.
-template <>
-struct Form<ControlMappingCharts> {
-  using Record = ControlMappingCharts;
-  static constexpr const char* kName = "ControlMappingCharts";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Sent(TARSEL_NAMED(ChartsValue1));
-    FieldRun(io, TARSEL_NAMED(ChartsValue2), TARSEL_NAMED(Mappings));
-  }
-};
+TARSEL_FORM(ControlMappingCharts) {
+  io.Sent(TARSEL_NAMED(ChartsValue1));
+  TARSEL_FIELDS(ChartsValue2, Mappings);
+}
 
 // 440 bytes: the points in their 48-byte zone form.
-template <>
-struct Form<Zone> {
-  using Record = Zone;
-  static constexpr const char* kName = "Zone";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(ZoneValue1), TARSEL_NAMED(ZoneValue2), TARSEL_NAMED(ZoneValue3),
-                 TARSEL_NAMED(ZoneValue4));
-    io.Field(TARSEL_NAMED(Points), config::ZonePointForm{});
-    FieldRun(io, TARSEL_NAMED(Parameters), TARSEL_NAMED(ZoneValue5));
-  }
-};
+TARSEL_FORM(Zone) {
+  TARSEL_FIELDS(ZoneValue1, ZoneValue2, ZoneValue3, ZoneValue4);
+  io.Field(TARSEL_NAMED(Points), config::ZonePointForm{});
+  TARSEL_FIELDS(Parameters, ZoneValue5);
+}
 
 // 4408 bytes: all ten zones, whatever ListValue1 holds.
-template <>
-struct Form<ZoneList> {
-  using Record = ZoneList;
-  static constexpr const char* kName = "ZoneList";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(ListValue1), TARSEL_NAMED(ListValue2), TARSEL_NAMED(Zones));
-  }
-};
+TARSEL_FORM(ZoneList) {
+  TARSEL_FIELDS(ListValue1, ListValue2, Zones);
+}
 
 // 56 bytes: fourteen floats.
-template <>
-struct Form<config::DevValues> {
-  using Record = config::DevValues;
-  static constexpr const char* kName = "DevValues";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(Values));
-  }
-};
+TARSEL_FORM_CALLED(config::DevValues, "DevValues", true) {
+  TARSEL_FIELDS(Values);
+}
 
 // 56 bytes written (the setting, four floats, 36 zero bytes), 20 read.
-template <>
-struct Form<config::SpasmFilterValues> {
-  using Record = config::SpasmFilterValues;
-  static constexpr const char* kName = "SpasmFilterValues";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(FilterSetting), TARSEL_NAMED(Values));
-    io.PadTo(56);
-  }
-};
+TARSEL_FORM_CALLED(config::SpasmFilterValues, "SpasmFilterValues", false) {
+  TARSEL_FIELDS(FilterSetting, Values);
+  io.PadTo(56);
+}
 
 }  // namespace tarsel
 

@@ -4,23 +4,24 @@
 // JSON and display, and the Python classes.
 //
 // A record's form is a specialisation of tarsel::Form next to the record's
-// codec:
+// codec, opened by TARSEL_FORM and followed by the body of its Fields, in
+// which io is the visitor and Record the record:
 //
-//   template <> struct Form<TrajectoryFIFO> {
-//     using Record = TrajectoryFIFO;
-//     static constexpr const char* kName = "TrajectoryFIFO";
-//     template <class Io> static constexpr void Fields(Io& io) {
-//       using R = Record;
-//       io.Field(TARSEL_NAMED(PointCount));
-//       io.Field(TARSEL_NAMED(StatusFloat));
-//       io.Field(TARSEL_NAMED(StatusInt));
-//     }
-//   };
+//   TARSEL_FORM(TrajectoryFIFO) {
+//     TARSEL_FIELDS(PointCount, StatusFloat, StatusInt);
+//   }
+//
+// TARSEL_FLOAT_RUN_FORM opens the form of a record of floats and nothing
+// else, in memory as on the wire, which is read and written as one run;
+// TARSEL_FORM_CALLED(Rec, "Name", floatRun) one whose name differs from the
+// type's. A form that is not a record's own (a record in another layout,
+// passed as the form argument below) is a struct with the same members:
+// Record, kName and a static constexpr template Fields(Io& io).
 //
 // The calls a form may make (every visitor implements all of them):
 //
 //   io.Field(name, &R::m [, form])   the member in its natural wire form
-//       (FieldRun lists several in a row):
+//       (TARSEL_FIELDS(a, b, ...) lists members of the record by name):
 //       integers and floats little-endian at their width, bool and unsigned
 //       char one byte, char and unsigned char arrays byte for byte, other
 //       arrays element by element, records through their form (Form<T>, or
@@ -42,7 +43,8 @@
 //       start when written; the reader stops before them.
 //
 // Names are the members' own names (the keys of the JSON forms; Python's
-// attribute names are their snake_case forms).
+// attribute names are their snake_case forms); TARSEL_NAMED(m) gives the name
+// and member pointer of one.
 #pragma once
 
 #include <cstddef>
@@ -52,8 +54,37 @@
 
 #include "core/payload.h"
 
-// The name and member pointer of a field of the record R in scope.
-#define TARSEL_NAMED(member) #member, &R::member
+// The name and member pointer of a field of the form's Record.
+#define TARSEL_NAMED(member) #member, &Record::member
+
+// io.Field(TARSEL_NAMED(m)) for each member named, in order (at most 64).
+#define TARSEL_FIELDS(...) __VA_OPT__(TARSEL_EXPAND(TARSEL_FIELDS_STEP(__VA_ARGS__)))
+#define TARSEL_FIELDS_STEP(member, ...) \
+  io.Field(TARSEL_NAMED(member));       \
+  __VA_OPT__(TARSEL_FIELDS_AGAIN TARSEL_PARENS(__VA_ARGS__))
+#define TARSEL_FIELDS_AGAIN() TARSEL_FIELDS_STEP
+#define TARSEL_PARENS ()
+// Rescans a macro's expansion 64 times, so that TARSEL_FIELDS_STEP may expand
+// itself again that often.
+#define TARSEL_EXPAND(...) TARSEL_X16(TARSEL_X16(TARSEL_X16(TARSEL_X16(__VA_ARGS__))))
+#define TARSEL_X16(...) TARSEL_X4(TARSEL_X4(TARSEL_X4(TARSEL_X4(__VA_ARGS__))))
+#define TARSEL_X4(...) TARSEL_X1(TARSEL_X1(TARSEL_X1(TARSEL_X1(__VA_ARGS__))))
+#define TARSEL_X1(...) __VA_ARGS__
+
+// Opens the form of Rec, named name; the body of its Fields follows.
+#define TARSEL_FORM_CALLED(Rec, name, floatRun)            \
+  template <>                                              \
+  struct Form<Rec> {                                       \
+    using Record = Rec;                                    \
+    static constexpr const char* kName = name;             \
+    static constexpr bool kFloatRun = floatRun;            \
+    template <class Io>                                    \
+    static constexpr void Fields(Io& io);                  \
+  };                                                       \
+  template <class Io>                                      \
+  constexpr void Form<Rec>::Fields(Io& io)
+#define TARSEL_FORM(Rec) TARSEL_FORM_CALLED(Rec, #Rec, false)
+#define TARSEL_FLOAT_RUN_FORM(Rec) TARSEL_FORM_CALLED(Rec, #Rec, true)
 
 namespace tarsel {
 
@@ -78,16 +109,6 @@ using FormOf = typename DefaultForm<T>::type;
 
 template <class T>
 constexpr bool kIsRecordMember = std::is_class_v<std::remove_all_extents_t<T>>;
-
-// Lists plain fields one after the other, as io.Field would one at a time:
-// FieldRun(io, TARSEL_NAMED(Limit1), TARSEL_NAMED(Limit2), ...).
-template <class Io>
-constexpr void FieldRun(Io&) {}
-template <class Io, class Member, class... Rest>
-constexpr void FieldRun(Io& io, const char* name, Member member, Rest... rest) {
-  io.Field(name, member);
-  FieldRun(io, rest...);
-}
 
 // --- Wire size ----------------------------------------------------------------
 

@@ -61,55 +61,27 @@ struct CodeVersions {
 };
 
 // 16 bytes.
-template <>
-struct Form<ActuatorGains> {
-  using Record = ActuatorGains;
-  static constexpr const char* kName = "ActuatorGains";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Address), TARSEL_NAMED(P), TARSEL_NAMED(I), TARSEL_NAMED(D));
-  }
-};
+TARSEL_FORM(ActuatorGains) {
+  TARSEL_FIELDS(Address, P, I, D);
+}
 
 // 8 bytes.
-template <>
-struct Form<ActuatorTorqueGain> {
-  using Record = ActuatorTorqueGain;
-  static constexpr const char* kName = "ActuatorTorqueGain";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Address), TARSEL_NAMED(Gain));
-  }
-};
+TARSEL_FORM(ActuatorTorqueGain) {
+  TARSEL_FIELDS(Address, Gain);
+}
 
 // 4 bytes: the fourth carries nothing.
-template <>
-struct Form<VersionWord> {
-  using Record = VersionWord;
-  static constexpr const char* kName = "VersionWord";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Release), TARSEL_NAMED(Minor), TARSEL_NAMED(Major));
-    io.Gap(1);
-  }
-};
+TARSEL_FORM(VersionWord) {
+  TARSEL_FIELDS(Release, Minor, Major);
+  io.Gap(1);
+}
 
 // 52 bytes: three unused bytes follow the single number.
-template <>
-struct Form<CodeVersions> {
-  using Record = CodeVersions;
-  static constexpr const char* kName = "CodeVersions";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Words), TARSEL_NAMED(Single));
-    io.Gap(3);
-    io.Field(TARSEL_NAMED(Further));
-  }
-};
+TARSEL_FORM(CodeVersions) {
+  TARSEL_FIELDS(Words, Single);
+  io.Gap(3);
+  TARSEL_FIELDS(Further);
+}
 
 static_assert(FormSize<Form<ActuatorGains>>() == 16 && FormSize<Form<ActuatorTorqueGain>>() == 8 &&
               FormSize<Form<CodeVersions>>() == 52);

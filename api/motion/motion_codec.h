@@ -46,97 +46,38 @@ namespace tarsel {
 // These records are floats and nothing else, in memory as on the wire, so
 // each is read and written as one run.
 
-template <>
-struct Form<CartesianInfo> {
-  using Record = CartesianInfo;
-  static constexpr const char* kName = "CartesianInfo";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z), TARSEL_NAMED(RotationX),
-                 TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(CartesianInfo) {
+  TARSEL_FIELDS(X, Y, Z, RotationX, RotationY, RotationZ);
+}
 
-template <>
-struct Form<AngularInfo> {
-  using Record = AngularInfo;
-  static constexpr const char* kName = "AngularInfo";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Actuator1), TARSEL_NAMED(Actuator2), TARSEL_NAMED(Actuator3),
-                 TARSEL_NAMED(Actuator4), TARSEL_NAMED(Actuator5), TARSEL_NAMED(Actuator6));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(AngularInfo) {
+  TARSEL_FIELDS(Actuator1, Actuator2, Actuator3, Actuator4, Actuator5, Actuator6);
+}
 
-template <>
-struct Form<FingersPosition> {
-  using Record = FingersPosition;
-  static constexpr const char* kName = "FingersPosition";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Finger1), TARSEL_NAMED(Finger2), TARSEL_NAMED(Finger3));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(FingersPosition) {
+  TARSEL_FIELDS(Finger1, Finger2, Finger3);
+}
 
 // 36 bytes: six actuator floats, then three finger floats.
-template <>
-struct Form<AngularPosition> {
-  using Record = AngularPosition;
-  static constexpr const char* kName = "AngularPosition";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Actuators), TARSEL_NAMED(Fingers));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(AngularPosition) {
+  TARSEL_FIELDS(Actuators, Fingers);
+}
 
 // 36 bytes: six Cartesian floats, then three finger floats.
-template <>
-struct Form<CartesianPosition> {
-  using Record = CartesianPosition;
-  static constexpr const char* kName = "CartesianPosition";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Coordinates), TARSEL_NAMED(Fingers));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(CartesianPosition) {
+  TARSEL_FIELDS(Coordinates, Fingers);
+}
 
 // 72 bytes: eighteen floats.
-template <>
-struct Form<AngularAcceleration> {
-  using Record = AngularAcceleration;
-  static constexpr const char* kName = "AngularAcceleration";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(Values));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(AngularAcceleration) {
+  TARSEL_FIELDS(Values);
+}
 
 // 36 bytes: Limit1 to Limit9. Written field by field: only ever inside a
 // point, where a run's copy costs more than it saves.
-template <>
-struct Form<Limitation> {
-  using Record = Limitation;
-  static constexpr const char* kName = "Limitation";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Limit1), TARSEL_NAMED(Limit2), TARSEL_NAMED(Limit3),
-                 TARSEL_NAMED(Limit4), TARSEL_NAMED(Limit5), TARSEL_NAMED(Limit6),
-                 TARSEL_NAMED(Limit7), TARSEL_NAMED(Limit8), TARSEL_NAMED(Limit9));
-  }
-};
+TARSEL_FORM(Limitation) {
+  TARSEL_FIELDS(Limit1, Limit2, Limit3, Limit4, Limit5, Limit6, Limit7, Limit8, Limit9);
+}
 
 // --- Positions --------------------------------------------------------------------
 
@@ -150,11 +91,10 @@ struct PositionCoordinatesForm {
   static constexpr const char* kName = "CartesianInfo";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
+    TARSEL_FIELDS(X, Y, Z);
     io.Gap(4);
     io.Filler(kPositionFiller);
-    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
+    TARSEL_FIELDS(RotationX, RotationY, RotationZ);
     io.Gap(4);
   }
 };
@@ -169,12 +109,11 @@ struct UserPositionForm {
   static constexpr const char* kName = "UserPosition";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Type), TARSEL_NAMED(Parameter));
+    TARSEL_FIELDS(Type, Parameter);
     io.Filler(kPositionFiller);
     io.Field(TARSEL_NAMED(Coordinates), PositionCoordinatesForm{});
     io.Filler(static_cast<double>(LastFiller));
-    FieldRun(io, TARSEL_NAMED(Actuators), TARSEL_NAMED(FingersMode), TARSEL_NAMED(Fingers));
+    TARSEL_FIELDS(Actuators, FingersMode, Fingers);
   }
 };
 template <>
@@ -184,18 +123,11 @@ struct Form<UserPosition> : UserPositionForm<3> {};
 
 // The full point, 148 bytes: the position, LimitationFlag, 4 zero bytes, the
 // nine limits. SendAdvanceTrajectory's form.
-template <>
-struct Form<TrajectoryPoint> {
-  using Record = TrajectoryPoint;
-  static constexpr const char* kName = "TrajectoryPoint";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Position), TARSEL_NAMED(LimitationFlag));
-    io.Gap(4);
-    io.Field(TARSEL_NAMED(Limits));
-  }
-};
+TARSEL_FORM(TrajectoryPoint) {
+  TARSEL_FIELDS(Position, LimitationFlag);
+  io.Gap(4);
+  TARSEL_FIELDS(Limits);
+}
 
 // The point being executed as the arm reports it: the full form, except that
 // LimitationFlag is carried as a float.
@@ -204,11 +136,10 @@ struct ActualTrajectoryForm {
   static constexpr const char* kName = "TrajectoryPoint";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(Position));
+    TARSEL_FIELDS(Position);
     io.AsFloat(TARSEL_NAMED(LimitationFlag));
     io.Gap(4);
-    io.Field(TARSEL_NAMED(Limits));
+    TARSEL_FIELDS(Limits);
   }
 };
 
@@ -234,11 +165,9 @@ struct BasicPositionForm {
   static constexpr const char* kName = "UserPosition";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
     if constexpr (Block == PointBlock::kCoordinates) io.Field(TARSEL_NAMED(Coordinates));
     if constexpr (Block == PointBlock::kActuators) io.Field(TARSEL_NAMED(Actuators));
-    FieldRun(io, TARSEL_NAMED(Fingers), TARSEL_NAMED(Parameter), TARSEL_NAMED(FingersMode),
-                 TARSEL_NAMED(Type));
+    TARSEL_FIELDS(Fingers, Parameter, FingersMode, Type);
   }
 };
 
@@ -254,7 +183,6 @@ struct BasicPointForm {
   static constexpr const char* kName = "TrajectoryPoint";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
     io.Field(TARSEL_NAMED(Position), BasicPositionForm<Block>{});
     io.PadTo(kBasicPointSize);
   }
@@ -279,30 +207,14 @@ constexpr auto WithBasicForm(int type, Visit&& visit) {
 // --- Commands and state -------------------------------------------------------------
 
 // 56 bytes: the sixteen buttons, then the six axes.
-template <>
-struct Form<JoystickCommand> {
-  using Record = JoystickCommand;
-  static constexpr const char* kName = "JoystickCommand";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Buttons), TARSEL_NAMED(Axis1), TARSEL_NAMED(Axis2),
-                 TARSEL_NAMED(Axis3), TARSEL_NAMED(Axis4), TARSEL_NAMED(Axis5),
-                 TARSEL_NAMED(Axis6));
-  }
-};
+TARSEL_FORM(JoystickCommand) {
+  TARSEL_FIELDS(Buttons, Axis1, Axis2, Axis3, Axis4, Axis5, Axis6);
+}
 
 // 12 bytes: points queued, progress, free places.
-template <>
-struct Form<TrajectoryFIFO> {
-  using Record = TrajectoryFIFO;
-  static constexpr const char* kName = "TrajectoryFIFO";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(PointCount), TARSEL_NAMED(StatusFloat), TARSEL_NAMED(StatusInt));
-  }
-};
+TARSEL_FORM(TrajectoryFIFO) {
+  TARSEL_FIELDS(PointCount, StatusFloat, StatusInt);
+}
 
 // The singularity vector's components, 40 bytes: 8 zero bytes, X, Y, Z,
 // 8 zero bytes, RotationX, RotationY, RotationZ.
@@ -311,27 +223,19 @@ struct SingularityCoordinatesForm {
   static constexpr const char* kName = "CartesianInfo";
   template <class Io>
   static constexpr void Fields(Io& io) {
-    using R = Record;
     io.Gap(8);
-    FieldRun(io, TARSEL_NAMED(X), TARSEL_NAMED(Y), TARSEL_NAMED(Z));
+    TARSEL_FIELDS(X, Y, Z);
     io.Gap(8);
-    FieldRun(io, TARSEL_NAMED(RotationX), TARSEL_NAMED(RotationY), TARSEL_NAMED(RotationZ));
+    TARSEL_FIELDS(RotationX, RotationY, RotationZ);
   }
 };
 
 // 56 bytes: Indicator1, Indicator2 as a float, Measure1, Measure2, the vector.
-template <>
-struct Form<SingularityVector> {
-  using Record = SingularityVector;
-  static constexpr const char* kName = "SingularityVector";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(Indicator1));
-    io.AsFloat(TARSEL_NAMED(Indicator2));
-    FieldRun(io, TARSEL_NAMED(Measure1), TARSEL_NAMED(Measure2));
-    io.Field(TARSEL_NAMED(Vector), SingularityCoordinatesForm{});
-  }
-};
+TARSEL_FORM(SingularityVector) {
+  TARSEL_FIELDS(Indicator1);
+  io.AsFloat(TARSEL_NAMED(Indicator2));
+  TARSEL_FIELDS(Measure1, Measure2);
+  io.Field(TARSEL_NAMED(Vector), SingularityCoordinatesForm{});
+}
 
 }  // namespace tarsel

@@ -42,156 +42,71 @@ namespace tarsel {
 
 // 832 bytes: 4 reserved bytes after UIntValue15, then the four positions in
 // their 104-byte form.
-template <>
-struct Form<GeneralInformations> {
-  using Record = GeneralInformations;
-  static constexpr const char* kName = "GeneralInformations";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(DoubleValue1), TARSEL_NAMED(DoubleValue2), TARSEL_NAMED(UIntValue1),
-                 TARSEL_NAMED(UIntValue2), TARSEL_NAMED(FloatValue1), TARSEL_NAMED(FloatValue2),
-                 TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4), TARSEL_NAMED(FloatValue5),
-                 TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7), TARSEL_NAMED(FloatValue8),
-                 TARSEL_NAMED(FloatValue9), TARSEL_NAMED(FloatValue10), TARSEL_NAMED(FloatValue11),
-                 TARSEL_NAMED(FloatValue12), TARSEL_NAMED(UIntValue3), TARSEL_NAMED(UIntValue4),
-                 TARSEL_NAMED(UShortValue1), TARSEL_NAMED(UShortValue2), TARSEL_NAMED(UShortValue3),
-                 TARSEL_NAMED(UShortValue4), TARSEL_NAMED(UShortValue5), TARSEL_NAMED(UShortValue6),
-                 TARSEL_NAMED(UShortValue7), TARSEL_NAMED(UShortValue8), TARSEL_NAMED(UShortValue9),
-                 TARSEL_NAMED(UShortValue10), TARSEL_NAMED(UShortValue11),
-                 TARSEL_NAMED(UShortValue12), TARSEL_NAMED(UIntValue5), TARSEL_NAMED(UIntValue6),
-                 TARSEL_NAMED(UIntValue7), TARSEL_NAMED(UIntValue8), TARSEL_NAMED(UIntValue9),
-                 TARSEL_NAMED(UIntValue10), TARSEL_NAMED(UIntValue11), TARSEL_NAMED(UIntValue12),
-                 TARSEL_NAMED(UIntValue13), TARSEL_NAMED(UIntValue14), TARSEL_NAMED(UIntValue15));
-    io.Gap(4);  // reserved by the arm
-    FieldRun(io, TARSEL_NAMED(Position1), TARSEL_NAMED(Position2), TARSEL_NAMED(Position3),
-                 TARSEL_NAMED(Position4), TARSEL_NAMED(FloatValue13), TARSEL_NAMED(FloatValue14),
-                 TARSEL_NAMED(FloatValue15), TARSEL_NAMED(FloatValue16), TARSEL_NAMED(FloatValue17),
-                 TARSEL_NAMED(FloatValue18), TARSEL_NAMED(FloatValue19), TARSEL_NAMED(FloatValue20),
-                 TARSEL_NAMED(FloatValue21), TARSEL_NAMED(FloatArray1), TARSEL_NAMED(FloatArray2),
-                 TARSEL_NAMED(ShortArray), TARSEL_NAMED(FloatValue22), TARSEL_NAMED(FloatValue23),
-                 TARSEL_NAMED(FloatValue24), TARSEL_NAMED(FloatValue25), TARSEL_NAMED(FloatValue26),
-                 TARSEL_NAMED(FloatValue27), TARSEL_NAMED(UIntArray1), TARSEL_NAMED(UIntArray2),
-                 TARSEL_NAMED(FloatArray3), TARSEL_NAMED(FloatArray4), TARSEL_NAMED(FloatArray5),
-                 TARSEL_NAMED(IntArray1), TARSEL_NAMED(IntArray2), TARSEL_NAMED(IntValue1),
-                 TARSEL_NAMED(DoubleValue3), TARSEL_NAMED(DoubleValue4));
-  }
-};
+TARSEL_FORM(GeneralInformations) {
+  TARSEL_FIELDS(DoubleValue1, DoubleValue2, UIntValue1, UIntValue2, FloatValue1, FloatValue2,
+                FloatValue3, FloatValue4, FloatValue5, FloatValue6, FloatValue7, FloatValue8,
+                FloatValue9, FloatValue10, FloatValue11, FloatValue12, UIntValue3, UIntValue4,
+                UShortValue1, UShortValue2, UShortValue3, UShortValue4, UShortValue5, UShortValue6,
+                UShortValue7, UShortValue8, UShortValue9, UShortValue10, UShortValue11,
+                UShortValue12, UIntValue5, UIntValue6, UIntValue7, UIntValue8, UIntValue9,
+                UIntValue10, UIntValue11, UIntValue12, UIntValue13, UIntValue14, UIntValue15);
+  io.Gap(4);  // reserved by the arm
+  TARSEL_FIELDS(Position1, Position2, Position3, Position4, FloatValue13, FloatValue14,
+                FloatValue15, FloatValue16, FloatValue17, FloatValue18, FloatValue19, FloatValue20,
+                FloatValue21, FloatArray1, FloatArray2, ShortArray, FloatValue22, FloatValue23,
+                FloatValue24, FloatValue25, FloatValue26, FloatValue27, UIntArray1, UIntArray2,
+                FloatArray3, FloatArray4, FloatArray5, IntArray1, IntArray2, IntValue1,
+                DoubleValue3, DoubleValue4);
+}
 
 // 132 bytes: IntValue1 travels as a float; 12 bytes before UIntValue1 are
 // reserved by the arm.
-template <>
-struct Form<Finger> {
-  using Record = Finger;
-  static constexpr const char* kName = "Finger";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Text), TARSEL_NAMED(FloatValue1), TARSEL_NAMED(FloatValue2),
-                 TARSEL_NAMED(FloatValue3), TARSEL_NAMED(FloatValue4), TARSEL_NAMED(FloatValue5),
-                 TARSEL_NAMED(FloatValue6), TARSEL_NAMED(FloatValue7), TARSEL_NAMED(FloatValue8));
-    io.AsFloat(TARSEL_NAMED(IntValue1));
-    FieldRun(io, TARSEL_NAMED(IntValue2), TARSEL_NAMED(FloatValue9), TARSEL_NAMED(FloatValue10),
-                 TARSEL_NAMED(FloatValue11), TARSEL_NAMED(FloatValue12), TARSEL_NAMED(FloatValue13),
-                 TARSEL_NAMED(FloatValue14), TARSEL_NAMED(FloatValue15), TARSEL_NAMED(FloatValue16),
-                 TARSEL_NAMED(FloatValue17), TARSEL_NAMED(FloatValue18),
-                 TARSEL_NAMED(FloatValue19));
-    io.Gap(12);  // reserved by the arm
-    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(ShortValue1),
-                 TARSEL_NAMED(ShortValue2), TARSEL_NAMED(ShortValue3), TARSEL_NAMED(ShortValue4));
-  }
-};
+TARSEL_FORM(Finger) {
+  TARSEL_FIELDS(Text, FloatValue1, FloatValue2, FloatValue3, FloatValue4, FloatValue5, FloatValue6,
+                FloatValue7, FloatValue8);
+  io.AsFloat(TARSEL_NAMED(IntValue1));
+  TARSEL_FIELDS(IntValue2, FloatValue9, FloatValue10, FloatValue11, FloatValue12, FloatValue13,
+                FloatValue14, FloatValue15, FloatValue16, FloatValue17, FloatValue18, FloatValue19);
+  io.Gap(12);  // reserved by the arm
+  TARSEL_FIELDS(UIntValue1, UIntValue2, ShortValue1, ShortValue2, ShortValue3, ShortValue4);
+}
 
 // 416 bytes: the text, then the three finger blocks.
-template <>
-struct Form<Gripper> {
-  using Record = Gripper;
-  static constexpr const char* kName = "Gripper";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Text), TARSEL_NAMED(Fingers));
-  }
-};
+TARSEL_FORM(Gripper) {
+  TARSEL_FIELDS(Text, Fingers);
+}
 
 // 15 bytes: byte 3 is reserved by the arm and has no member.
-template <>
-struct Form<QuickStatus> {
-  using Record = QuickStatus;
-  static constexpr const char* kName = "QuickStatus";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Finger1Initialized), TARSEL_NAMED(Finger2Initialized),
-                 TARSEL_NAMED(Finger3Initialized));
-    io.Gap(1);
-    FieldRun(io, TARSEL_NAMED(StatusByte3), TARSEL_NAMED(StatusByte4), TARSEL_NAMED(StatusByte5),
-                 TARSEL_NAMED(StatusByte6), TARSEL_NAMED(StatusByte7), TARSEL_NAMED(StatusByte8),
-                 TARSEL_NAMED(StatusByte9), TARSEL_NAMED(StatusByte10), TARSEL_NAMED(HandType),
-                 TARSEL_NAMED(StatusByte12), TARSEL_NAMED(StatusByte13));
-  }
-};
+TARSEL_FORM(QuickStatus) {
+  TARSEL_FIELDS(Finger1Initialized, Finger2Initialized, Finger3Initialized);
+  io.Gap(1);
+  TARSEL_FIELDS(StatusByte3, StatusByte4, StatusByte5, StatusByte6, StatusByte7, StatusByte8,
+                StatusByte9, StatusByte10, HandType, StatusByte12, StatusByte13);
+}
 
 // 48 bytes: twelve floats, each copied bit for bit.
-template <>
-struct Form<ForcesInfo> {
-  using Record = ForcesInfo;
-  static constexpr const char* kName = "ForcesInfo";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Force1), TARSEL_NAMED(Force2), TARSEL_NAMED(Force3),
-                 TARSEL_NAMED(Force4), TARSEL_NAMED(Force5), TARSEL_NAMED(Force6),
-                 TARSEL_NAMED(Force7), TARSEL_NAMED(Force8), TARSEL_NAMED(Force9),
-                 TARSEL_NAMED(Force10), TARSEL_NAMED(Force11), TARSEL_NAMED(Force12));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(ForcesInfo) {
+  TARSEL_FIELDS(Force1, Force2, Force3, Force4, Force5, Force6, Force7, Force8, Force9, Force10,
+                Force11, Force12);
+}
 
 // 56 bytes: fourteen floats.
-template <>
-struct Form<SensorsInfo> {
-  using Record = SensorsInfo;
-  static constexpr const char* kName = "SensorsInfo";
-  static constexpr bool kFloatRun = true;
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(Sensor1), TARSEL_NAMED(Sensor2), TARSEL_NAMED(Sensor3),
-                 TARSEL_NAMED(Sensor4), TARSEL_NAMED(Sensor5), TARSEL_NAMED(Sensor6),
-                 TARSEL_NAMED(Sensor7), TARSEL_NAMED(Sensor8), TARSEL_NAMED(Sensor9),
-                 TARSEL_NAMED(Sensor10), TARSEL_NAMED(Sensor11), TARSEL_NAMED(Sensor12),
-                 TARSEL_NAMED(Sensor13), TARSEL_NAMED(Sensor14));
-  }
-};
+TARSEL_FLOAT_RUN_FORM(SensorsInfo) {
+  TARSEL_FIELDS(Sensor1, Sensor2, Sensor3, Sensor4, Sensor5, Sensor6, Sensor7, Sensor8, Sensor9,
+                Sensor10, Sensor11, Sensor12, Sensor13, Sensor14);
+}
 
 // 235 bytes: the seven flags are one byte each and packed, so every field
 // after them sits at an odd offset.
-template <>
-struct Form<SystemError> {
-  using Record = SystemError;
-  static constexpr const char* kName = "SystemError";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(IntValue1), TARSEL_NAMED(IntValue2),
-                 TARSEL_NAMED(IntValue3), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(Flags),
-                 TARSEL_NAMED(IntValue4), TARSEL_NAMED(IntValue5), TARSEL_NAMED(UIntArray));
-  }
-};
+TARSEL_FORM(SystemError) {
+  TARSEL_FIELDS(UIntValue1, IntValue1, IntValue2, IntValue3, UIntValue2, Flags, IntValue4,
+                IntValue5, UIntArray);
+}
 
 // 20 bytes, one entry of the inventory's fifteen.
-template <>
-struct Form<PeripheralInfo> {
-  using Record = PeripheralInfo;
-  static constexpr const char* kName = "PeripheralInfo";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    FieldRun(io, TARSEL_NAMED(UIntValue1), TARSEL_NAMED(UIntValue2), TARSEL_NAMED(UIntValue3),
-                 TARSEL_NAMED(UIntValue4), TARSEL_NAMED(UIntValue5));
-  }
-};
+TARSEL_FORM(PeripheralInfo) {
+  TARSEL_FIELDS(UIntValue1, UIntValue2, UIntValue3, UIntValue4, UIntValue5);
+}
 
 // The entries of the peripheral inventory's answer.
 constexpr int kPeripheralCount = 15;

@@ -12,35 +12,13 @@
 
 namespace tarsel {
 
-template <>
-struct Form<SpasmFilter> {
-  using Record = SpasmFilter;
-  static constexpr const char* kName = "SpasmFilter";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(values));
-    io.Field(TARSEL_NAMED(setting));
-  }
-};
+TARSEL_FORM(SpasmFilter) {
+  TARSEL_FIELDS(values, setting);
+}
 
-template <>
-struct Form<ArmInfo> {
-  using Record = ArmInfo;
-  static constexpr const char* kName = "ArmInfo";
-  template <class Io>
-  static constexpr void Fields(Io& io) {
-    using R = Record;
-    io.Field(TARSEL_NAMED(path));
-    io.Field(TARSEL_NAMED(vendor_id));
-    io.Field(TARSEL_NAMED(product_id));
-    io.Field(TARSEL_NAMED(bus));
-    io.Field(TARSEL_NAMED(address));
-    io.Field(TARSEL_NAMED(serial));
-    io.Field(TARSEL_NAMED(product));
-    io.Field(TARSEL_NAMED(simulated));
-  }
-};
+TARSEL_FORM(ArmInfo) {
+  TARSEL_FIELDS(path, vendor_id, product_id, bus, address, serial, product, simulated);
+}
 
 }  // namespace tarsel
 

@@ -4,10 +4,6 @@
 // (as in the tarsel tool's JSON files); attribute names are their snake_case
 // forms (AttributeName). Counted arrays carry only count(record) entries in
 // the dictionary form; hidden fields are attributes only.
-//
-// Besides its form, each record has a description, found through a tag:
-//
-//   RecordInfo Describe(Tag<Record>);   // docstring, stored block?
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -27,13 +23,9 @@
 
 namespace tarsel::python {
 
-template <class Record>
-struct Tag {};
-
-struct RecordInfo {
-  const char* doc;
-  bool block;  // a stored block: its dictionary starts with "block": name
-};
+// BindRecord's last argument for a stored block: its dictionary starts with
+// "block": its name.
+constexpr bool kStoredBlock = true;
 
 template <class Record>
 const char* RecordName() {
@@ -534,12 +526,11 @@ template <class Record>
 struct HasInitStruct<Record, std::void_t<decltype(std::declval<Record&>().InitStruct())>>
     : std::true_type {};
 
-// The Python class of one record.
+// The Python class of one record, with its docstring.
 template <class Record>
-py::class_<Record> BindRecord(py::module_& m) {
-  const RecordInfo info = Describe(Tag<Record>{});
+py::class_<Record> BindRecord(py::module_& m, const char* doc, bool block = false) {
   const std::string name = RecordName<Record>();
-  py::class_<Record> cls(m, name.c_str(), info.doc);
+  py::class_<Record> cls(m, name.c_str(), doc);
   cls.def(py::init([](const py::kwargs& keywords) {
             Record record{};
             KeywordSetter<Record> setter{keywords, record, {}};
@@ -562,7 +553,6 @@ py::class_<Record> BindRecord(py::module_& m) {
         "init_struct", [](Record& record) { record.InitStruct(); },
         "Sets every field to its default, as the C++ record's InitStruct does.");
   }
-  const bool block = info.block;
   cls.def(
       "to_dict",
       [block, name](const Record& record) {

@@ -2,7 +2,7 @@
 // in field order: AngularInfo is the six actuator values, so list(info),
 // info[-1], info[1:3], info[0] = 1.5 and numpy.asarray(info) work.
 //
-//   BindSequence(BindRecord<AngularInfo>(m));
+//   BindSequence(BindRecord<AngularInfo>(m, "..."));
 //
 // The fields stay the record's own: indexing reads and writes the same values
 // as the attributes, with the same checks.

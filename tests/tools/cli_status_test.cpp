@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "tarsel/version.h"
 
 namespace tarsel::tool::test {
 namespace {
@@ -80,7 +81,7 @@ TEST_F(Tool, StatusJsonFollowsTheHand) {
     EXPECT_EQ(j["simulated"], true);
     EXPECT_EQ(j["hand"], name);
     EXPECT_EQ(j["quick_status"]["HandType"], type);
-    EXPECT_EQ(j["api_version"], "5.0.6");
+    EXPECT_EQ(j["api_version"], TARSEL_VERSION_STR);
     EXPECT_EQ(j["code_version"].size(), 37u);
     EXPECT_EQ(j["error_count"], 3);
     EXPECT_TRUE(j["general_information"].contains("Position4"));
@@ -90,14 +91,15 @@ TEST_F(Tool, StatusJsonFollowsTheHand) {
 TEST_F(Tool, VersionNamesLibraryAndArmCode) {
   const Result r = Sim({"version"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_THAT(r.out, HasSubstr("tarsel 5.0.6\nAPI library 5.0.6\nArm code "));
+  EXPECT_THAT(r.out, HasSubstr("tarsel " TARSEL_VERSION_STR "\nAPI library " TARSEL_VERSION_STR
+                               "\nArm code "));
   const Result j = Sim({"version", "--json"});
   ASSERT_EQ(j.status, 0) << j.err;
   EXPECT_EQ(nlohmann::json::parse(j.out)["code_version"].size(), 37u);
   // The tool's own version needs no arm at all.
   const Result local = Run({"--version"});
   EXPECT_EQ(local.status, 0);
-  EXPECT_EQ(local.out, "tarsel 5.0.6\n");
+  EXPECT_EQ(local.out, "tarsel " TARSEL_VERSION_STR "\n");
 }
 // --- error log ----------------------------------------------------------------
 

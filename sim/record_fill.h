@@ -52,31 +52,16 @@ struct Collector {
   R& record;
   std::vector<Place>& places;
 
-  template <class T, class F = FormOf<T>>
-  void Field(const char*, T R::*m, F = {}) {
+  template <class T, class F>
+  void Member(const char*, T R::*m, F) {
     Collect<F>(record.*m, places);
   }
-  void AsFloat(const char*, std::int32_t R::*m) { Collect<NoForm>(record.*m, places); }
-  template <class T, class Count, class F = FormOf<T>>
-  void Counted(const char*, T R::*m, Count, F = {}) {
-    Collect<F>(record.*m, places);
-  }
-  template <class T>
-  void Sent(const char*, T R::*m) {
-    Collect<FormOf<T>>(record.*m, places);
-  }
-  template <class T>
-  void Hidden(const char*, T R::*) {}
-  void Gap(int) {}
-  void Filler(double) {}
-  void PadTo(int) {}
 };
 
 template <class F, class T>
 void Collect(T& value, std::vector<Place>& places) {
   if constexpr (std::is_class_v<T>) {
-    Collector<T> collector{value, places};
-    F::Fields(collector);
+    WalkFields<F>(Collector<T>{value, places});
   } else if constexpr (std::is_same_v<std::remove_all_extents_t<T>, char>) {
     places.push_back({&value, nullptr, nullptr, static_cast<int>(sizeof value)});
   } else if constexpr (std::is_array_v<T>) {

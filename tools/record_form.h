@@ -20,49 +20,33 @@
 
 namespace tarsel::tool {
 
-// Turns the calls of a form into visitor calls: visit.Value(name, member,
+// Turns the fields of a record into visitor calls: visit.Value(name, member,
 // form) for each field, visit.Counted(name, array, carried, form) for an
 // array of which only the first carried elements travel. Rec is the record
 // type, const when the record is only read.
 template <class Rec, class Visitor>
-class FieldWalk {
+struct FieldValues {
   using R = std::remove_const_t<Rec>;
+  Rec& record;
+  Visitor& visit;
 
- public:
-  FieldWalk(Rec& record, Visitor& visit) : record_(record), visit_(visit) {}
-
-  template <class T, class F = FormOf<T>>
-  void Field(const char* name, T R::*m, F form = {}) {
-    visit_.Value(name, record_.*m, form);
+  template <class T, class F>
+  void Member(const char* name, T R::*m, F form) {
+    visit.Value(name, record.*m, form);
   }
-  void AsFloat(const char* name, std::int32_t R::*m) { visit_.Value(name, record_.*m, NoForm{}); }
-  template <class T, std::size_t N, class Count, class F = FormOf<T>>
-  void Counted(const char* name, T (R::*m)[N], Count count, F form = {}) {
+  template <class T, std::size_t N, class Count, class F>
+  void Counted(const char* name, T (R::*m)[N], Count count, F form) {
     // The count comes from the record, which may be an arm's answer or a
     // file: any value is clamped to the array.
-    const long long carried = std::clamp<long long>(count(std::as_const(record_)), 0, N);
-    visit_.Counted(name, record_.*m, static_cast<std::size_t>(carried), form);
+    const long long carried = std::clamp<long long>(count(std::as_const(record)), 0, N);
+    visit.Counted(name, record.*m, static_cast<std::size_t>(carried), form);
   }
-  template <class T>
-  void Sent(const char* name, T R::*m) {
-    visit_.Value(name, record_.*m, FormOf<T>{});
-  }
-  template <class T>
-  void Hidden(const char*, T R::*) {}
-  void Gap(int) {}
-  void Filler(double) {}
-  void PadTo(int) {}
-
- private:
-  Rec& record_;
-  Visitor& visit_;
 };
 
-// Visits the fields of record, read in form F, in wire order (see FieldWalk).
+// Visits the fields of record, read in form F, in wire order (see FieldValues).
 template <class F, class Rec, class Visitor>
 void VisitFields(Rec& record, Visitor&& visit) {
-  FieldWalk<Rec, std::remove_reference_t<Visitor>> walk(record, visit);
-  F::Fields(walk);
+  WalkFields<F>(FieldValues<Rec, std::remove_reference_t<Visitor>>{record, visit});
 }
 
 // Collects the names of the fields visited.
@@ -100,24 +84,14 @@ struct SentWalk {
   R& to;
   Visit& visit;
 
-  template <class T, class F = FormOf<T>>
-  void Field(const char*, T R::*m, F = {}) {
-    ForEachSent<F>(from.*m, to.*m, visit);
-  }
-  template <class T, class Count, class F = FormOf<T>>
-  void Counted(const char*, T R::*m, Count, F = {}) {
+  template <class T, class F>
+  void Member(const char*, T R::*m, F) {
     ForEachSent<F>(from.*m, to.*m, visit);
   }
   template <class T>
   void Sent(const char* name, T R::*m) {
     visit(name, from.*m, to.*m);
   }
-  void AsFloat(const char*, std::int32_t R::*) {}
-  template <class T>
-  void Hidden(const char*, T R::*) {}
-  void Gap(int) {}
-  void Filler(double) {}
-  void PadTo(int) {}
 };
 
 // Calls visit(name, from's member, to's member) for each field that form F
@@ -128,8 +102,7 @@ void ForEachSent(const T& from, T& to, Visit& visit) {
   if constexpr (std::is_array_v<T> && kIsRecordMember<T>) {
     for (std::size_t i = 0; i < std::extent_v<T>; ++i) ForEachSent<F>(from[i], to[i], visit);
   } else if constexpr (std::is_class_v<T>) {
-    SentWalk<T, Visit> walk{from, to, visit};
-    F::Fields(walk);
+    WalkFields<F>(SentWalk<T, Visit>{from, to, visit});
   }
 }
 

@@ -92,23 +92,18 @@ namespace tarsel {
 template <class Record>
 struct Form;
 
-// The form of plain values (numbers, texts, bytes): none.
+// The form of plain values (numbers, texts, bytes, and the containers of the
+// C++ interface's records): none.
 struct NoForm {};
 
-// The default form of a member of type T: its element's record form.
-template <class T, bool = std::is_class_v<std::remove_all_extents_t<T>>>
-struct DefaultForm {
-  using type = Form<std::remove_cv_t<std::remove_all_extents_t<T>>>;
-};
-template <class T>
-struct DefaultForm<T, false> {
-  using type = NoForm;
-};
-template <class T>
-using FormOf = typename DefaultForm<T>::type;
+// Whether a member of type T holds records (its elements' record forms).
+template <class T, class E = std::remove_cv_t<std::remove_all_extents_t<T>>>
+constexpr bool kIsRecordMember = std::is_class_v<E> && !requires { typename E::value_type; };
 
+// The default form of a member of type T: its element's record form.
 template <class T>
-constexpr bool kIsRecordMember = std::is_class_v<std::remove_all_extents_t<T>>;
+using FormOf = std::conditional_t<kIsRecordMember<T>,
+                                  Form<std::remove_cv_t<std::remove_all_extents_t<T>>>, NoForm>;
 
 // --- Wire size ----------------------------------------------------------------
 
@@ -164,6 +159,60 @@ constexpr int FormSize() {
   FormSizer sizer;
   F::Fields(sizer);
   return sizer.bytes;
+}
+
+// --- Walking the named fields -------------------------------------------------
+// For what sees a record as its named members rather than its bytes (the
+// tool's JSON and display, the simulated arm's filling, the Python classes).
+// WalkFields<F>(visit) calls, in the order of form F:
+//   visit.Member(name, &R::m, form)          for each member on the wire (its
+//       own form, as a float, counted or sent, unless visit says otherwise);
+//   visit.Counted(name, &R::m, count, form)  for a counted array, if visit has it;
+//   visit.Sent(name, &R::m)                  for a member only sent, if visit has it;
+//   visit.Hidden(name, &R::m)                for a member never on the wire, if
+//       visit has it (else it is passed over).
+// Gaps, fillers and padding reach no visitor.
+template <class Visit>
+struct FieldCalls {
+  Visit& visit;
+
+  template <class R, class T, class F = FormOf<T>>
+  void Field(const char* name, T R::*m, F form = {}) {
+    visit.Member(name, m, form);
+  }
+  template <class R>
+  void AsFloat(const char* name, std::int32_t R::*m) {
+    visit.Member(name, m, NoForm{});
+  }
+  template <class R, class T, class Count, class F = FormOf<T>>
+  void Counted(const char* name, T R::*m, Count count, F form = {}) {
+    if constexpr (requires { visit.Counted(name, m, count, form); }) {
+      visit.Counted(name, m, count, form);
+    } else {
+      visit.Member(name, m, form);
+    }
+  }
+  template <class R, class T>
+  void Sent(const char* name, T R::*m) {
+    if constexpr (requires { visit.Sent(name, m); }) {
+      visit.Sent(name, m);
+    } else {
+      visit.Member(name, m, FormOf<T>{});
+    }
+  }
+  template <class R, class T>
+  void Hidden(const char* name, T R::*m) {
+    if constexpr (requires { visit.Hidden(name, m); }) visit.Hidden(name, m);
+  }
+  void Gap(int) {}
+  void Filler(double) {}
+  void PadTo(int) {}
+};
+
+template <class F, class Visit>
+void WalkFields(Visit&& visit) {
+  FieldCalls<std::remove_reference_t<Visit>> calls{visit};
+  F::Fields(calls);
 }
 
 // --- Reading ------------------------------------------------------------------

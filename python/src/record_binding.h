@@ -302,11 +302,12 @@ struct Value<std::vector<float>> {
 };
 
 // --- The visitors that walk a record's form ---------------------------------------
-// A visitor has Member(key, member), called for every field; Counted(key,
-// member, count) if it treats an array of which only count(record) entries
-// are the record's content apart; Sent(key, member) if it treats a field the
-// arm never reports back apart; and kHidden, whether it visits the members
-// that are attributes only.
+// Each walks Record's fields through WalkFields (core/form.h): Member(key,
+// member) for every field on the wire; Counted(key, member, count) where an
+// array of which only count(record) entries are the record's content is
+// treated apart; Sent(key, member) where a field the arm never reports back
+// is; Hidden(key, member) where the members that are attributes only are
+// visited.
 
 // The Python attribute name of a C++ field name: '_' before an uppercase
 // letter that follows a lowercase letter or a digit, then all lowercase
@@ -325,66 +326,31 @@ inline std::string AttributeName(std::string_view key) {
   return name;
 }
 
-// Maps a form's calls (core/form.h) onto a visitor: a member on the wire in
-// any form (its own, as a float, sent only) is a field, a counted array a
-// counted field, a hidden member an attribute only; gaps, fillers and padding
-// are nothing to Python.
-template <class Visitor>
-struct FormFields {
-  Visitor& visitor;
-
-  template <class R, class T, class F = NoForm>
-  void Field(const char* key, T R::*member, F = {}) {
-    visitor.Member(key, member);
-  }
-  template <class R>
-  void AsFloat(const char* key, std::int32_t R::*member) {
-    visitor.Member(key, member);
-  }
-  template <class R, class T, class Count, class F = NoForm>
-  void Counted(const char* key, T R::*member, Count count, F = {}) {
-    if constexpr (requires { visitor.Counted(key, member, count); }) {
-      visitor.Counted(key, member, count);
-    } else {
-      visitor.Member(key, member);
-    }
-  }
-  template <class R, class T>
-  void Sent(const char* key, T R::*member) {
-    if constexpr (requires { visitor.Sent(key, member); }) {
-      visitor.Sent(key, member);
-    } else {
-      visitor.Member(key, member);
-    }
-  }
-  template <class R, class T>
-  void Hidden(const char* key, T R::*member) {
-    if constexpr (Visitor::kHidden) visitor.Member(key, member);
-  }
-  void Gap(int) {}
-  void Filler(double) {}
-  void PadTo(int) {}
-};
-
 // Walks Record's fields with visitor, in the order of the record's form.
 template <class Record, class Visitor>
 void VisitFields(Visitor& visitor) {
-  FormFields<Visitor> io{visitor};
-  Form<Record>::Fields(io);
+  WalkFields<Form<Record>>(visitor);
 }
 
 // Properties on the Python class.
 template <class Record>
 struct PropertyBinder {
-  static constexpr bool kHidden = true;
   py::class_<Record>& cls;
 
-  template <class T>
-  void Sent(const char* key, T Record::*member) {
-    Member(key, member, ", sent to the arm, which never reports it: a read leaves it as it was.");
+  template <class T, class F>
+  void Member(const char* key, T Record::*member, F) {
+    Bind(key, member, ".");
   }
   template <class T>
-  void Member(const char* key, T Record::*member, const char* more = ".") {
+  void Hidden(const char* key, T Record::*member) {
+    Bind(key, member, ".");
+  }
+  template <class T>
+  void Sent(const char* key, T Record::*member) {
+    Bind(key, member, ", sent to the arm, which never reports it: a read leaves it as it was.");
+  }
+  template <class T>
+  void Bind(const char* key, T Record::*member, const char* more) {
     const std::string attr = AttributeName(key);
     const std::string doc = Value<T>::Type() + ": the record's " + key + more;
     cls.def_property(
@@ -400,32 +366,34 @@ struct PropertyBinder {
 // Keyword arguments of the constructor, by attribute name.
 template <class Record>
 struct KeywordSetter {
-  static constexpr bool kHidden = true;
   const py::kwargs& keywords;
   Record& record;
   std::set<std::string> used;
 
-  template <class T>
-  void Member(const char* key, T Record::*member) {
+  template <class T, class F = NoForm>
+  void Member(const char* key, T Record::*member, F = {}) {
     const std::string attr = AttributeName(key);
     if (!keywords.contains(attr)) return;
     Value<T>::Set(keywords[attr.c_str()], record.*member, attr);
     used.insert(attr);
   }
+  template <class T>
+  void Hidden(const char* key, T Record::*member) {
+    Member(key, member);
+  }
 };
 
 template <class Record>
 struct DictWriter {
-  static constexpr bool kHidden = false;
   const Record& record;
   py::dict& out;
 
-  template <class T>
-  void Member(const char* key, T Record::*member) {
+  template <class T, class F = NoForm>
+  void Member(const char* key, T Record::*member, F = {}) {
     out[key] = Value<T>::ToDict(record.*member);
   }
-  template <class T, class Count>
-  void Counted(const char* key, T Record::*member, Count count) {
+  template <class T, class Count, class F>
+  void Counted(const char* key, T Record::*member, Count count, F) {
     out[key] = Value<T>::ToDict(record.*member, static_cast<std::size_t>(count(record)));
   }
 };
@@ -434,7 +402,6 @@ struct DictWriter {
 // list it counts); every key is required, and unknown keys are refused.
 template <class Record>
 struct DictReader {
-  static constexpr bool kHidden = false;
   const py::dict& in;
   Record& record;
   std::string where;
@@ -446,12 +413,12 @@ struct DictReader {
     taken.insert(key);
     return py::reinterpret_borrow<py::object>(item);
   }
-  template <class T>
-  void Member(const char* key, T Record::*member) {
+  template <class T, class F = NoForm>
+  void Member(const char* key, T Record::*member, F = {}) {
     Value<T>::FromDict(Take(key), record.*member, Join(where, key));
   }
-  template <class T, class Count>
-  void Counted(const char* key, T Record::*member, Count count) {
+  template <class T, class Count, class F>
+  void Counted(const char* key, T Record::*member, Count count, F) {
     Value<T>::FromDict(Take(key), record.*member, static_cast<std::size_t>(count(record)),
                        Join(where, key));
   }
@@ -466,25 +433,27 @@ struct DictReader {
 
 template <class Record>
 struct Comparer {
-  static constexpr bool kHidden = true;
   const Record& a;
   const Record& b;
   bool same = true;
 
-  template <class T>
-  void Member(const char*, T Record::*member) {
+  template <class T, class F = NoForm>
+  void Member(const char*, T Record::*member, F = {}) {
     same = same && Value<T>::Equal(a.*member, b.*member);
+  }
+  template <class T>
+  void Hidden(const char* key, T Record::*member) {
+    Member(key, member);
   }
 };
 
 template <class Record>
 struct ReprWriter {
-  static constexpr bool kHidden = false;
   const Record& record;
   std::string text;
 
-  template <class T>
-  void Member(const char* key, T Record::*member) {
+  template <class T, class F = NoForm>
+  void Member(const char* key, T Record::*member, F = {}) {
     text += (text.empty() ? "" : ", ") + AttributeName(key) + "=" + Value<T>::Repr(record.*member);
   }
 };

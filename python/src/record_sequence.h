@@ -23,11 +23,10 @@ namespace tarsel::python {
 // The fields of a record whose fields all have type T, in field order.
 template <class Record, class T>
 struct SequenceFields {
-  static constexpr bool kHidden = false;
   std::vector<std::pair<std::string, T Record::*>> fields;
 
-  template <class U>
-  void Member(const char* key, U Record::*member) {
+  template <class U, class F>
+  void Member(const char* key, U Record::*member, F) {
     static_assert(std::is_same_v<U, T>, "a sequence's fields all have one type");
     fields.emplace_back(AttributeName(key), member);
   }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -22,6 +23,7 @@
 #include "commands.h"
 #include "jog_keys.h"
 #include "loop_support.h"
+#include "motion/motion_codec.h"
 
 namespace tarsel::tool {
 
@@ -184,15 +186,10 @@ struct JogOptions {
   double watchdog = 0.7;
 };
 
-void CopyValues(const CartesianInfo& c, float (&out)[6]) {
-  const float values[6] = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
-  std::copy(std::begin(values), std::end(values), out);
-}
-
-void CopyValues(const AngularInfo& a, float (&out)[6]) {
-  const float values[6] = {a.Actuator1, a.Actuator2, a.Actuator3,
-                           a.Actuator4, a.Actuator5, a.Actuator6};
-  std::copy(std::begin(values), std::end(values), out);
+template <class Info>
+void CopyValues(const Info& info, float (&out)[6]) {
+  const std::array<float, 6> values = FloatsOf(info);
+  std::copy(values.begin(), values.end(), out);
 }
 
 // One run of jog once the loop runs: the keys change the set-point and the

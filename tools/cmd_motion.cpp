@@ -40,7 +40,7 @@ struct PositionsOptions {
 // One sample: the six joints (or the pose's six values), then the three
 // fingers.
 struct Sample {
-  std::vector<float> values;
+  std::array<float, 9> values;
   FingersPosition fingers;
   Json json;
 };

@@ -72,9 +72,9 @@ void ReadErrorLog(Arm& arm, view::ArmView& v) {
 }
 
 // Copies a record's floats (FloatsOf) to the view's numbers.
-template <std::size_t N>
-void Put(const std::vector<float>& floats, std::array<double, N>& out) {
-  std::copy_n(floats.begin(), std::min(N, floats.size()), out.begin());
+template <std::size_t M, std::size_t N>
+void Put(const std::array<float, M>& floats, std::array<double, N>& out) {
+  std::copy_n(floats.begin(), std::min(M, N), out.begin());
 }
 
 // The point the arm is executing, when it is one of positions (velocity

@@ -1,6 +1,7 @@
 #include "jog_keys.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <iterator>
@@ -8,6 +9,7 @@
 #include <fmt/core.h>
 
 #include "display.h"
+#include "motion/motion_codec.h"
 
 namespace tarsel::tool::jog {
 
@@ -112,19 +114,23 @@ std::string AxisName(bool cartesian, int axis) {
   return cartesian ? kPoseNames[axis - 1] : fmt::format("joint {}", axis);
 }
 
+namespace {
+
+template <class Info>
+Info Velocity(int axis, float speed) {
+  std::array<float, 6> values{};
+  if (axis >= 1 && axis <= 6) values[axis - 1] = speed;
+  return FromFloats<Info>(values);
+}
+
+}  // namespace
+
 AngularInfo JointVelocity(int axis, float speed) {
-  AngularInfo v{};
-  float* const values[6] = {&v.Actuator1, &v.Actuator2, &v.Actuator3,
-                            &v.Actuator4, &v.Actuator5, &v.Actuator6};
-  if (axis >= 1 && axis <= 6) *values[axis - 1] = speed;
-  return v;
+  return Velocity<AngularInfo>(axis, speed);
 }
 
 CartesianInfo CartesianVelocity(int axis, float speed) {
-  CartesianInfo v{};
-  float* const values[6] = {&v.X, &v.Y, &v.Z, &v.RotationX, &v.RotationY, &v.RotationZ};
-  if (axis >= 1 && axis <= 6) *values[axis - 1] = speed;
-  return v;
+  return Velocity<CartesianInfo>(axis, speed);
 }
 
 std::vector<std::string> KeymapLines(bool cartesian, double watchdogSeconds) {

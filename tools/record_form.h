@@ -118,44 +118,6 @@ std::vector<std::string> SentNames() {
   return names;
 }
 
-template <class F, class T>
-void AppendFloats(const T& value, std::vector<float>& out);
-
-// Collects the floats of the fields visited.
-struct FloatList {
-  std::vector<float>& out;
-  template <class T, class F>
-  void Value(const char*, const T& value, F) {
-    AppendFloats<F>(value, out);
-  }
-  template <class T, std::size_t N, class F>
-  void Counted(const char*, const T (&values)[N], std::size_t carried, F) {
-    for (std::size_t k = 0; k < carried; ++k) AppendFloats<F>(values[k], out);
-  }
-};
-
-// Appends the floats of value (a float, an array or a record in form F) to
-// out in wire order, nested records' and arrays' included.
-template <class F, class T>
-void AppendFloats(const T& value, std::vector<float>& out) {
-  if constexpr (std::is_class_v<T>) {
-    VisitFields<F>(value, FloatList{out});
-  } else if constexpr (std::is_array_v<T>) {
-    for (const auto& element : value) AppendFloats<F>(element, out);
-  } else if constexpr (std::is_same_v<T, float>) {
-    out.push_back(value);
-  }
-}
-
-// The floats of record in wire order: an AngularPosition's six joints and
-// then its three fingers.
-template <class Record>
-std::vector<float> FloatsOf(const Record& record) {
-  std::vector<float> out;
-  AppendFloats<Form<Record>>(record, out);
-  return out;
-}
-
 // Bools as digits, "1000000".
 template <class Flags>
 std::string FlagText(const Flags& flags) {

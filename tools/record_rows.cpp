@@ -1,5 +1,6 @@
 #include "record_rows.h"
 
+#include <array>
 #include <sstream>
 #include <vector>
 
@@ -18,11 +19,12 @@ bool Has(const LoopState& s, unsigned bit) {
   return (s.readouts & bit) != 0;
 }
 
-void AddFloats(std::string& row, const std::vector<float>& values, std::size_t count,
+template <std::size_t N>
+void AddFloats(std::string& row, const std::array<float, N>& values, std::size_t count,
                bool present) {
   for (std::size_t i = 0; i < count; ++i) {
     row += ',';
-    if (present && i < values.size()) row += NumberText(values[i]);
+    if (present && i < N) row += NumberText(values[i]);
   }
 }
 

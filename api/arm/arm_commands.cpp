@@ -18,6 +18,7 @@
 #include "arm/arrival.h"
 #include "arm/exports.h"
 #include "core/connection.h"
+#include "motion/motion_codec.h"
 #include "tarsel/arm.hpp"
 
 namespace tarsel {
@@ -54,28 +55,28 @@ struct Text20 {
   throw Error(TARSEL_ERROR_ARGUMENT, where, why);
 }
 
-// The count values from first: the first that is not finite is refused,
-// named by its place counted from 1.
-void RequireFinite(const char* where, const char* what, const float* first, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!std::isfinite(first[i])) {
-      Refuse(where, std::string(what) + " value " + std::to_string(i + 1) + " is " +
-                        (std::isnan(first[i]) ? "NaN" : "infinite") + ": nothing was sent");
-    }
+// Refuses value, the place-th (counted from 1) of what, when it is not finite.
+void RequireFiniteAt(const char* where, const char* what, std::size_t place, float value) {
+  if (!std::isfinite(value)) {
+    Refuse(where, std::string(what) + " value " + std::to_string(place) + " is " +
+                      (std::isnan(value) ? "NaN" : "infinite") + ": nothing was sent");
   }
+}
+
+void RequireFinite(const char* where, const char* what, const float* first, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) RequireFiniteAt(where, what, i + 1, first[i]);
 }
 
 void RequireFinite(const char* where, const char* what, std::initializer_list<float> values) {
   RequireFinite(where, what, values.begin(), values.size());
 }
 
-void RequireFinite(const char* where, const char* what, const CartesianInfo& c) {
-  RequireFinite(where, what, {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ});
-}
-
-void RequireFinite(const char* where, const char* what, const AngularInfo& a) {
-  RequireFinite(where, what,
-                {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6});
+// The floats of record, in wire order.
+template <class Record>
+void RequireFinite(const char* where, const char* what, const Record& record) {
+  std::size_t place = 0;
+  auto check = [&](float value) { RequireFiniteAt(where, what, ++place, value); };
+  ForEachFloat<Form<Record>>(record, check);
 }
 
 // What the point's form carries: a known type, and finite numbers in the
@@ -97,14 +98,10 @@ void RequireValidPoint(const char* where, const TrajectoryPoint& point, bool ful
                         " is none the arm knows (1 Cartesian position, 2 angular position, 7 "
                         "Cartesian velocity, 8 angular velocity): nothing was sent");
   }
-  RequireFinite(where, "the point's Fingers",
-                {p.Fingers.Finger1, p.Fingers.Finger2, p.Fingers.Finger3});
+  RequireFinite(where, "the point's Fingers", p.Fingers);
   RequireFinite(where, "the point's Parameter", {p.Parameter});
   if (full) {
-    const Limitation& l = point.Limits;
-    RequireFinite(
-        where, "the point's Limits",
-        {l.Limit1, l.Limit2, l.Limit3, l.Limit4, l.Limit5, l.Limit6, l.Limit7, l.Limit8, l.Limit9});
+    RequireFinite(where, "the point's Limits", point.Limits);
   }
 }
 
@@ -118,9 +115,7 @@ template <typename Value>
 void NoCheck(const char*, const char*, const Value&) {}
 
 void RequireFiniteAxes(const char* where, const char*, const JoystickCommand& command) {
-  RequireFinite(
-      where, "the joystick's axis",
-      {command.Axis1, command.Axis2, command.Axis3, command.Axis4, command.Axis5, command.Axis6});
+  RequireFinite(where, "the joystick's axis", command);
 }
 
 void RequireValidFullPoint(const char* where, const char*, const TrajectoryPoint& point) {

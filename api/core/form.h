@@ -47,6 +47,7 @@
 // and member pointer of one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -429,6 +430,54 @@ int Encode(Payload& payload, const Record& record) {
   FormWriter out(payload, static_cast<std::size_t>(FormSize<F>()));
   WriteForm<F>(out, record);
   return 1;
+}
+
+// --- Floats --------------------------------------------------------------------
+
+template <class F, class T, class Fn>
+void ForEachFloat(const T& value, Fn& fn);
+
+template <class R, class Fn>
+struct FloatWalk {
+  const R& record;
+  Fn& fn;
+
+  template <class T, class F>
+  void Member(const char*, T R::*m, F) {
+    ForEachFloat<F>(record.*m, fn);
+  }
+};
+
+// Calls fn(f) for each float of value (a float, an array, or a record in
+// form F), in wire order; other members are passed over.
+template <class F, class T, class Fn>
+void ForEachFloat(const T& value, Fn& fn) {
+  if constexpr (std::is_class_v<T>) {
+    WalkFields<F>(FloatWalk<T, Fn>{value, fn});
+  } else if constexpr (std::is_array_v<T>) {
+    for (const auto& element : value) ForEachFloat<F>(element, fn);
+  } else if constexpr (std::is_same_v<T, float>) {
+    fn(value);
+  }
+}
+
+// The floats of a record of floats only (TARSEL_FLOAT_RUN_FORM), in wire
+// order: an AngularInfo's six joints.
+template <class R, class F = Form<R>>
+std::array<float, FloatRunLength<F, R>()> FloatsOf(const R& record) {
+  static_assert(F::kFloatRun, "a record of floats only");
+  std::array<float, FloatRunLength<F, R>()> floats;
+  std::memcpy(floats.data(), &record, sizeof record);
+  return floats;
+}
+
+// The record of floats only whose floats, in wire order, are floats.
+template <class R, class F = Form<R>>
+R FromFloats(const std::array<float, FloatRunLength<F, R>()>& floats) {
+  static_assert(F::kFloatRun, "a record of floats only");
+  R record;
+  std::memcpy(&record, floats.data(), sizeof record);
+  return record;
 }
 
 }  // namespace tarsel

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "motion/motion_codec.h"
+
 namespace tarsel::loop {
 
 namespace {
@@ -24,19 +26,9 @@ constexpr const char* kJointNames[6] = {"joint 1", "joint 2", "joint 3",
                                         "joint 4", "joint 5", "joint 6"};
 constexpr const char* kAxisNames[6] = {"X", "Y", "Z", "RotationX", "RotationY", "RotationZ"};
 
-void Values(const AngularInfo& a, float out[6]) {
-  const float v[6] = {a.Actuator1, a.Actuator2, a.Actuator3, a.Actuator4, a.Actuator5, a.Actuator6};
-  for (int i = 0; i < 6; ++i) out[i] = v[i];
-}
-
-void Values(const CartesianInfo& c, float out[6]) {
-  const float v[6] = {c.X, c.Y, c.Z, c.RotationX, c.RotationY, c.RotationZ};
-  for (int i = 0; i < 6; ++i) out[i] = v[i];
-}
-
 // Builds its message only for a value it refuses: the checks of a set-point
 // that passes allocate nothing.
-void RequireAllFinite(const float v[6], const char* const names[6], const char* what,
+void RequireAllFinite(const std::array<float, 6>& v, const char* const names[6], const char* what,
                       const char* where) {
   for (int i = 0; i < 6; ++i) {
     if (!std::isfinite(v[i])) {
@@ -83,8 +75,7 @@ void CheckOptions(const LoopOptions& o, const char* where) {
 }
 
 void CheckJointVelocity(const AngularInfo& a, const LoopOptions& o, const char* where) {
-  float v[6];
-  Values(a, v);
+  const std::array<float, 6> v = FloatsOf(a);
   RequireAllFinite(v, kJointNames, "velocity", where);
   for (int i = 0; i < 6; ++i) {
     if (std::fabs(v[i]) > o.maxJointSpeed) {
@@ -96,39 +87,37 @@ void CheckJointVelocity(const AngularInfo& a, const LoopOptions& o, const char* 
 }
 
 void CheckCartesianVelocity(const CartesianInfo& c, const LoopOptions& o, const char* where) {
-  float v[6];
-  Values(c, v);
+  const std::array<float, 6> v = FloatsOf(c);
   RequireAllFinite(v, kAxisNames, "velocity", where);
-  RequireSpeed(v, o.maxLinearSpeed, "linear speed", "m/s", where);
-  RequireSpeed(v + 3, o.maxAngularSpeed, "angular speed", "rad/s", where);
+  RequireSpeed(v.data(), o.maxLinearSpeed, "linear speed", "m/s", where);
+  RequireSpeed(v.data() + 3, o.maxAngularSpeed, "angular speed", "rad/s", where);
 }
 
 void CheckJointPosition(const AngularInfo& a, const char* where) {
-  float v[6];
-  Values(a, v);
+  const std::array<float, 6> v = FloatsOf(a);
   RequireAllFinite(v, kJointNames, "angle", where);
 }
 
 void CheckCartesianPosition(const CartesianInfo& c, const char* where) {
-  float v[6];
-  Values(c, v);
+  const std::array<float, 6> v = FloatsOf(c);
   RequireAllFinite(v, kAxisNames, "coordinate", where);
 }
 
+namespace {
+
+template <class Info>
+SetPoint Made(SetPointKind kind, const Info& info) {
+  return SetPoint{kind, 0, std::chrono::steady_clock::now(), FloatsOf(info)};
+}
+
+}  // namespace
+
 SetPoint MakeSetPoint(SetPointKind kind, const AngularInfo& a) {
-  SetPoint s;
-  s.kind = kind;
-  s.time = std::chrono::steady_clock::now();
-  Values(a, s.values);
-  return s;
+  return Made(kind, a);
 }
 
 SetPoint MakeSetPoint(SetPointKind kind, const CartesianInfo& c) {
-  SetPoint s;
-  s.kind = kind;
-  s.time = std::chrono::steady_clock::now();
-  Values(c, s.values);
-  return s;
+  return Made(kind, c);
 }
 
 TrajectoryPoint ZeroVelocity() {
@@ -140,7 +129,6 @@ TrajectoryPoint ZeroVelocity() {
 
 TrajectoryPoint PointOf(const SetPoint& set, const FingersPosition& fingers) {
   TrajectoryPoint point = ZeroVelocity();
-  const float* v = set.values;
   switch (set.kind) {
     case SetPointKind::kNone:
     case SetPointKind::kHold:
@@ -149,14 +137,14 @@ TrajectoryPoint PointOf(const SetPoint& set, const FingersPosition& fingers) {
     case SetPointKind::kJointPosition:
       point.Position.Type = set.kind == SetPointKind::kJointVelocity ? TARSEL_ANGULAR_VELOCITY
                                                                       : TARSEL_ANGULAR_POSITION;
-      point.Position.Actuators = AngularInfo{v[0], v[1], v[2], v[3], v[4], v[5]};
+      point.Position.Actuators = FromFloats<AngularInfo>(set.values);
       break;
     case SetPointKind::kCartesianVelocity:
     case SetPointKind::kCartesianPosition:
       point.Position.Type = set.kind == SetPointKind::kCartesianVelocity
                                 ? TARSEL_CARTESIAN_VELOCITY
                                 : TARSEL_CARTESIAN_POSITION;
-      point.Position.Coordinates = CartesianInfo{v[0], v[1], v[2], v[3], v[4], v[5]};
+      point.Position.Coordinates = FromFloats<CartesianInfo>(set.values);
       break;
   }
   // A position point moves the fingers too: to where they are.

@@ -2,6 +2,7 @@
 // before it replaces the one in force, and the points it becomes.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 
@@ -23,7 +24,7 @@ struct SetPoint {
   SetPointKind kind = SetPointKind::kNone;
   std::uint64_t generation = 0;                  // 1 for the first Set* or Hold, then counting
   std::chrono::steady_clock::time_point time{};  // when it was given
-  float values[6] = {};                          // joints 1-6, or X, Y, Z, RotationX, Y, Z
+  std::array<float, 6> values{};                 // joints 1-6, or X, Y, Z, RotationX, Y, Z
 };
 
 inline bool IsVelocity(SetPointKind kind) {

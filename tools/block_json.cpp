@@ -168,27 +168,6 @@ void ReadValue(const BlockJson& v, const std::string& where, T& value) {
   }
 }
 
-template <class Record>
-BlockJson Document(const Record& record) {
-  using F = Form<Record>;
-  BlockJson document = BlockJson::object();
-  document["block"] = F::kName;
-  VisitFields<F>(record, JsonFields<BlockJson>{document});
-  return document;
-}
-
-template <class Record>
-void FromDocument(const BlockJson& document, Record& out) {
-  using F = Form<Record>;
-  std::memset(static_cast<void*>(&out), 0, sizeof out);
-  if (!document.is_object()) Fail("", "expected an object, found " + Shown(document));
-  const BlockJson& block = Take(document, "", "block");
-  if (!block.is_string() || block.get_ref<const std::string&>() != F::kName) {
-    Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), F::kName));
-  }
-  ReadRecord<F>(document, "", out, {"block"});
-}
-
 void Compare(const BlockJson& a, const BlockJson& b, const std::string& path, std::string& out) {
   if (!out.empty()) return;
   if (a.is_object() && b.is_object()) {
@@ -272,12 +251,25 @@ void TextFromJson(const BlockJson& value, char (&text)[20], const std::string& w
 
 template <class Record>
 BlockJson ToJson(const Record& record) {
-  return Document(record);
+  using F = Form<Record>;
+  BlockJson document = BlockJson::object();
+  document["block"] = F::kName;
+  VisitFields<F>(record, JsonFields<BlockJson>{document});
+  return document;
 }
+
 template <class Record>
 void FromJson(const BlockJson& document, Record& out) {
-  FromDocument(document, out);
+  using F = Form<Record>;
+  std::memset(static_cast<void*>(&out), 0, sizeof out);
+  if (!document.is_object()) Fail("", "expected an object, found " + Shown(document));
+  const BlockJson& block = Take(document, "", "block");
+  if (!block.is_string() || block.get_ref<const std::string&>() != F::kName) {
+    Fail("/block", fmt::format("this file holds {}, not {}", Shown(block), F::kName));
+  }
+  ReadRecord<F>(document, "", out, {"block"});
 }
+
 #define TARSEL_BLOCK_DOCUMENT(Record, Get, Set) \
   template BlockJson ToJson(const Record&);     \
   template void FromJson(const BlockJson&, Record&);

@@ -20,6 +20,14 @@ constexpr std::string_view kPlusKeys = "123456";
 constexpr std::string_view kMinusKeys = "asdfgh";
 constexpr const char* kPoseNames[6] = {"X", "Y", "Z", "RX", "RY", "RZ"};
 
+// A velocity of speed on axis (1 to 6) and zero on the others.
+template <class Info>
+Info Velocity(int axis, float speed) {
+  std::array<float, 6> values{};
+  if (axis >= 1 && axis <= 6) values[axis - 1] = speed;
+  return FromFloats<Info>(values);
+}
+
 }  // namespace
 
 Key KeyOf(char c) {
@@ -113,17 +121,6 @@ std::string AxisName(bool cartesian, int axis) {
   if (axis < 1 || axis > 6) return "?";
   return cartesian ? kPoseNames[axis - 1] : fmt::format("joint {}", axis);
 }
-
-namespace {
-
-template <class Info>
-Info Velocity(int axis, float speed) {
-  std::array<float, 6> values{};
-  if (axis >= 1 && axis <= 6) values[axis - 1] = speed;
-  return FromFloats<Info>(values);
-}
-
-}  // namespace
 
 AngularInfo JointVelocity(int axis, float speed) {
   return Velocity<AngularInfo>(axis, speed);

@@ -56,6 +56,12 @@ void RequirePositive(float value, const char* name, const char* where) {
   }
 }
 
+// A set-point of kind with the values of info, given now.
+template <class Info>
+SetPoint Made(SetPointKind kind, const Info& info) {
+  return SetPoint{kind, 0, std::chrono::steady_clock::now(), FloatsOf(info)};
+}
+
 }  // namespace
 
 void CheckOptions(const LoopOptions& o, const char* where) {
@@ -102,15 +108,6 @@ void CheckCartesianPosition(const CartesianInfo& c, const char* where) {
   const std::array<float, 6> v = FloatsOf(c);
   RequireAllFinite(v, kAxisNames, "coordinate", where);
 }
-
-namespace {
-
-template <class Info>
-SetPoint Made(SetPointKind kind, const Info& info) {
-  return SetPoint{kind, 0, std::chrono::steady_clock::now(), FloatsOf(info)};
-}
-
-}  // namespace
 
 SetPoint MakeSetPoint(SetPointKind kind, const AngularInfo& a) {
   return Made(kind, a);

@@ -370,8 +370,8 @@ struct KeywordSetter {
   Record& record;
   std::set<std::string> used;
 
-  template <class T, class F = NoForm>
-  void Member(const char* key, T Record::*member, F = {}) {
+  template <class T, class F>
+  void Member(const char* key, T Record::*member, F) {
     const std::string attr = AttributeName(key);
     if (!keywords.contains(attr)) return;
     Value<T>::Set(keywords[attr.c_str()], record.*member, attr);
@@ -379,7 +379,7 @@ struct KeywordSetter {
   }
   template <class T>
   void Hidden(const char* key, T Record::*member) {
-    Member(key, member);
+    Member(key, member, NoForm{});
   }
 };
 
@@ -388,8 +388,8 @@ struct DictWriter {
   const Record& record;
   py::dict& out;
 
-  template <class T, class F = NoForm>
-  void Member(const char* key, T Record::*member, F = {}) {
+  template <class T, class F>
+  void Member(const char* key, T Record::*member, F) {
     out[key] = Value<T>::ToDict(record.*member);
   }
   template <class T, class Count, class F>
@@ -413,8 +413,8 @@ struct DictReader {
     taken.insert(key);
     return py::reinterpret_borrow<py::object>(item);
   }
-  template <class T, class F = NoForm>
-  void Member(const char* key, T Record::*member, F = {}) {
+  template <class T, class F>
+  void Member(const char* key, T Record::*member, F) {
     Value<T>::FromDict(Take(key), record.*member, Join(where, key));
   }
   template <class T, class Count, class F>
@@ -437,13 +437,13 @@ struct Comparer {
   const Record& b;
   bool same = true;
 
-  template <class T, class F = NoForm>
-  void Member(const char*, T Record::*member, F = {}) {
+  template <class T, class F>
+  void Member(const char*, T Record::*member, F) {
     same = same && Value<T>::Equal(a.*member, b.*member);
   }
   template <class T>
   void Hidden(const char* key, T Record::*member) {
-    Member(key, member);
+    Member(key, member, NoForm{});
   }
 };
 
@@ -452,8 +452,8 @@ struct ReprWriter {
   const Record& record;
   std::string text;
 
-  template <class T, class F = NoForm>
-  void Member(const char* key, T Record::*member, F = {}) {
+  template <class T, class F>
+  void Member(const char* key, T Record::*member, F) {
     text += (text.empty() ? "" : ", ") + AttributeName(key) + "=" + Value<T>::Repr(record.*member);
   }
 };
